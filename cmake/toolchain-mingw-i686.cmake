@@ -1,0 +1,4 @@
+# The shipped artefact: 32-bit Windows.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(VORN_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -1,0 +1,25 @@
+// Discovery: finds the next serial port that belongs to a Vorn device.
+#pragma once
+
+#include <memory>
+
+#include "driver/general_message.h"
+
+namespace OpenPlotr {
+
+class VornSerial;
+
+// A new session for the next Vorn device, or null at the end of the list.
+std::unique_ptr<VornSerial> SearchNextDevice();
+
+// Forgets the enumerator and the FTDI library record.
+void DiscardDiscoveryState();
+
+// Flags of the FTDI library record; false when no record exists.
+bool CurrentFtdiFlags(FtdiFlags &out);
+
+// Process-wide Setup API loader, run at library start-up and shut-down.
+void LoadSetupApi();
+void UnloadSetupApi();
+
+}  // namespace OpenPlotr

@@ -1,0 +1,41 @@
+#include "driver/device_table.h"
+
+#include "device/vorn_serial.h"
+
+namespace OpenPlotr {
+
+DeviceTable::DeviceTable() = default;
+
+DeviceTable::~DeviceTable() { DestroyAll(); }
+
+VornSerial *DeviceTable::Lookup(std::int32_t index) const {
+  const auto slot = static_cast<std::uint32_t>(index);
+  if (slot >= sessions_.size()) return nullptr;
+  return sessions_[slot].get();
+}
+
+std::int32_t DeviceTable::Append(std::unique_ptr<VornSerial> session) {
+  sessions_.push_back(std::move(session));
+  return static_cast<std::int32_t>(sessions_.size() - 1);
+}
+
+void DeviceTable::DestroyAll() {
+  for (std::size_t n = sessions_.size(); n > 0; --n) {
+    sessions_.back().reset();
+    sessions_.pop_back();
+  }
+}
+
+VornSerial *DeviceTable::Newest() const {
+  for (auto it = sessions_.rbegin(); it != sessions_.rend(); ++it) {
+    if (*it) return it->get();
+  }
+  return nullptr;
+}
+
+DeviceTable &deviceTable() {
+  static DeviceTable table;
+  return table;
+}
+
+}  // namespace OpenPlotr

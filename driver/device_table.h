@@ -1,0 +1,35 @@
+// The process-wide device table: the host's device index is a position in it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace OpenPlotr {
+
+class VornSerial;
+
+class DeviceTable {
+ public:
+  DeviceTable();
+  ~DeviceTable();
+  DeviceTable(const DeviceTable &) = delete;
+  DeviceTable &operator=(const DeviceTable &) = delete;
+
+  // Null for an index outside the table (any negative index) or an empty slot.
+  VornSerial *Lookup(std::int32_t index) const;
+  // Appends and returns the new index.
+  std::int32_t Append(std::unique_ptr<VornSerial> session);
+  // Destroys the sessions from the last index to the first.
+  void DestroyAll();
+  std::size_t Size() const { return sessions_.size(); }
+  // The session the host was last told about.
+  VornSerial *Newest() const;
+
+ private:
+  std::vector<std::unique_ptr<VornSerial>> sessions_;
+};
+
+DeviceTable &deviceTable();
+
+}  // namespace OpenPlotr

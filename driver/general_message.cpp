@@ -1,0 +1,48 @@
+#include "driver/general_message.h"
+
+#include "support/code_page.h"
+#include "support/host_code_page.h"
+
+namespace OpenPlotr {
+
+namespace {
+
+constexpr std::u16string_view kCannotBeFound =
+    u"The Vorn Device cannot be found.\nPlease plug in your Vorn Device and restart Wavedesk.";
+constexpr std::u16string_view kWrongFirmware =
+    u"A Vorn Device is connected, but can't be used due\nto wrong firmware version. Please contact Vorn\n"
+    u"Scientific Corporation for a firmware update.";
+constexpr std::u16string_view kNotResponding =
+    u"The Vorn Device is not responding. Please restart the Device and restart Wavedesk.";
+constexpr std::u16string_view kPoweredOff = u"The Vorn Device is not responding or powered off.";
+constexpr std::u16string_view kNotInstalled =
+    u"The Vorn Device driver is not installed.\nPlease plug in your Vorn Device and restart Wavedesk.\n\n"
+    u"Refer to the Vorn Device Enabler Installation Guide\nif you continue to see this message.";
+constexpr std::u16string_view kCannotLoad = u"The Vorn Device driver cannot be loaded.";
+
+}  // namespace
+
+std::u16string_view ChooseGeneralMessage(const SessionFlags *session, const FtdiFlags *ftdi) {
+  if (session) {
+    if (session->wrongFirmware) return kWrongFirmware;
+    if (session->notResponding) return kNotResponding;
+    return kPoweredOff;
+  }
+  if (ftdi) {
+    if (ftdi->notInstalled) return kNotInstalled;
+    if (ftdi->cannotLoad) return kCannotLoad;
+  }
+  return kCannotBeFound;
+}
+
+std::int32_t CopyTextToHost(std::u16string_view text, char *buffer) {
+  const auto size = static_cast<std::int32_t>(text.size() + 1);
+  if (buffer && !QVX::WideToBuffer(text, buffer, size, QVX::HostCodePage())) {
+    // An empty or unconvertible text still leaves a readable empty string for a
+    // host that allocated the size it was told.
+    buffer[0] = '\0';
+  }
+  return size;
+}
+
+}  // namespace OpenPlotr

@@ -1,0 +1,27 @@
+// The driver's general error message (device index -1 of GetLastErrorMsg).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace OpenPlotr {
+
+struct SessionFlags {
+  bool wrongFirmware = false;
+  bool notResponding = false;
+};
+
+struct FtdiFlags {
+  bool notInstalled = false;
+  bool cannotLoad = false;
+};
+
+// session: flags of the newest session, or null for an empty table.
+// ftdi: flags of the FTDI library record, or null when none exists.
+std::u16string_view ChooseGeneralMessage(const SessionFlags *session, const FtdiFlags *ftdi);
+
+// Size-then-copy into a host buffer: returns characters + 1; a non-null buffer
+// receives at most that many bytes, always terminated.
+std::int32_t CopyTextToHost(std::u16string_view text, char *buffer);
+
+}  // namespace OpenPlotr

@@ -1,0 +1,23 @@
+// Conversions between the driver's UTF-16 text and 8-bit text in a code page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace QVX {
+
+inline constexpr std::uint32_t kCodePageUtf8 = 65001;
+
+// Converts text to codePage and copies it, terminated, into buffer of size chars.
+// Never writes past buffer; false (buffer untouched) when nothing converts.
+bool WideToBuffer(std::u16string_view text, char *buffer, std::int32_t size, std::uint32_t codePage);
+
+// Converts count chars of text (up to its terminator when count is 0) from codePage into out.
+bool NarrowToWide(std::int32_t count, const char *text, std::u16string &out, std::uint32_t codePage);
+
+// The thread's ANSI code page (Windows) or the locale's character set (POSIX).
+std::string WideToAnsi(std::u16string_view text);
+std::u16string AnsiToWide(std::string_view text);
+
+}  // namespace QVX

@@ -1,0 +1,128 @@
+// Behaviour of the exports before any device has been found; run against the
+// native library and, under Wine, against the Windows DLL.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "driver/vorn_library.h"
+
+namespace vorn_test {
+namespace {
+
+class EmptyTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(lib.Load(error)) << error;
+  }
+  void TearDown() override {
+    if (lib.CloseAll) lib.CloseAll();
+    lib.Unload();
+  }
+  VornLibrary lib;
+};
+
+constexpr char kCannotBeFound[] =
+    "The Vorn Device cannot be found.\nPlease plug in your Vorn Device and restart Wavedesk.";
+
+TEST_F(EmptyTable, EverySixteenNamesResolve) { EXPECT_EQ(lib.ResolvedCount(), 16); }
+
+TEST_F(EmptyTable, DeviceClassInfoCarriesTheClassIdentityAndNames) {
+  DeviceClassInfo info;
+  std::memset(&info, 0xCD, sizeof info);
+  ASSERT_EQ(lib.GetDeviceClassInfo(&info), 1);
+  const unsigned char expectedGuid[16] = {0x67, 0xD2, 0x40, 0xA4, 0xC2, 0xD1, 0x34, 0x4C,
+                                          0x8E, 0xE8, 0xA6, 0x42, 0xEB, 0x10, 0xB7, 0x17};
+  EXPECT_EQ(std::memcmp(&info.classId, expectedGuid, 16), 0);
+  ASSERT_NE(info.className, nullptr);
+  ASSERT_NE(info.shortName, nullptr);
+  EXPECT_EQ(std::u16string(info.className), u"Vorn Devices");
+  EXPECT_EQ(std::u16string(info.shortName), u"Vorn");
+}
+
+TEST_F(EmptyTable, PerDeviceExportsGiveTheirMissingResults) {
+  for (std::int32_t index : {0, 1, 7, -1, -2, INT32_MIN}) {
+    SCOPED_TRACE(index);
+    EXPECT_EQ(lib.Initialise(index), 0);
+    EXPECT_EQ(lib.IsFailed(index), 1);
+    EXPECT_EQ(lib.CanUseBaudRate(index, 115200), 0);
+    EXPECT_EQ(lib.SetBaudRate(index, 115200), 0);
+    EXPECT_EQ(lib.GetBaudRate(index), 0);
+    EXPECT_EQ(lib.ReadBuffSize(index), 0);
+    lib.FlushReadBuffer(index);
+
+    char buffer[16];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(lib.ReadLine(index, buffer, sizeof buffer, 0), 0);
+    EXPECT_EQ(lib.ReadBuffer(index, buffer, sizeof buffer, 0), 0);
+    EXPECT_EQ(buffer[0], 'x');
+
+    std::int32_t id = 12345;
+    EXPECT_EQ(lib.GetUniqueID(index, &id), 0);
+    EXPECT_EQ(id, 12345);
+
+    CommandRecord record{};
+    record.textBuffer = buffer;
+    record.textLength = sizeof buffer;
+    EXPECT_EQ(lib.DeviceCommand(index, 0, &record), 0);
+    EXPECT_EQ(buffer[0], 'x');
+
+    if (index != -1) {
+      EXPECT_EQ(lib.GetLastErrorMsg(index, buffer), 0);
+      EXPECT_EQ(buffer[0], 'x');
+      EXPECT_EQ(lib.GetLastErrorMsg(index, nullptr), 0);
+    }
+  }
+}
+
+TEST_F(EmptyTable, GeneralMessageSaysTheDeviceCannotBeFound) {
+  ASSERT_EQ(lib.GetLastErrorMsg(-1, nullptr), 87);
+  char buffer[87];
+  std::memset(buffer, 'x', sizeof buffer);
+  ASSERT_EQ(lib.GetLastErrorMsg(-1, buffer), 87);
+  EXPECT_EQ(std::string(buffer), kCannotBeFound);
+  EXPECT_EQ(buffer[86], '\0');
+  EXPECT_EQ(std::strchr(buffer, '\n') - buffer, 32);
+  EXPECT_EQ(std::strchr(buffer, '\r'), nullptr);
+  // Fetching the general message clears nothing.
+  EXPECT_EQ(lib.GetLastErrorMsg(-1, nullptr), 87);
+}
+
+TEST_F(EmptyTable, WriteBufferAcceptsNothing) {
+  const char data[] = "abc";
+  EXPECT_EQ(lib.WriteBuffer(0, data, 3), 0);
+  EXPECT_EQ(lib.WriteBuffer(-1, nullptr, 0), 0);
+}
+
+TEST_F(EmptyTable, CloseAllOnAnEmptyTableSucceedsAndNothingIsFound) {
+  EXPECT_EQ(lib.CloseAll(), 1);
+  EXPECT_EQ(lib.CloseAll(), 1);
+  std::int32_t index = 99;
+  EXPECT_EQ(lib.FindDevice(&index), 0);
+  EXPECT_EQ(index, 99);
+  EXPECT_EQ(lib.GetLastErrorMsg(-1, nullptr), 87);
+}
+
+TEST(LibraryLifetime, LoadAndUnloadWithoutCallsLeavesNoThreadOrHandle) {
+  // Warm up once so that one-time costs of the loader itself are not counted.
+  {
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(error)) << error;
+    lib.Unload();
+  }
+  const ProcessCounts before = CountProcessResources();
+  for (int i = 0; i < 5; ++i) {
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(error)) << error;
+    lib.Unload();
+  }
+  const ProcessCounts after = CountProcessResources();
+  EXPECT_EQ(after.threads, before.threads);
+  EXPECT_LE(after.handles, before.handles);
+}
+
+}  // namespace
+}  // namespace vorn_test
