@@ -1,0 +1,243 @@
+#include "profiles.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <cmath>
+
+namespace VornSim {
+
+namespace {
+
+Channel Make(std::string name, std::string unit, double lo, double hi, Wave wave, double hz, int decimals) {
+  Channel c;
+  c.name = std::move(name);
+  c.unit = std::move(unit);
+  c.lo = lo;
+  c.hi = hi;
+  c.maxText = FormatFixed(hi, 0);
+  c.minText = FormatFixed(lo, 0);
+  c.wave = wave;
+  c.frequencyHz = hz;
+  c.decimals = decimals;
+  return c;
+}
+
+// Bounds announced as "na" are read by the host as -32767..32767.
+Channel Unbounded(std::string name, std::string unit, double amplitude, Wave wave, double hz) {
+  Channel c = Make(std::move(name), std::move(unit), -amplitude, amplitude, wave, hz, 1);
+  c.maxText = "na";
+  c.minText = "na";
+  return c;
+}
+
+std::vector<PeriodChoice> Periods(std::initializer_list<const char*> texts) {
+  std::vector<PeriodChoice> out;
+  for (const char* t : texts) out.push_back({t, std::strtod(t, nullptr)});
+  return out;
+}
+
+std::vector<Channel> FourChannels() {
+  return {Make("ECG", "mV", -5, 5, Wave::Sine, 1.2, 3), Make("Resp", "l/min", 0, 60, Wave::Ramp, 0.25, 1),
+          Make("SpO2", "%", 0, 100, Wave::Square, 0.5, 0), Make("Temp", "degC", 30, 42, Wave::Noise, 1, 2)};
+}
+
+std::vector<DeviceProfile> MakeProfiles() {
+  std::vector<DeviceProfile> all;
+
+  DeviceProfile base;
+  base.name = "default";
+  base.summary = "4 channels (sine, ramp, square, noise), EndOfCycle offered, no CRC, no product name";
+  base.channels = FourChannels();
+  base.periods = Periods({"0.002", "0.005", "0.01"});
+  all.push_back(base);
+
+  DeviceProfile crc = base;
+  crc.name = "crc";
+  crc.summary = "the default channels plus a trailing CRC field; product name given";
+  crc.crcField = true;
+  crc.product = "Quellograph CRC";
+  all.push_back(crc);
+
+  DeviceProfile na = base;
+  na.name = "na";
+  na.summary = "\"na\" units and limits on some channels (between named ones), product name given";
+  na.channels = {Make("Pressure", "mmHg", 0, 300, Wave::Sine, 1.1, 1), Unbounded("Marker", "na", 1000, Wave::Square, 0.5),
+                 Unbounded("Flow", "ml/s", 500, Wave::Ramp, 0.3), Make("Pulse", "na", 20, 250, Wave::Noise, 1, 0)};
+  na.product = "Quellograph NA";
+  all.push_back(na);
+
+  DeviceProfile many = base;
+  many.name = "many";
+  many.summary = "16 channels, all four waveforms in turn";
+  many.channels.clear();
+  for (int i = 0; i < 16; ++i) {
+    const Wave w = static_cast<Wave>(i % 4);
+    many.channels.push_back(Make("Ch" + std::to_string(i + 1), "uV", -1000, 1000, w, 0.5 + 0.25 * i, 1));
+  }
+  all.push_back(many);
+
+  DeviceProfile nocycle = base;
+  nocycle.name = "nocycle";
+  nocycle.summary = "no EndOfCycle: position k selects period choice k";
+  nocycle.endOfCycle = false;
+  nocycle.periods = Periods({"0.001", "0.002", "0.005", "0.01"});
+  all.push_back(nocycle);
+
+  DeviceProfile wide = base;
+  wide.name = "wide";
+  wide.summary = "32 channels (33 fields): more fields than a 28-digit field mask can hold";
+  wide.channels.clear();
+  for (int i = 0; i < 32; ++i) wide.channels.push_back(Make("W" + std::to_string(i + 1), "mV", -10, 10, Wave::Sine, 0.1 * (i + 1), 2));
+  all.push_back(wide);
+
+  return all;
+}
+
+bool ParseDouble(std::string_view text, double& out) {
+  if (text.empty()) return false;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && ptr == text.data() + text.size() && std::isfinite(out);
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    if (at == std::string_view::npos) break;
+    start = at + 1;
+  }
+  return parts;
+}
+
+} // namespace
+
+const std::vector<DeviceProfile>& BuiltinProfiles() {
+  static const std::vector<DeviceProfile> profiles = MakeProfiles();
+  return profiles;
+}
+
+const DeviceProfile* FindProfile(std::string_view name) {
+  for (const DeviceProfile& p : BuiltinProfiles())
+    if (p.name == name) return &p;
+  return nullptr;
+}
+
+bool IsSafeFieldText(std::string_view text) {
+  for (unsigned char c : text)
+    if (c == ',' || c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
+bool ParseChannelList(std::string_view spec, std::vector<Channel>& out, std::string& error) {
+  out.clear();
+  for (std::string_view item : Split(spec, ';')) {
+    const std::vector<std::string_view> parts = Split(item, ':');
+    if (parts.size() > 7 || parts[0].empty()) {
+      error = "channel item '" + std::string(item) + "' must be NAME[:UNIT[:MIN:MAX[:WAVE[:FREQ[:DECIMALS]]]]]";
+      return false;
+    }
+    Channel c;
+    c.name = parts[0];
+    if (parts.size() > 1 && !parts[1].empty()) c.unit = parts[1];
+    if (parts.size() == 3) {
+      error = "channel '" + c.name + "': MIN needs MAX";
+      return false;
+    }
+    if (parts.size() > 3) {
+      c.minText = parts[2];
+      c.maxText = parts[3];
+      const bool minNa = c.minText == "na", maxNa = c.maxText == "na";
+      if ((!minNa && !ParseDouble(parts[2], c.lo)) || (!maxNa && !ParseDouble(parts[3], c.hi))) {
+        error = "channel '" + c.name + "': MIN and MAX must be numbers or na";
+        return false;
+      }
+      // An "na" bound is read by the host as +-32767; stay well inside it.
+      if (minNa) c.lo = maxNa ? -1000.0 : std::min(c.hi - 1.0, -1000.0);
+      if (maxNa) c.hi = minNa ? 1000.0 : std::max(c.lo + 1.0, 1000.0);
+      if (!(c.lo < c.hi)) {
+        error = "channel '" + c.name + "': MIN must be below MAX";
+        return false;
+      }
+    }
+    if (parts.size() > 4) {
+      auto wave = ParseWave(parts[4]);
+      if (!wave) {
+        error = "channel '" + c.name + "': unknown waveform '" + std::string(parts[4]) + "'";
+        return false;
+      }
+      c.wave = *wave;
+    }
+    if (parts.size() > 5 && (!ParseDouble(parts[5], c.frequencyHz) || c.frequencyHz < 0)) {
+      error = "channel '" + c.name + "': FREQ must be a number of Hz >= 0";
+      return false;
+    }
+    double decimals = 2;
+    if (parts.size() > 6 && (!ParseDouble(parts[6], decimals) || decimals < 0 || decimals > 6 || decimals != std::floor(decimals))) {
+      error = "channel '" + c.name + "': DECIMALS must be 0..6";
+      return false;
+    }
+    c.decimals = static_cast<int>(decimals);
+    if (!IsSafeFieldText(c.name) || !IsSafeFieldText(c.unit) || c.name == "CRC") {
+      error = "channel '" + c.name + "': names and units may not hold commas or control bytes, nor be CRC";
+      return false;
+    }
+    out.push_back(std::move(c));
+  }
+  return true;
+}
+
+bool ParsePeriodList(std::string_view spec, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error) {
+  endOfCycle = false;
+  out.clear();
+  for (std::string_view field : Split(spec, ',')) {
+    if (field == "EndOfCycle") {
+      if (endOfCycle || !out.empty()) {
+        error = "EndOfCycle may appear once, first (it is position 0)";
+        return false;
+      }
+      endOfCycle = true;
+      continue;
+    }
+    PeriodChoice choice{std::string(field), 0.0};
+    // Below 0.1 ms the simulator could not keep its schedule.
+    if (!ParseDouble(field, choice.seconds) || choice.seconds < 0.0001 || choice.seconds > 60.0) {
+      error = "period '" + std::string(field) + "' must be a number of seconds from 0.0001 to 60";
+      return false;
+    }
+    out.push_back(std::move(choice));
+  }
+  return true;
+}
+
+bool ValidateProfile(const DeviceProfile& profile, std::string& error) {
+  if (profile.channels.empty()) {
+    error = "the device needs at least one channel";
+    return false;
+  }
+  // The host reads an empty period line as nothing at all and would wait for it forever.
+  if (profile.periods.empty() && !profile.endOfCycle) {
+    error = "the device needs at least one period choice";
+    return false;
+  }
+  // P carries one or two digits, so positions stop at 99.
+  if (profile.periods.size() + (profile.endOfCycle ? 1 : 0) > 100) {
+    error = "at most 100 period positions fit the P command";
+    return false;
+  }
+  for (const std::string* text : {&profile.firmware, &profile.versionMajor, &profile.versionMinor, &profile.versionBuild}) {
+    if (!IsSafeFieldText(*text)) {
+      error = "version fields may not hold commas or control bytes";
+      return false;
+    }
+  }
+  if (profile.product && !IsSafeFieldText(*profile.product)) {
+    error = "the product name may not hold commas or control bytes";
+    return false;
+  }
+  return true;
+}
+
+} // namespace VornSim
