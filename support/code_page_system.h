@@ -1,0 +1,15 @@
+// The system's code-page converters: WideCharToMultiByte / MultiByteToWideChar
+// on Windows, iconv on POSIX. Characters a page lacks become its default character.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace QVX {
+
+// Converts all of text; false when the page is unknown or nothing is produced.
+bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string &out);
+bool SystemDecode(std::string_view text, std::uint32_t codePage, std::u16string &out);
+
+}  // namespace QVX
