@@ -1,0 +1,21 @@
+#include "device/protocol_router.h"
+
+namespace OpenPlotr {
+
+QVX::Status ProtocolRouter::RouteLine(std::u16string_view line) {
+  if (state_.IsDownloading()) return download_.HandleDownloadLine(line);
+  if (state_.streaming) return decoder_.DecodeSampleLine(line);
+  const char16_t first = line.empty() ? u'\0' : line.front();
+  const std::int32_t wait = state_.waitState;
+  if (wait == kAwaitS && first == u'S') {
+    state_.acknowledged = true;
+    state_.waitState = kNoWait;
+  } else if (wait == kAwaitB && first == u'B') {
+    state_.acknowledged = false;
+    state_.streaming = true;
+    state_.waitState = kNoWait;
+  }
+  return QVX::kStatusOk;
+}
+
+}  // namespace OpenPlotr

@@ -1,0 +1,45 @@
+// The protocol fields of a session: written by the receive thread's line
+// handlers and by host commands, polled by the other side without a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "device/device_configuration.h"
+
+namespace OpenPlotr {
+
+enum WaitState : std::int32_t { kNoWait = 0, kAwaitS = 1, kAwaitB = 2 };
+
+inline constexpr std::int32_t kDownloadIdle = 0;
+inline constexpr std::int32_t kDownloadDone = 10;
+
+struct ProtocolState {
+  std::atomic<std::int32_t> downloadState{kDownloadIdle};
+  std::atomic<std::int32_t> waitState{kNoWait};
+  std::atomic<bool> acknowledged{false};
+  std::atomic<bool> streaming{false};
+  std::atomic<bool> notResponding{false};
+  std::atomic<std::int32_t> fieldCount{0};
+
+  // Immutable snapshots: a reader always holds a complete, live object.
+  std::atomic<std::shared_ptr<const VersionInfo>> version;
+  std::atomic<std::shared_ptr<const DeviceConfiguration>> configuration;
+  std::atomic<std::shared_ptr<const EnabledChannels>> enabledChannels;
+
+  bool IsDownloading() const {
+    const std::int32_t state = downloadState.load();
+    return state != kDownloadIdle && state != kDownloadDone;
+  }
+
+  // A fresh exchange: clean fields before a new receive thread or download starts.
+  void ResetForNewExchange() {
+    downloadState = kDownloadIdle;
+    waitState = kNoWait;
+    acknowledged = false;
+    streaming = false;
+  }
+};
+
+}  // namespace OpenPlotr
