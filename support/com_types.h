@@ -54,6 +54,7 @@ struct Variant {
     Bstr bstrVal;
     std::int64_t llVal;
     double dblVal;
+    void *record[2];  // the widest member of the system's union
   };
 };
 
