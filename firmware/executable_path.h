@@ -23,3 +23,10 @@ namespace OpenPlotr {
 char16_t PreferredSeparator();
 
 }  // namespace OpenPlotr
+
+namespace OpenPlotr {
+
+// Reads a whole file in binary mode; false when it cannot be opened or read.
+bool ReadWholeFile(const std::u16string &path, std::string &bytes);
+
+}  // namespace OpenPlotr

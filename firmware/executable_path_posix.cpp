@@ -24,3 +24,23 @@ bool IsPathSeparator(char16_t c) { return c == u'/'; }
 namespace OpenPlotr {
 char16_t PreferredSeparator() { return u'/'; }
 }  // namespace OpenPlotr
+
+#include <cstdio>
+
+namespace OpenPlotr {
+
+bool ReadWholeFile(const std::u16string &path, std::string &bytes) {
+  const std::string narrow = QVX::WideToAnsi(path);
+  if (narrow.empty()) return false;
+  FILE *file = std::fopen(narrow.c_str(), "rb");
+  if (!file) return false;
+  bytes.clear();
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+}  // namespace OpenPlotr

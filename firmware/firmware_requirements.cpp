@@ -56,7 +56,13 @@ bool FirmwareRequirements::Load(const std::u16string &path) {
   if (loaded) return true;
   document = std::make_unique<Document>();
   document->ini.SetMultiLine(true);
-  loaded = document->ini.LoadFile(Ini(path.c_str())) == SI_OK;
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return false;
+  // The file is read in the ANSI code page: a UTF-8 signature is not special and
+  // stays part of the first line. The parser would take a signature at offset 0
+  // as a switch to UTF-8, so the text is handed over behind an empty line.
+  bytes.insert(bytes.begin(), '\n');
+  loaded = document->ini.LoadData(bytes.data(), bytes.size()) == SI_OK;
   return loaded;
 }
 
