@@ -70,7 +70,7 @@ void WriteShaper::Flush(OutputQueue& queue, SimMicros due) {
 void WriteShaper::Reset() {
   burst.clear();
   burstLines.clear();
-  lastDue = 0;
+  lastDue = kNever;
 }
 
 void WriteShaper::Emit(OutputQueue& queue, std::string bytes, SimMicros due, std::vector<std::string> dataLines) {

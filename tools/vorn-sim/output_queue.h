@@ -59,7 +59,9 @@ class WriteShaper {
   const FaultSet& faults;
   std::string burst;
   std::vector<std::string> burstLines;
-  SimMicros lastDue = 0;
+  // Due time of the last chunk this shaper made; far in the past before the first.
+  static constexpr SimMicros kNever = -(SimMicros(1) << 60);
+  SimMicros lastDue = kNever;
 };
 
 } // namespace VornSim
