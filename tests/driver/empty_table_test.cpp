@@ -5,16 +5,19 @@
 #include <cstring>
 #include <string>
 
-#include "driver/vorn_library.h"
+#include "driver/process_probe.h"
+#include "tools/hostlib/vorn_library.h"
 
 namespace vorn_test {
 namespace {
+
+using vorn_host::VornLibrary;
 
 class EmptyTable : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(lib.Load(error)) << error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
   }
   void TearDown() override {
     if (lib.CloseAll) lib.CloseAll();
@@ -109,14 +112,14 @@ TEST(LibraryLifetime, LoadAndUnloadWithoutCallsLeavesNoThreadOrHandle) {
   {
     VornLibrary lib;
     std::string error;
-    ASSERT_TRUE(lib.Load(error)) << error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
     lib.Unload();
   }
   const ProcessCounts before = CountProcessResources();
   for (int i = 0; i < 5; ++i) {
     VornLibrary lib;
     std::string error;
-    ASSERT_TRUE(lib.Load(error)) << error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
     lib.Unload();
   }
   const ProcessCounts after = CountProcessResources();

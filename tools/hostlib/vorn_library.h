@@ -1,11 +1,11 @@
-// The sixteen exports resolved by name from the built library, as a host does.
+// The sixteen exports resolved by name from the library file, as a host does.
 #pragma once
 
 #include <string>
 
 #include "vorn.h"
 
-namespace vorn_test {
+namespace vorn_host {
 
 struct VornLibrary {
   void *handle = nullptr;
@@ -26,25 +26,19 @@ struct VornLibrary {
   VornDeviceCommandFn DeviceCommand = nullptr;
   VornGetLastErrorMsgFn GetLastErrorMsg = nullptr;
 
-  // Loads the library under test and resolves every export; false with a reason on failure.
-  bool Load(std::string &error);
+  // Loads the library at path and resolves every export; false with a reason on failure.
+  bool Load(const std::string &path, std::string &error);
   // Unloads it; the pointers are cleared.
   void Unload();
   // Number of the sixteen names that resolved.
   int ResolvedCount() const;
 };
 
-// Platform half: open, resolve, close, and the path of the library under test.
+// Platform half: open, resolve, close; paths are UTF-8 (Unix paths work under Wine too).
 void *OpenLibrary(const std::string &path, std::string &error);
 void *ResolveSymbol(void *handle, const char *name);
 void CloseLibrary(void *handle);
-std::string LibraryUnderTest();
+// The library's file name on this platform.
+const char *LibraryFileName();
 
-// Resources the process holds, for load and unload checks.
-struct ProcessCounts {
-  long threads = 0;
-  long handles = 0;
-};
-ProcessCounts CountProcessResources();
-
-}  // namespace vorn_test
+}  // namespace vorn_host

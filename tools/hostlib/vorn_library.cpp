@@ -1,6 +1,6 @@
-#include "driver/vorn_library.h"
+#include "tools/hostlib/vorn_library.h"
 
-namespace vorn_test {
+namespace vorn_host {
 
 namespace {
 template <typename Fn>
@@ -9,8 +9,8 @@ void Resolve(void *handle, const char *name, Fn &out) {
 }
 }  // namespace
 
-bool VornLibrary::Load(std::string &error) {
-  handle = OpenLibrary(LibraryUnderTest(), error);
+bool VornLibrary::Load(const std::string &path, std::string &error) {
+  handle = OpenLibrary(path, error);
   if (!handle) return false;
   Resolve(handle, "GetDeviceClassInfo", GetDeviceClassInfo);
   Resolve(handle, "FindDevice", FindDevice);
@@ -54,4 +54,4 @@ int VornLibrary::ResolvedCount() const {
   return count;
 }
 
-}  // namespace vorn_test
+}  // namespace vorn_host

@@ -1,0 +1,12 @@
+// Where vornctl finds the driver library.
+#pragma once
+
+#include <string>
+
+namespace vornctl {
+
+// --library, else $VORN_LIBRARY, else the library installed beside vornctl
+// (../lib on Linux, the same folder on Windows), else the build tree's one.
+std::string FindLibrary(const std::string &fromOption, const char *argv0);
+
+}  // namespace vornctl
