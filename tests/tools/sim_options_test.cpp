@@ -108,7 +108,7 @@ TEST(SimOptions, HelpNamesEveryProfileAndFaultMode) {
   }
   for (const char* option : {"--serial", "--profile", "--firmware", "--product", "--no-product", "--channels", "--periods",
                              "--crc", "--cycle-ms", "--seed", "--fault", "--fault-every", "--vanish-action",
-                             "--reopen-delay-ms", "--link", "--trace", "--sent-log", "--exit-after", "--describe"})
+                             "--reopen-delay-ms", "--link", "--trace", "--sent-log", "--port-watch", "--exit-after", "--describe"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -135,6 +136,7 @@ class RawClient {
     fd = -1;
   }
   bool IsOpen() const { return fd >= 0; }
+  int Fd() const { return fd; }
   void Send(const std::string& bytes) { ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
 
   // Reads until the received text holds `text` (returns true), the port hangs
@@ -226,8 +228,10 @@ TEST_F(SimPty, FullExchangeOverThePtyMatchesTheSentLog) {
   EXPECT_EQ(Slurp(dir / "sent"), expected);
 }
 
-TEST_F(SimPty, ReopenedPortGetsNoStaleOutputAndStillAnswers) {
-  SimProcess sim({"--trace", (dir / "trace").string()});
+class SimPtyWatch : public SimPty, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SimPtyWatch, ReopenedPortGetsNoStaleOutputAndStillAnswers) {
+  SimProcess sim({"--trace", (dir / "trace").string(), "--port-watch", GetParam()});
   const std::string path = sim.NextPath();
   ASSERT_FALSE(path.empty());
   {
@@ -257,6 +261,54 @@ TEST_F(SimPty, ReopenedPortGetsNoStaleOutputAndStillAnswers) {
   RawClient third(path);
   ASSERT_TRUE(third.Nudge(":V\n", "V,1,4,27,1\r\n"));
   EXPECT_EQ(sim.Stop(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWatchModes, SimPtyWatch, ::testing::Values("inotify", "hangup"));
+
+// The host opens exclusively, closes, and must be able to open again, as on a
+// real port. Empty result when that holds.
+std::string ExclusiveOpenAndReopen() {
+  SimProcess sim({});
+  const std::string path = sim.NextPath();
+  if (path.empty()) return "no SERIAL=PATH line";
+  {
+    RawClient port(path);
+    if (!port.IsOpen() || ioctl(port.Fd(), TIOCEXCL) != 0) return "cannot open exclusively";
+    if (RawClient(path).IsOpen()) return "a second open succeeded while the port was exclusive";
+    if (!port.Nudge(":S\n", "S\r\n")) return "no S answer";
+  }
+  for (auto end = Clock::now() + kWait; Clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    RawClient again(path);
+    if (again.IsOpen()) return again.Nudge(":S\n", "S\r\n") ? "" : "no S answer after the reopen";
+  }
+  return "the port stayed busy after the exclusive holder closed it";
+}
+
+TEST_F(SimPty, ExclusiveOpenEndsWithTheHostsClose) {
+  if (geteuid() != 0) {
+    EXPECT_EQ(ExclusiveOpenAndReopen(), "");
+    return;
+  }
+  // Root ignores TIOCEXCL; check as an unprivileged user in a child.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(fds[0]);
+    std::string result = setgid(65534) == 0 && setuid(65534) == 0 ? ExclusiveOpenAndReopen() : "cannot drop privileges";
+    if (write(fds[1], result.data(), result.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string result;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) result.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(result, "");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(SimPty, LinkFollowsThePortAndVanishReopensWithANewPath) {

@@ -77,6 +77,14 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
       }
       o.vanishReopen = value == "reopen";
     }
+    else if (name == "--port-watch") {
+      ok = take();
+      if (ok && value != "inotify" && value != "hangup") {
+        error = "--port-watch is inotify or hangup";
+        ok = false;
+      }
+      o.portWatch = value == "hangup" ? PortWatch::Hangup : PortWatch::Inotify;
+    }
     else if (name == "--reopen-delay-ms") ok = integer(0, 600000, o.reopenDelayMs);
     else if (name == "--link") ok = take() && (o.link = value, true);
     else if (name == "--trace") ok = take() && (o.trace = value, true);

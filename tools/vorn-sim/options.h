@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device_protocol.h"
+#include "port_watch.h"
 
 namespace VornSim {
 
@@ -25,6 +26,7 @@ struct SimOptions {
   int faultEvery = 20;
   bool vanishReopen = false;
   int reopenDelayMs = 500;
+  PortWatch portWatch = PortWatch::Inotify;
   std::string link;
   std::string trace;
   std::string sentLog;

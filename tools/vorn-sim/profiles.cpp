@@ -47,7 +47,7 @@ std::vector<DeviceProfile> MakeProfiles() {
 
   DeviceProfile base;
   base.name = "default";
-  base.summary = "4 channels (sine, ramp, square, noise), EndOfCycle offered, no CRC, no product name";
+  base.summary = "4 channels: sine, ramp, square, noise; EndOfCycle; no CRC or product";
   base.channels = FourChannels();
   base.periods = Periods({"0.002", "0.005", "0.01"});
   all.push_back(base);
@@ -61,7 +61,7 @@ std::vector<DeviceProfile> MakeProfiles() {
 
   DeviceProfile na = base;
   na.name = "na";
-  na.summary = "\"na\" units and limits on some channels (between named ones), product name given";
+  na.summary = "\"na\" units and limits between named ones; product name given";
   na.channels = {Make("Pressure", "mmHg", 0, 300, Wave::Sine, 1.1, 1), Unbounded("Marker", "na", 1000, Wave::Square, 0.5),
                  Unbounded("Flow", "ml/s", 500, Wave::Ramp, 0.3), Make("Pulse", "na", 20, 250, Wave::Noise, 1, 0)};
   na.product = "Quellograph NA";
@@ -86,7 +86,7 @@ std::vector<DeviceProfile> MakeProfiles() {
 
   DeviceProfile wide = base;
   wide.name = "wide";
-  wide.summary = "32 channels (33 fields): more fields than a 28-digit field mask can hold";
+  wide.summary = "32 channels (33 fields): more than a 28-digit field mask holds";
   wide.channels.clear();
   for (int i = 0; i < 32; ++i) wide.channels.push_back(Make("W" + std::to_string(i + 1), "mV", -10, 10, Wave::Sine, 0.1 * (i + 1), 2));
   all.push_back(wide);

@@ -1,17 +1,20 @@
 #include "pty_posix.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace VornSim {
 
-bool PtyPort::Open(std::string& error) {
+bool PtyPort::Open(PortWatch wanted, std::string& error) {
   Close();
   const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
@@ -37,12 +40,29 @@ bool PtyPort::Open(std::string& error) {
   }
   master = fd;
   slavePath = name;
+  hostOpens = 0;
+  if (wanted == PortWatch::Inotify) {
+    // The watch starts after the keeper's own open, so only the host's count.
+    keeper = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    watch = keeper >= 0 ? inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
+    if (watch >= 0 && inotify_add_watch(watch, slavePath.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+      ::close(watch);
+      watch = -1;
+    }
+    if (watch < 0 && keeper >= 0) {
+      ::close(keeper);
+      keeper = -1;
+    }
+  }
   return true;
 }
 
 void PtyPort::Close() {
-  if (master >= 0) ::close(master);
-  master = -1;
+  for (int* fd : {&watch, &keeper, &master}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+  hostOpens = 0;
   slavePath.clear();
 }
 
@@ -74,12 +94,39 @@ long PtyPort::Write(std::string_view bytes) {
   }
 }
 
-bool PtyPort::HostGone() const {
+PtyPort::HostEvents PtyPort::ReadHostEvents() {
+  HostEvents events;
+  alignas(inotify_event) char buffer[4096];
+  while (true) {
+    const ssize_t n = ::read(watch, buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (e->mask & IN_OPEN) {
+        ++hostOpens;
+        events.opened = true;
+      }
+      if ((e->mask & IN_CLOSE) && hostOpens > 0 && --hostOpens == 0) events.closedAll = true;
+      // Lost notifications: the count can no longer be trusted; assume the
+      // host is there, the safer way to be wrong.
+      if (e->mask & IN_Q_OVERFLOW) hostOpens = std::max(hostOpens, 1);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return events;
+}
+
+bool PtyPort::HungUp() const {
   pollfd p{master, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
 }
 
-void PtyPort::DiscardUnread() {
+void PtyPort::AfterHostClosed() {
+  if (keeper >= 0) {
+    tcflush(keeper, TCIFLUSH);
+    if (hostOpens == 0) ioctl(keeper, TIOCNXCL);
+    return;
+  }
   // Only an open slave can flush its input queue. If the host has reopened
   // it exclusively in the meantime this fails, and nothing was written since.
   const int fd = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

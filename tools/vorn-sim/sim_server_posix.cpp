@@ -50,9 +50,11 @@ class Server {
   bool OpenPort();
   void ClosePort();
   void ServeOnce();
+  PtyPort::ReadStatus ReadHost();
   void WritePending();
-  void HostClosed(SimMicros now);
-  int WaitFor(pollfd* fd, SimMicros timeout);
+  void HostOpened();
+  void HostClosed();
+  int WaitFor(pollfd* fds, nfds_t count, SimMicros timeout);
 
   const SimOptions& options;
   FileLog traceLog;
@@ -65,7 +67,9 @@ class Server {
   sigset_t waitMask{};
   std::deque<OutputChunk> writing;
   size_t writtenOfFront = 0;
-  bool hostGone = false;
+  // In Inotify mode the host is there once it has opened the port; in
+  // Hangup mode from the start (the master cannot tell before the first close).
+  bool hostPresent = false;
   std::uint64_t droppedChunks = 0;
 };
 
@@ -84,7 +88,7 @@ int Server::Run() {
       traceFile.Note(Now(), "port vanishes");
       ClosePort();
       if (!options.vanishReopen) return 0;
-      WaitFor(nullptr, MillisToMicros(options.reopenDelayMs));
+      WaitFor(nullptr, 0, MillisToMicros(options.reopenDelayMs));
       if (stopSignal) break;
       device.PowerCycle(Now());
       if (!OpenPort()) return 1;
@@ -99,7 +103,7 @@ int Server::Run() {
 
 bool Server::OpenPort() {
   std::string error;
-  if (!pty.Open(error)) {
+  if (!pty.Open(options.portWatch, error)) {
     std::fprintf(stderr, "vorn-sim: %s\n", error.c_str());
     return false;
   }
@@ -108,7 +112,9 @@ bool Server::OpenPort() {
     pty.Close();
     return false;
   }
-  hostGone = false;
+  hostPresent = pty.Watch() == PortWatch::Hangup;
+  if (options.portWatch != pty.Watch())
+    std::fprintf(stderr, "vorn-sim: inotify is not available; watching the port by hang-up instead\n");
   writing.clear();
   writtenOfFront = 0;
   std::printf("%s=%s\n", options.serial.c_str(), pty.SlavePath().c_str());
@@ -131,37 +137,45 @@ void Server::ServeOnce() {
   // reading holds the device's backlog where its bound applies.
   if (writing.empty()) {
     for (OutputChunk& chunk : device.TakeDue(now)) {
-      if (hostGone) ++droppedChunks;
-      else writing.push_back(std::move(chunk));
+      if (hostPresent) writing.push_back(std::move(chunk));
+      else ++droppedChunks;
     }
   }
-  if (!hostGone) WritePending();
+  if (hostPresent) WritePending();
 
   SimMicros timeout = 50000;
   if (auto wake = device.NextWake()) timeout = std::clamp<SimMicros>(*wake - now, 0, timeout);
-  if (!writing.empty() && writtenOfFront == 0 && writing.front().due <= now) timeout = 0;
 
-  if (hostGone) {
+  if (pty.Watch() == PortWatch::Hangup && !hostPresent) {
     // poll reports POLLHUP at once while no slave is open; sleep instead of spinning.
-    WaitFor(nullptr, std::min<SimMicros>(timeout, 5000));
-    if (!pty.HostGone()) {
-      hostGone = false;
-      traceFile.Note(Now(), "port opened by the host" +
-                                (droppedChunks ? " (" + std::to_string(droppedChunks) + " writes discarded while closed)" : std::string()));
-      droppedChunks = 0;
-    }
+    WaitFor(nullptr, 0, std::min<SimMicros>(timeout, 5000));
+    if (!pty.HungUp()) HostOpened();
     return;
   }
 
-  pollfd fd{pty.Fd(), static_cast<short>(POLLIN | (writing.empty() ? 0 : POLLOUT)), 0};
-  if (WaitFor(&fd, timeout) <= 0) return;
-  if (fd.revents & (POLLIN | POLLHUP | POLLERR)) {
-    std::string bytes;
-    const PtyPort::ReadStatus status = pty.Read(bytes);
-    now = Now();
-    if (!bytes.empty()) device.Receive(bytes, now);
-    if (status == PtyPort::ReadStatus::HungUp || status == PtyPort::ReadStatus::Failed) HostClosed(now);
+  pollfd fds[2] = {{pty.Fd(), static_cast<short>(POLLIN | (writing.empty() ? 0 : POLLOUT)), 0},
+                   {pty.WatchFd(), POLLIN, 0}};
+  if (WaitFor(fds, pty.WatchFd() >= 0 ? 2 : 1, timeout) <= 0) return;
+  if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+    const PtyPort::ReadStatus status = ReadHost();
+    if (status == PtyPort::ReadStatus::HungUp || status == PtyPort::ReadStatus::Failed) HostClosed();
   }
+  if (pty.WatchFd() >= 0 && (fds[1].revents & POLLIN)) {
+    const PtyPort::HostEvents events = pty.ReadHostEvents();
+    if (events.closedAll) {
+      // What the host wrote before its close is still the device's to read (its X).
+      ReadHost();
+      HostClosed();
+    }
+    if (pty.HostOpens() > 0 && !hostPresent) HostOpened();
+  }
+}
+
+PtyPort::ReadStatus Server::ReadHost() {
+  std::string bytes;
+  const PtyPort::ReadStatus status = pty.Read(bytes);
+  if (!bytes.empty()) device.Receive(bytes, Now());
+  return status;
 }
 
 void Server::WritePending() {
@@ -170,35 +184,40 @@ void Server::WritePending() {
     OutputChunk& chunk = writing.front();
     const long n = pty.Write(std::string_view(chunk.bytes).substr(writtenOfFront));
     if (n < 0) {
-      HostClosed(now);
+      HostClosed();
       return;
     }
     writtenOfFront += static_cast<size_t>(n);
-    if (writtenOfFront < chunk.bytes.size()) return; // pty full: wait for POLLOUT
+    if (writtenOfFront < chunk.bytes.size()) break; // pty full: wait for POLLOUT
     for (const std::string& line : chunk.dataLines) sentLog.Write(line);
     writing.pop_front();
     writtenOfFront = 0;
-    // Separate chunks are separate writes on purpose; give the reader a chance
-    // to see them apart when one is due later.
-    if (!writing.empty() && writing.front().due > now) break;
   }
   sentLog.Flush();
 }
 
-void Server::HostClosed(SimMicros now) {
-  if (hostGone) return;
-  hostGone = true;
+void Server::HostOpened() {
+  hostPresent = true;
+  traceFile.Note(Now(), "port opened by the host" +
+                            (droppedChunks ? " (" + std::to_string(droppedChunks) + " writes discarded while closed)" : std::string()));
+  droppedChunks = 0;
+}
+
+void Server::HostClosed() {
+  const SimMicros now = Now();
   device.PortClosed(now);
+  pty.AfterHostClosed();
+  if (!hostPresent) return;
+  hostPresent = false;
   droppedChunks = writing.size();
   writing.clear();
   writtenOfFront = 0;
-  pty.DiscardUnread();
   traceFile.Note(now, "port closed by the host; unread output discarded");
 }
 
-int Server::WaitFor(pollfd* fd, SimMicros timeout) {
+int Server::WaitFor(pollfd* fds, nfds_t count, SimMicros timeout) {
   const timespec ts{static_cast<time_t>(timeout / 1000000), static_cast<long>(timeout % 1000000) * 1000};
-  return ppoll(fd, fd ? 1 : 0, &ts, &waitMask);
+  return ppoll(fds, count, &ts, &waitMask);
 }
 
 } // namespace
