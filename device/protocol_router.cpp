@@ -3,6 +3,13 @@
 namespace OpenPlotr {
 
 QVX::Status ProtocolRouter::RouteLine(std::u16string_view line) {
+  const QVX::Status result = Route(line);
+  // Host threads polling the protocol fields wake at once instead of at their next step.
+  if (!state_.streaming) state_.signal.Notify();
+  return result;
+}
+
+QVX::Status ProtocolRouter::Route(std::u16string_view line) {
   if (state_.IsDownloading()) return download_.HandleDownloadLine(line);
   if (state_.streaming) return decoder_.DecodeSampleLine(line);
   const char16_t first = line.empty() ? u'\0' : line.front();
@@ -14,6 +21,7 @@ QVX::Status ProtocolRouter::RouteLine(std::u16string_view line) {
     state_.acknowledged = false;
     state_.streaming = true;
     state_.waitState = kNoWait;
+    state_.signal.Notify();
   }
   return QVX::kStatusOk;
 }

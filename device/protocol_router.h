@@ -17,6 +17,8 @@ class ProtocolRouter : public LineRouter {
   QVX::Status RouteLine(std::u16string_view line) override;
 
  private:
+  QVX::Status Route(std::u16string_view line);
+
   ProtocolState &state_;
   ConfigurationDownload download_;
   SampleDecoder decoder_;

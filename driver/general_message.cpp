@@ -1,7 +1,5 @@
 #include "driver/general_message.h"
 
-#include "support/code_page.h"
-#include "support/host_code_page.h"
 
 namespace OpenPlotr {
 
@@ -33,16 +31,6 @@ std::u16string_view ChooseGeneralMessage(const SessionFlags *session, const Ftdi
     if (ftdi->cannotLoad) return kCannotLoad;
   }
   return kCannotBeFound;
-}
-
-std::int32_t CopyTextToHost(std::u16string_view text, char *buffer) {
-  const auto size = static_cast<std::int32_t>(text.size() + 1);
-  if (buffer && !QVX::WideToBuffer(text, buffer, size, QVX::HostCodePage())) {
-    // An empty or unconvertible text still leaves a readable empty string for a
-    // host that allocated the size it was told.
-    buffer[0] = '\0';
-  }
-  return size;
 }
 
 }  // namespace OpenPlotr

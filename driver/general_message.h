@@ -20,8 +20,4 @@ struct FtdiFlags {
 // ftdi: flags of the FTDI library record, or null when none exists.
 std::u16string_view ChooseGeneralMessage(const SessionFlags *session, const FtdiFlags *ftdi);
 
-// Size-then-copy into a host buffer: returns characters + 1; a non-null buffer
-// receives at most that many bytes, always terminated.
-std::int32_t CopyTextToHost(std::u16string_view text, char *buffer);
-
 }  // namespace OpenPlotr

@@ -1,0 +1,189 @@
+#include "device/commands.h"
+
+#include <algorithm>
+
+#include "device/host_text_io.h"
+#include "resources/library_resources.h"
+#include "support/code_page.h"
+#include "support/host_code_page.h"
+
+namespace OpenPlotr {
+
+namespace {
+
+constexpr char16_t kUnsupported[] = u"^Unsupported SDA command";
+
+template <typename List>
+bool Indexes(const List &list, std::int32_t argument) {
+  return argument >= 0 && static_cast<std::size_t>(argument) < list.size();
+}
+
+}  // namespace
+
+std::u16string PeriodListText(const DeviceConfiguration &configuration) {
+  std::u16string text;
+  for (auto it = configuration.periodChoices.rbegin(); it != configuration.periodChoices.rend(); ++it) {
+    if (!text.empty()) text += u',';
+    for (char c : std::to_string(*it)) text += static_cast<char16_t>(c);
+  }
+  return text;
+}
+
+std::u16string ControlListReply() {
+  const std::string script = LoadControlListScript();
+  std::u16string text;
+  if (!script.empty()) {
+    QVX::NarrowToWide(static_cast<std::int32_t>(script.size()), script.data(), text, QVX::HostCodePage());
+  }
+  text += u'\n';
+  return text;
+}
+
+bool HostCommands::WaitForConfiguration() {
+  auto ready = [this] {
+    const auto configuration = state_.configuration.load();
+    return configuration && configuration->Complete();
+  };
+  const auto step = state_.timing.longStep;
+  for (auto elapsed = std::chrono::milliseconds(0); !ready() && elapsed < state_.timing.longLimit; elapsed += step) {
+    state_.signal.WaitFor(ready, step);
+  }
+  return state_.configuration.load() != nullptr;
+}
+
+bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
+  if (!WaitForConfiguration()) {
+    state_.notResponding = true;
+    return false;
+  }
+  // An incomplete configuration after the wait is used with the lists it has.
+  const std::shared_ptr<const DeviceConfiguration> configuration = state_.configuration.load();
+  const std::shared_ptr<const VersionInfo> version = state_.version.load();
+  const DeviceConfiguration &c = *configuration;
+  const std::int32_t argument = record.argument;
+
+  switch (code) {
+    case 0:
+      if (version) WriteTextReply(record, version->productName);
+      return true;
+    case 3:
+      if (version) WriteTextReply(record, version->versionText);
+      return true;
+    case 4:
+      WriteTextReply(record, deviceText_);
+      return true;
+    case 11:
+      record.intResult = static_cast<std::int32_t>(c.channelNames.size()) - 1;
+      return true;
+    case 17:
+      if (Indexes(c.channelMinima, argument)) record.floatResult = c.channelMinima[argument];
+      return true;
+    case 18:
+      if (Indexes(c.channelMaxima, argument)) record.floatResult = c.channelMaxima[argument];
+      return true;
+    case 19:
+      if (Indexes(c.channelUnits, argument)) WriteTextReply(record, c.channelUnits[argument]);
+      return true;
+    case 21:
+      if (Indexes(c.channelNames, argument)) WriteTextReply(record, c.channelNames[argument]);
+      return true;
+    case 22:
+      if (Indexes(c.channelUnits, argument) && Indexes(c.channelMinima, argument) &&
+          Indexes(c.channelMaxima, argument)) {
+        WriteTextReply(record, FormatHostFloat(c.channelMinima[argument]) + u"," +
+                                   FormatHostFloat(c.channelMaxima[argument]) + u"," + c.channelUnits[argument] +
+                                   u";");
+      }
+      return true;
+    case 28:
+      if (Indexes(c.channelNames, argument)) WriteTextReply(record, ControlListReply());
+      return true;
+    case 32:
+      WriteTextReply(record, PeriodListText(c));
+      return true;
+    case 35:
+      SendPeriodSelect(argument);
+      return true;
+    case 37:
+      return StartStreaming();
+    case 38:
+      return StopStreaming();
+    case 41:
+    case 42: {
+      const std::shared_ptr<const EnabledChannels> current = state_.enabledChannels.load();
+      auto next = std::make_shared<EnabledChannels>(current ? *current : EnabledChannels{});
+      const auto at = std::lower_bound(next->begin(), next->end(), argument);
+      const bool present = at != next->end() && *at == argument;
+      if (code == 42 && !present) next->insert(at, argument);
+      if (code == 41 && present) next->erase(at);
+      // The decoder reads a snapshot per line; a new one replaces it whole.
+      state_.enabledChannels.store(std::move(next));
+      return true;
+    }
+    case 59:
+      record.intResult = 0;
+      return true;
+    default:
+      WriteTextReply(record, kUnsupported);
+      return false;
+  }
+}
+
+bool HostCommands::SendPeriodSelect(std::int32_t value) {
+  const std::shared_ptr<const DeviceConfiguration> configuration = state_.configuration.load();
+  if (!configuration) return false;
+  const std::int32_t position = configuration->FindPeriodPosition(value);
+  if (position == -1) return true;
+  // The P frame holds at most two digits.
+  if (position < 0 || position > 99) return false;
+  sink_.SendCommand('S');
+  return sink_.SendPeriodEntry(position);
+}
+
+bool HostCommands::WaitUntilNoAckWait() {
+  auto idle = [this] { return state_.waitState.load() == kNoWait; };
+  const auto step = state_.timing.ackStep;
+  for (auto elapsed = std::chrono::milliseconds(0); !idle(); elapsed += step) {
+    if (elapsed > state_.timing.ackLimit) {
+      // A lost answer must not make every later start and stop fail.
+      state_.waitState = kNoWait;
+      return false;
+    }
+    state_.signal.WaitFor(idle, step);
+  }
+  return true;
+}
+
+bool HostCommands::RequestAcknowledgement() {
+  const auto step = state_.timing.ackStep;
+  for (auto elapsed = std::chrono::milliseconds(0); !state_.acknowledged; elapsed += step) {
+    if (elapsed > state_.timing.ackLimit) {
+      state_.waitState = kNoWait;
+      return false;
+    }
+    state_.waitState = kAwaitS;
+    sink_.SendCommand('S');
+    state_.signal.WaitFor([this] { return state_.acknowledged.load(); }, step);
+  }
+  return true;
+}
+
+bool HostCommands::StartStreaming() {
+  session_.ResetReceiveRing();
+  if (!WaitUntilNoAckWait()) return false;
+  // A start while streaming stops decoding first, so that the S answers reach the acknowledgement rule.
+  state_.streaming = false;
+  if (!RequestAcknowledgement()) return false;
+  state_.waitState = kAwaitB;
+  sink_.SendCommand('B');
+  return true;
+}
+
+bool HostCommands::StopStreaming() {
+  if (!WaitUntilNoAckWait()) return false;
+  state_.streaming = false;
+  if (state_.acknowledged) return true;
+  return RequestAcknowledgement();
+}
+
+}  // namespace OpenPlotr
