@@ -1,0 +1,135 @@
+#include "support/locale_info.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <iomanip>
+#include <mutex>
+
+#include "support/format_stream.h"
+#include "support/stream_locale.h"
+#include "support/string_stream.h"
+
+namespace QVX {
+
+namespace {
+
+// Stand-ins for a host that lacks these texts (and for POSIX, where there is no host executable).
+const char16_t *FallbackText(std::uint32_t id) {
+  switch (id) {
+    case kLocaleCaption: return u"Regional settings";
+    case kLocaleUnreadable: return u"The regional settings could not be read.";
+    case kDecimalIsDateSeparator: return u"The decimal separator is the same as the date separator.";
+    case kDecimalIsListSeparator: return u"The decimal separator is the same as the list separator.";
+    case kDecimalUnusual: return u"The decimal separator (character codes%1) is neither a full stop nor a comma.";
+    case kNumericLocaleFailed: return u"The number format of the regional settings could not be set: %1";
+    default: return u"The number format of the regional settings could not be set.";
+  }
+}
+
+QVXString Text(LocaleEnvironment &environment, std::uint32_t id) {
+  QVXString text = environment.HostString(id);
+  return text.IsEmpty() ? QVXString(FallbackText(id)) : text;
+}
+
+QVXString Formatted(LocaleEnvironment &environment, std::uint32_t id, std::u16string_view argument) {
+  OFormatStringStream format(Text(environment, id));
+  format << Utf16(argument);
+  return format.str();
+}
+
+template <std::size_t N>
+bool Read(LocaleSettings &settings, LocaleField field, char16_t (&out)[N]) {
+  int written = settings.Query(field, out, static_cast<int>(N));
+  out[N - 1] = 0;
+  return written > 0;
+}
+
+bool ReadNumber(LocaleSettings &settings, LocaleField field, unsigned long &value) {
+  char16_t digits[8] = {};
+  if (!Read(settings, field, digits)) return false;
+  value = 0;
+  for (const char16_t *c = digits; *c >= u'0' && *c <= u'9'; ++c) value = value * 10 + (*c - u'0');
+  return true;
+}
+
+bool ReadPicture(LocaleSettings &settings, LocaleField field, QVXString &out) {
+  int size = settings.Query(field, nullptr, 0);
+  if (size <= 0) return false;
+  char16_t *buffer = out.GetWriteBuffer(static_cast<std::uint32_t>(size));
+  if (!buffer) return false;
+  int written = settings.Query(field, buffer, size);
+  if (written <= 0) return false;
+  out.SetWrittenLength(static_cast<std::uint32_t>(written));
+  return true;
+}
+
+bool ReadAll(LocaleSettings &settings, LocaleInfo &info) {
+  if (settings.QueryNarrow(LocaleField::DecimalSeparator, info.narrowDecimalSeparator, 8) <= 0) return false;
+  info.narrowDecimalSeparator[7] = 0;
+  if (!Read(settings, LocaleField::DecimalSeparator, info.decimalSeparator) ||
+      !Read(settings, LocaleField::ThousandsSeparator, info.thousandsSeparator) ||
+      !Read(settings, LocaleField::TimeSeparator, info.timeSeparator) ||
+      !Read(settings, LocaleField::DateSeparator, info.dateSeparator) ||
+      !Read(settings, LocaleField::ListSeparator, info.listSeparator) ||
+      !Read(settings, LocaleField::AmDesignator, info.amDesignator) ||
+      !Read(settings, LocaleField::PmDesignator, info.pmDesignator))
+    return false;
+  unsigned long clock = 0, marker = 0, page = 0;
+  if (!ReadNumber(settings, LocaleField::TimeFormatIndicator, clock) ||
+      !ReadNumber(settings, LocaleField::TimeMarkerPosition, marker) ||
+      !ReadNumber(settings, LocaleField::DefaultOemCodePage, page))
+    return false;
+  info.clock24 = clock == 1;
+  info.codePage = static_cast<std::uint16_t>(page);
+  info.designatorFirst = marker != 0;
+  return ReadPicture(settings, LocaleField::TimeFormat, info.timeFormat) &&
+         ReadPicture(settings, LocaleField::LongDateFormat, info.longDateFormat) &&
+         ReadPicture(settings, LocaleField::ShortDateFormat, info.shortDateFormat);
+}
+
+// " 2c" for a comma: each character as a space and its code in hexadecimal.
+std::u16string CharacterCodes(std::u16string_view text) {
+  OStringStream codes;
+  for (char16_t c : text) codes << L' ' << std::hex << static_cast<unsigned>(c);
+  return codes.str().ToU16();
+}
+
+}  // namespace
+
+LocaleInfo::~LocaleInfo() = default;
+
+void LocaleInfo::Make(LocaleSettings &settings, LocaleEnvironment &environment) {
+  QVXString pending;
+  if (!ReadAll(settings, *this)) {
+    pending = Text(environment, kLocaleUnreadable);
+  } else if (environment.NumericLocaleName() == "C") {
+    StreamLocale stream = MakeStreamLocale("", static_cast<wchar_t>(decimalSeparator[0]),
+                                           static_cast<wchar_t>(thousandsSeparator[0]));
+    environment.InstallStreamLocale(stream.locale);
+    localeInstalled = true;
+
+    std::u16string_view decimal(decimalSeparator);
+    if (decimal == std::u16string_view(dateSeparator)) pending = Text(environment, kDecimalIsDateSeparator);
+    if (decimal == std::u16string_view(listSeparator)) pending = Text(environment, kDecimalIsListSeparator);
+    if (decimal.size() != 1 || (decimal[0] != u'.' && decimal[0] != u','))
+      pending = Formatted(environment, kDecimalUnusual, CharacterCodes(decimal));
+
+    std::uint32_t error = 0;
+    if (!environment.SetNumericLocale(stream.runtimeName, error)) {
+      if (error >= 0x20000101u && error <= 0x20000106u)
+        pending = Text(environment, kNumericLocaleRefused + (error - 0x20000101u));
+      else
+        pending = Formatted(environment, kNumericLocaleFailed, environment.SystemMessage(error));
+    }
+  }
+  if (!pending.IsEmpty()) environment.ShowWarning(pending, Text(environment, kLocaleCaption));
+}
+
+const LocaleInfo &LocaleInfo::Get() {
+  static std::once_flag once;
+  static LocaleInfo info;
+  std::call_once(once, [] { info.Make(UserLocaleSettings(), ProcessLocaleEnvironment()); });
+  return info;
+}
+
+}  // namespace QVX

@@ -1,0 +1,76 @@
+#include <windows.h>
+
+#include <clocale>
+#include <cstdio>
+
+#include "host/host_strings.h"
+#include "host/hresult_text.h"
+#include "support/locale_info.h"
+
+namespace QVX {
+
+namespace {
+
+LCTYPE TypeOf(LocaleField field) {
+  switch (field) {
+    case LocaleField::DecimalSeparator: return LOCALE_SDECIMAL;
+    case LocaleField::ThousandsSeparator: return LOCALE_STHOUSAND;
+    case LocaleField::TimeSeparator: return LOCALE_STIME;
+    case LocaleField::DateSeparator: return LOCALE_SDATE;
+    case LocaleField::ListSeparator: return LOCALE_SLIST;
+    case LocaleField::AmDesignator: return LOCALE_S1159;
+    case LocaleField::PmDesignator: return LOCALE_S2359;
+    case LocaleField::TimeFormatIndicator: return LOCALE_ITIME;
+    case LocaleField::TimeMarkerPosition: return LOCALE_ITIMEMARKPOSN;
+    case LocaleField::DefaultOemCodePage: return LOCALE_IDEFAULTCODEPAGE;
+    case LocaleField::TimeFormat: return LOCALE_STIMEFORMAT;
+    case LocaleField::LongDateFormat: return LOCALE_SLONGDATE;
+    case LocaleField::ShortDateFormat: return LOCALE_SSHORTDATE;
+  }
+  return 0;
+}
+
+class UserSettings final : public LocaleSettings {
+public:
+  int QueryNarrow(LocaleField field, char *buffer, int size) override {
+    return GetLocaleInfoA(LOCALE_USER_DEFAULT, TypeOf(field), buffer, size);
+  }
+  int Query(LocaleField field, char16_t *buffer, int size) override {
+    return GetLocaleInfoW(LOCALE_USER_DEFAULT, TypeOf(field), reinterpret_cast<wchar_t *>(buffer), size);
+  }
+};
+
+class ProcessEnvironment final : public LocaleEnvironment {
+public:
+  std::string NumericLocaleName() override {
+    const char *name = std::setlocale(LC_NUMERIC, nullptr);
+    return name ? name : "";
+  }
+  void InstallStreamLocale(const std::locale &locale) override { std::locale::global(locale); }
+  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
+    SetLastError(0);
+    if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
+    error = GetLastError();
+    return false;
+  }
+  QVXString HostString(std::uint32_t id) override { return LoadHostString(nullptr, id, true); }
+  std::u16string SystemMessage(std::uint32_t code) override { return QVX::SystemMessage(code, 511); }
+  void ShowWarning(const QVXString &text, const QVXString &caption) override {
+    MessageBoxW(nullptr, reinterpret_cast<const wchar_t *>(text.c_str()),
+                reinterpret_cast<const wchar_t *>(caption.c_str()), MB_OK | MB_TASKMODAL);
+  }
+};
+
+}  // namespace
+
+LocaleSettings &UserLocaleSettings() {
+  static UserSettings settings;
+  return settings;
+}
+
+LocaleEnvironment &ProcessLocaleEnvironment() {
+  static ProcessEnvironment environment;
+  return environment;
+}
+
+}  // namespace QVX
