@@ -1,9 +1,11 @@
-// The serial-port base class: one exclusive handle, fixed 8N1 line settings,
-// and the speed operations the host can call.
+// COMPort: the serial-port base class. One exclusive port with the fixed line
+// settings (8N1, RTS on, no handshake, reads that return at once) and the speed
+// operations the host can call. The platform half is SerialPort.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+
+#include "serial/serial_port.h"
 
 namespace OpenPlotr {
 
@@ -14,6 +16,7 @@ class COMPort {
   COMPort(const COMPort &) = delete;
   COMPort &operator=(const COMPort &) = delete;
 
+  // The eight virtual operations, in slot order (the destructor is the first).
   virtual bool IsOpen() const;
   virtual void Close();
   virtual std::int32_t Open(const char16_t *name, std::int32_t rate);
@@ -22,7 +25,12 @@ class COMPort {
   virtual std::int32_t GetBaudRate() const;
   virtual bool CanUseBaudRate(std::int32_t rate);
 
+  // Shared by the receive thread and the transmit path; the port is opened for that.
+  SerialPort &Port() { return portHandle; }
+
  protected:
+  SerialPort portHandle;
+  // The last rate given to Configure once the port took it, also 0 or less; not read back.
   std::int32_t baudRate = 0;
 };
 

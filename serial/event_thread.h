@@ -1,0 +1,67 @@
+// Events and threads of the receive path: auto-reset events with timed waits,
+// and one thread per session started at above-normal priority.
+#pragma once
+
+#include <cstdint>
+
+namespace OpenPlotr {
+
+inline constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+enum class WaitOutcome { kFirst, kSecond, kTimeout, kFailed };
+
+// Auto-reset, initially not signalled: a wait that returns kFirst has consumed the signal.
+class Event {
+ public:
+  Event();
+  ~Event();
+  Event(const Event &) = delete;
+  Event &operator=(const Event &) = delete;
+
+  // False when the system could not make the event.
+  bool Valid() const { return handle != kNoHandle; }
+  void Set();
+  void Reset();
+  // kFirst (signalled), kTimeout or kFailed; 0 does not wait, kWaitForever has no limit.
+  WaitOutcome Wait(std::uint32_t timeoutMs);
+  // HANDLE on Windows, a pollable descriptor elsewhere; for the port's own wait.
+  std::intptr_t Native() const { return handle; }
+
+  static constexpr std::intptr_t kNoHandle = -1;
+
+ private:
+  std::intptr_t handle = kNoHandle;
+};
+
+// Waits until either event is signalled and consumes that one; the first wins a tie.
+WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs);
+
+class Thread {
+ public:
+  using Body = std::uint32_t (*)(void *argument);
+
+  Thread() = default;
+  ~Thread() { Release(); }
+  Thread(const Thread &) = delete;
+  Thread &operator=(const Thread &) = delete;
+
+  // Starts body(argument) at above-normal priority; false when no thread could be made.
+  bool Start(Body body, void *argument);
+  bool Exists() const { return started_; }
+  // Lets go of a thread whose body no longer touches anything of ours. Never blocks
+  // on the thread's exit where that needs a lock the caller may hold (module detach).
+  void Release();
+
+ private:
+  friend struct ThreadLauncher;
+  std::intptr_t handle = 0;
+  bool started_ = false;
+  Body body_ = nullptr;
+  void *argument_ = nullptr;
+};
+
+void SleepMs(std::uint32_t ms);
+// A monotonic clock in milliseconds, for bounds that span several waits.
+std::uint64_t MonotonicMs();
+
+}  // namespace OpenPlotr

@@ -1,0 +1,155 @@
+#include "serial/event_thread.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+namespace OpenPlotr {
+
+namespace {
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// Consumes the signal if it is still there; another waiter may have taken it first.
+bool TakeSignal(int fd) {
+  std::uint64_t count = 0;
+  for (;;) {
+    if (read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+int PollTimeout(std::uint32_t timeoutMs, std::uint64_t deadline) {
+  if (timeoutMs == kWaitForever) return -1;
+  const std::uint64_t now = MonotonicMs();
+  if (now >= deadline) return 0;
+  const std::uint64_t left = deadline - now;
+  return left > static_cast<std::uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(left);
+}
+
+// Polls up to two descriptors; the first wins when both are ready.
+WaitOutcome WaitOnDescriptors(const int *fds, int count, std::uint32_t timeoutMs) {
+  const std::uint64_t deadline = MonotonicMs() + timeoutMs;
+  for (;;) {
+    pollfd polled[2] = {};
+    for (int i = 0; i < count; ++i) polled[i] = {fds[i], POLLIN, 0};
+    const int ready = poll(polled, static_cast<nfds_t>(count), PollTimeout(timeoutMs, deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return WaitOutcome::kFailed;
+    }
+    if (ready == 0) {
+      if (PollTimeout(timeoutMs, deadline) == 0) return WaitOutcome::kTimeout;
+      continue;
+    }
+    for (int i = 0; i < count; ++i) {
+      if (polled[i].revents & (POLLERR | POLLNVAL)) return WaitOutcome::kFailed;
+      if ((polled[i].revents & POLLIN) && TakeSignal(fds[i])) {
+        return i == 0 ? WaitOutcome::kFirst : WaitOutcome::kSecond;
+      }
+    }
+  }
+}
+
+void RaisePriority() {
+  // Per-thread nice value on Linux; without the privilege the thread keeps the normal one.
+  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(self));
+  if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(self), current - 1);
+}
+
+
+}  // namespace
+
+struct ThreadLauncher {
+  static void *Run(void *self) {
+    auto *owner = static_cast<Thread *>(self);
+    const Thread::Body body = owner->body_;
+    void *const argument = owner->argument_;
+    RaisePriority();
+    body(argument);
+    return nullptr;
+  }
+};
+
+Event::Event() {
+  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  handle = fd < 0 ? kNoHandle : fd;
+}
+
+Event::~Event() {
+  if (Valid()) close(Fd(handle));
+}
+
+void Event::Set() {
+  if (!Valid()) return;
+  const std::uint64_t one = 1;
+  while (write(Fd(handle), &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Event::Reset() {
+  if (Valid()) TakeSignal(Fd(handle));
+}
+
+WaitOutcome Event::Wait(std::uint32_t timeoutMs) {
+  if (!Valid()) return WaitOutcome::kFailed;
+  const int fd = Fd(handle);
+  return WaitOnDescriptors(&fd, 1, timeoutMs);
+}
+
+WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs) {
+  if (!first.Valid() || !second.Valid()) return WaitOutcome::kFailed;
+  const int fds[2] = {Fd(first.Native()), Fd(second.Native())};
+  return WaitOnDescriptors(fds, 2, timeoutMs);
+}
+
+bool Thread::Start(Body body, void *argument) {
+  Release();
+  body_ = body;
+  argument_ = argument;
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, ThreadLauncher::Run, this) != 0) return false;
+  handle = static_cast<std::intptr_t>(thread);
+  started_ = true;
+  return true;
+}
+
+void Thread::Release() {
+  if (!started_) return;
+  started_ = false;
+  const auto thread = static_cast<pthread_t>(handle);
+  // The body has already said it is done; joining briefly lets the last instructions
+  // run before the library can be unmapped, and a thread that lingers is detached.
+  timespec until{};
+  clock_gettime(CLOCK_MONOTONIC, &until);
+  until.tv_nsec += 100 * 1000000L;
+  if (until.tv_nsec >= 1000000000L) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000L;
+  }
+  if (pthread_clockjoin_np(thread, nullptr, CLOCK_MONOTONIC, &until) != 0) pthread_detach(thread);
+  handle = 0;
+}
+
+void SleepMs(std::uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+std::uint64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+}  // namespace OpenPlotr

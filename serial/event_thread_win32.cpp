@@ -1,0 +1,90 @@
+#include <windows.h>
+
+#include "serial/event_thread.h"
+
+namespace OpenPlotr {
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+WaitOutcome Outcome(DWORD result) {
+  switch (result) {
+    case WAIT_OBJECT_0:
+      return WaitOutcome::kFirst;
+    case WAIT_OBJECT_0 + 1:
+      return WaitOutcome::kSecond;
+    case WAIT_TIMEOUT:
+      return WaitOutcome::kTimeout;
+    default:
+      return WaitOutcome::kFailed;
+  }
+}
+
+
+}  // namespace
+
+struct ThreadLauncher {
+  static DWORD WINAPI Run(LPVOID self) {
+    auto *owner = static_cast<Thread *>(self);
+    const Thread::Body body = owner->body_;
+    void *const argument = owner->argument_;
+    return body(argument);
+  }
+};
+
+Event::Event() {
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  handle = event ? reinterpret_cast<std::intptr_t>(event) : kNoHandle;
+}
+
+Event::~Event() {
+  if (Valid()) CloseHandle(AsHandle(handle));
+}
+
+void Event::Set() {
+  if (Valid()) SetEvent(AsHandle(handle));
+}
+
+void Event::Reset() {
+  if (Valid()) ResetEvent(AsHandle(handle));
+}
+
+WaitOutcome Event::Wait(std::uint32_t timeoutMs) {
+  if (!Valid()) return WaitOutcome::kFailed;
+  return Outcome(WaitForSingleObject(AsHandle(handle), timeoutMs));
+}
+
+WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs) {
+  if (!first.Valid() || !second.Valid()) return WaitOutcome::kFailed;
+  const HANDLE pair[2] = {AsHandle(first.Native()), AsHandle(second.Native())};
+  return Outcome(WaitForMultipleObjects(2, pair, FALSE, timeoutMs));
+}
+
+bool Thread::Start(Body body, void *argument) {
+  Release();
+  body_ = body;
+  argument_ = argument;
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, ThreadLauncher::Run, this, 0, &id);
+  if (!thread) return false;
+  SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+  handle = reinterpret_cast<std::intptr_t>(thread);
+  started_ = true;
+  return true;
+}
+
+void Thread::Release() {
+  if (!started_) return;
+  // Closing the handle does not wait: a thread's exit needs the loader lock, which
+  // the detach notification holds while sessions are destroyed.
+  CloseHandle(AsHandle(handle));
+  handle = 0;
+  started_ = false;
+}
+
+void SleepMs(std::uint32_t ms) { Sleep(ms); }
+
+std::uint64_t MonotonicMs() { return GetTickCount64(); }
+
+}  // namespace OpenPlotr

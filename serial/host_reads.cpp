@@ -1,0 +1,63 @@
+#include "serial/host_reads.h"
+
+#include "serial/event_thread.h"
+#include "serial/receive_ring.h"
+
+namespace OpenPlotr {
+
+namespace {
+bool IsLineEnd(std::uint8_t byte) { return byte == '\n' || byte == '\r'; }
+}  // namespace
+
+std::int32_t ReadLineFromRing(ReceiveRing *ring, Event &dataEvent, char *buffer, std::int32_t maxLen,
+                              std::uint32_t timeoutMs) {
+  if (!ring || maxLen <= 0) return 0;
+  // Look for a whole line first; nothing is taken until one is there. dataEvent is
+  // signalled per chunk, not per line, so every wake-up looks at the ring again.
+  std::int32_t look = ring->ReadPosition();
+  for (;;) {
+    while (look == ring->WritePosition()) {
+      if (dataEvent.Wait(timeoutMs) != WaitOutcome::kFirst) return 0;
+    }
+    const std::uint8_t byte = ring->At(look);
+    look = ReceiveRing::Next(look);
+    if (IsLineEnd(byte)) break;
+  }
+
+  std::int32_t read = ring->ReadPosition();
+  const std::int32_t end = ring->WritePosition();
+  std::int32_t stored = 0;
+  while (stored < maxLen - 1 && read != end) {
+    const std::uint8_t byte = ring->At(read);
+    read = ReceiveRing::Next(read);
+    if (IsLineEnd(byte)) break;
+    buffer[stored++] = static_cast<char>(byte);
+  }
+  ring->ConsumeTo(read);
+  buffer[stored] = '\0';
+  return 1;
+}
+
+bool PeekByte(ReceiveRing &ring, Event &dataEvent, std::uint32_t timeoutMs) {
+  const std::int32_t at = ring.ReadPosition();
+  while (at == ring.WritePosition()) {
+    if (dataEvent.Wait(timeoutMs) != WaitOutcome::kFirst) return false;
+  }
+  return true;
+}
+
+std::int32_t ReadBlockFromRing(ReceiveRing *ring, Event &dataEvent, char *buffer, std::int32_t count,
+                               std::uint32_t timeoutMs) {
+  if (!ring) return 0;
+  if (ring->BytesWaiting() == 0 && !PeekByte(*ring, dataEvent, timeoutMs)) return 0;
+  if (count <= 0) return 0;
+  return ring->Take(buffer, count) > 0 ? 1 : 0;
+}
+
+std::int32_t BytesWaiting(const ReceiveRing *ring) { return ring ? ring->BytesWaiting() : 0; }
+
+void FlushRing(ReceiveRing *ring) {
+  if (ring) ring->ResetForHost();
+}
+
+}  // namespace OpenPlotr

@@ -1,0 +1,62 @@
+#include "serial/receive_thread.h"
+
+#include <new>
+
+#include "serial/serial_port.h"
+
+namespace OpenPlotr {
+
+namespace {
+constexpr std::uint32_t kStopWaitMs = 500;
+}
+
+ReceiveThread::ReceiveThread() : chunk(new (std::nothrow) char[kChunkBufferBytes]) {}
+
+ReceiveThread::~ReceiveThread() { Stop(false); }
+
+bool ReceiveThread::EventsReady() const {
+  return commEvent.Valid() && stopEvent.Valid() && dataEvent.Valid() && loopEnded.Valid() && chunk;
+}
+
+bool ReceiveThread::Start(SerialPort &onPort, ChunkSink &toSink, std::atomic<bool> &failedFlag) {
+  if (!EventsReady()) return false;
+  // The old thread may still append to the old ring.
+  Stop(false);
+  std::unique_ptr<ReceiveRing> ring(new (std::nothrow) ReceiveRing());
+  if (!ring) return false;
+  receiveRing = std::move(ring);
+  // Signals left from an earlier thread or a Close without one must not reach this one.
+  stopEvent.Reset();
+  commEvent.Reset();
+  dataEvent.Reset();
+  loopEnded.Reset();
+  stopRequested = false;
+  port = &onPort;
+  sink = &toSink;
+  failed = &failedFlag;
+  return receiveThread.Start(Body, this);
+}
+
+void ReceiveThread::Stop(bool processExiting) {
+  if (!receiveThread.Exists()) return;
+  if (!stopRequested) {
+    stopRequested = true;
+    stopEvent.Set();
+  }
+  if (!processExiting && loopEnded.Wait(kStopWaitMs) != WaitOutcome::kFirst) {
+    port->CancelPending();
+    loopEnded.Wait(kWaitForever);
+  }
+  receiveThread.Release();
+}
+
+std::uint32_t ReceiveThread::Body(void *self) {
+  auto *owner = static_cast<ReceiveThread *>(self);
+  ReceiveLoop loop(*owner->port, owner->commEvent, owner->stopEvent, owner->dataEvent, *owner->failed, *owner->sink,
+                   owner->chunk.get());
+  const std::uint32_t result = loop.Run();
+  owner->loopEnded.Set();
+  return result;
+}
+
+}  // namespace OpenPlotr

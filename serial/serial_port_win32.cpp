@@ -1,0 +1,159 @@
+#include <windows.h>
+
+#include "serial/event_thread.h"
+#include "serial/serial_port.h"
+
+namespace OpenPlotr {
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The OVERLAPPED record lives on the caller's stack: it may not go away while the
+// system still owns it.
+void CancelAndComplete(HANDLE port, OVERLAPPED &overlapped) {
+  DWORD transferred = 0;
+  CancelIoEx(port, &overlapped);
+  GetOverlappedResult(port, &overlapped, &transferred, TRUE);
+}
+
+CharWait FromMask(DWORD mask) { return (mask & EV_RXCHAR) ? CharWait::kChars : CharWait::kNothing; }
+
+}  // namespace
+
+bool SerialPort::Open(const char16_t *name) {
+  Close();
+  HANDLE port = CreateFileW(reinterpret_cast<const wchar_t *>(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  handle = reinterpret_cast<std::intptr_t>(port);
+  return IsOpen();
+}
+
+void SerialPort::Close() {
+  if (!IsOpen()) return;
+  CloseHandle(AsHandle(handle));
+  handle = kClosed;
+}
+
+ConfigureOutcome SerialPort::Configure(std::int32_t rate, std::int32_t rtsControl) {
+  HANDLE port = AsHandle(handle);
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port, &dcb)) return ConfigureOutcome::kRejected;
+  if (rate > 0) dcb.BaudRate = static_cast<DWORD>(rate);
+  // The Xon/Xoff, error and null flags keep what the port reported.
+  dcb.fBinary = 1;
+  dcb.fParity = 0;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fDsrSensitivity = 0;
+  dcb.fRtsControl = static_cast<DWORD>(rtsControl) & 3u;
+  dcb.fAbortOnError = 0;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  if (!SetCommState(port, &dcb)) return ConfigureOutcome::kRejected;
+
+  COMMTIMEOUTS timeouts = {};
+  if (!GetCommTimeouts(port, &timeouts)) return ConfigureOutcome::kLineOnly;
+  // Every read completes at once with what is buffered; the receive loop waits through
+  // comm events instead, and writes bound their own wait.
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  if (!SetCommTimeouts(port, &timeouts)) return ConfigureOutcome::kLineOnly;
+  return ConfigureOutcome::kDone;
+}
+
+bool SerialPort::CurrentRate(std::int32_t &rate) const {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(AsHandle(handle), &dcb)) return false;
+  rate = static_cast<std::int32_t>(dcb.BaudRate);
+  return true;
+}
+
+CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
+  HANDLE port = AsHandle(handle);
+  if (!SetCommMask(port, EV_RXCHAR)) return CharWait::kFailed;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = reinterpret_cast<HANDLE>(commEvent.Native());
+  DWORD mask = 0;
+  if (WaitCommEvent(port, &mask, &overlapped)) {
+    // Completed at once (Wine does so whenever bytes are already buffered): the mask
+    // is filled, and the completion also signalled commEvent, which the next wait must not see.
+    ResetEvent(overlapped.hEvent);
+    return FromMask(mask);
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_OPERATION_ABORTED) return CharWait::kAborted;
+  if (error != ERROR_IO_PENDING) return CharWait::kFailed;
+
+  const HANDLE pair[2] = {overlapped.hEvent, reinterpret_cast<HANDLE>(stopEvent.Native())};
+  for (;;) {
+    const DWORD woken = WaitForMultipleObjects(2, pair, FALSE, INFINITE);
+    if (woken == WAIT_OBJECT_0) {
+      DWORD transferred = 0;
+      if (GetOverlappedResult(port, &overlapped, &transferred, FALSE)) return FromMask(mask);
+      const DWORD result = GetLastError();
+      // A stale signal of commEvent: our wait is still pending.
+      if (result == ERROR_IO_INCOMPLETE) continue;
+      // USB CDC drivers end waits on line-state changes; Wine does it on a pty.
+      if (result == ERROR_OPERATION_ABORTED) return CharWait::kAborted;
+      return CharWait::kFailed;
+    }
+    CancelAndComplete(port, overlapped);
+    return woken == WAIT_OBJECT_0 + 1 ? CharWait::kStop : CharWait::kFailed;
+  }
+}
+
+std::int32_t SerialPort::ReadChunk(char *buffer, std::int32_t size) {
+  HANDLE port = AsHandle(handle);
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!done) return -1;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = done;
+  DWORD transferred = 0;
+  std::int32_t result = -1;
+  if (ReadFile(port, buffer, static_cast<DWORD>(size), &transferred, &overlapped)) {
+    result = static_cast<std::int32_t>(transferred);
+  } else if (GetLastError() == ERROR_IO_PENDING) {
+    // Completed, never issued again into the same buffer.
+    if (GetOverlappedResult(port, &overlapped, &transferred, TRUE)) result = static_cast<std::int32_t>(transferred);
+  }
+  CloseHandle(done);
+  return result;
+}
+
+WriteOutcome SerialPort::Write(const char *bytes, std::int32_t length, std::uint32_t boundMs) {
+  HANDLE port = AsHandle(handle);
+  if (!IsOpen()) return WriteOutcome::kFailed;
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!done) return WriteOutcome::kFailed;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = done;
+  DWORD written = 0;
+  WriteOutcome outcome = WriteOutcome::kFailed;
+  if (WriteFile(port, bytes, static_cast<DWORD>(length), &written, &overlapped)) {
+    outcome = WriteOutcome::kDone;
+  } else if (GetLastError() == ERROR_IO_PENDING) {
+    const DWORD waited = WaitForSingleObject(done, boundMs);
+    if (waited == WAIT_OBJECT_0) {
+      outcome = GetOverlappedResult(port, &overlapped, &written, FALSE) ? WriteOutcome::kDone : WriteOutcome::kFailed;
+    } else {
+      CancelAndComplete(port, overlapped);
+      outcome = waited == WAIT_TIMEOUT ? WriteOutcome::kTimedOut : WriteOutcome::kFailed;
+    }
+  }
+  CloseHandle(done);
+  return outcome;
+}
+
+void SerialPort::CancelPending() {
+  if (IsOpen()) CancelIoEx(AsHandle(handle), nullptr);
+}
+
+}  // namespace OpenPlotr
