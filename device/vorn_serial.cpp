@@ -1,26 +1,77 @@
 #include "device/vorn_serial.h"
 
+#include "driver/module.h"
+#include "serial/event_thread.h"
+#include "serial/host_reads.h"
+#include "serial/transmit.h"
 #include "support/status.h"
 
 namespace OpenPlotr {
+
+namespace {
+constexpr std::int32_t kSessionRate = 115200;
+constexpr std::uint32_t kAfterStopCommandMs = 20;
+}  // namespace
 
 VornSerial::VornSerial(std::u16string portName, std::int32_t uniqueId, std::u16string deviceText)
     : portName(std::move(portName)), deviceText(std::move(deviceText)), uniqueId(uniqueId) {}
 
 VornSerial::~VornSerial() { Close(); }
 
-void VornSerial::Close() { COMPort::Close(); }
-
-std::int32_t VornSerial::InitialiseSession(const std::u16string &) {
-  failed = true;
-  return QVX::kStatusFail;
+void VornSerial::Close() {
+  SendCommand(*this, 'X');
+  SleepMs(kAfterStopCommandMs);
+  receiveThread.Stop(ProcessIsExiting());
+  COMPort::Close();
 }
 
-std::int32_t VornSerial::ReadLineFromRing(char *, std::int32_t, std::uint32_t) { return 0; }
-std::int32_t VornSerial::ReadBlockFromRing(char *, std::int32_t, std::uint32_t) { return 0; }
-std::int32_t VornSerial::BytesWaiting() const { return 0; }
-void VornSerial::FlushReadBuffer() {}
-bool VornSerial::ExecuteCommand(std::uint32_t, CommandRecord *) { return false; }
-std::int32_t VornSerial::TakeErrorText(char *) { return 1; }
+
+std::int32_t VornSerial::StartTransport(const std::u16string &path) {
+  if (!receiveThread.EventsReady()) {
+    failed = true;
+    return QVX::kStatusFail;
+  }
+  // A thread of an earlier start still uses the port it would replace.
+  receiveThread.Stop(ProcessIsExiting());
+  if (!portHandle.Open(path.c_str())) {
+    failed = true;
+    return QVX::kStatusFail;
+  }
+  if (!Configure(kSessionRate, 1) || !receiveThread.Start(portHandle, *chunkSink, failed)) {
+    Close();
+    failed = true;
+    return QVX::kStatusFail;
+  }
+  return QVX::kStatusOk;
+}
+
+
+bool VornSerial::PushText(std::u16string_view text) {
+  ReceiveRing *ring = receiveThread.Ring();
+  return ring && ring->PushText(text);
+}
+
+bool VornSerial::PushLine(const char *bytes, std::int32_t count) {
+  ReceiveRing *ring = receiveThread.Ring();
+  return ring && ring->PushLine(bytes, count);
+}
+
+bool VornSerial::PushByte(std::uint8_t byte) {
+  ReceiveRing *ring = receiveThread.Ring();
+  return ring && ring->PushByte(byte);
+}
+
+std::int32_t VornSerial::ReadLineFromRing(char *buffer, std::int32_t maxLen, std::uint32_t timeoutMs) {
+  return OpenPlotr::ReadLineFromRing(receiveThread.Ring(), receiveThread.dataEvent, buffer, maxLen, timeoutMs);
+}
+
+std::int32_t VornSerial::ReadBlockFromRing(char *buffer, std::int32_t count, std::uint32_t timeoutMs) {
+  return OpenPlotr::ReadBlockFromRing(receiveThread.Ring(), receiveThread.dataEvent, buffer, count, timeoutMs);
+}
+
+std::int32_t VornSerial::BytesWaiting() const { return OpenPlotr::BytesWaiting(receiveThread.Ring()); }
+
+void VornSerial::FlushReadBuffer() { FlushRing(receiveThread.Ring()); }
+
 
 }  // namespace OpenPlotr
