@@ -1,14 +1,74 @@
 #include "discovery/discovery.h"
 
 #include "device/vorn_serial.h"
+#include "discovery/port_source.h"
+#include "discovery/serial_key.h"
 
 namespace OpenPlotr {
 
-// The enumerators are not built yet: every search ends at once.
-std::unique_ptr<VornSerial> SearchNextDevice() { return nullptr; }
-void DiscardDiscoveryState() {}
-bool CurrentFtdiFlags(FtdiFlags &) { return false; }
-void LoadSetupApi() {}
-void UnloadSetupApi() {}
+namespace {
+
+// Created by the first search, discarded together. The enumerator's position
+// is where the next search goes on.
+struct DiscoveryState {
+  std::unique_ptr<PortSource> source;
+  std::unique_ptr<FtdiLookup> ftdiLibrary;
+  std::unique_ptr<DevRegEnum> deviceEnumerator;
+};
+
+DiscoveryState discovery;
+
+// The serial number of the current device: cut from its instance identifier,
+// or, when that gives nothing, asked of the converter on its registered port.
+std::u16string CurrentKey(DevRegEnum &devices, PortSource &source, FtdiLookup &ftdi) {
+  std::u16string key = devices.GetInstanceId();
+  devices.ExtractSerial(key, u'+');
+  if (!key.empty()) return key;
+  std::u16string comPortName;
+  if (!source.ReadPortName(devices.GetInstanceId(), comPortName)) comPortName.clear();
+  std::u16string serial;
+  if (ftdi.FindFtdiSerial(comPortName, serial)) return serial;
+  return {};
+}
+
+}  // namespace
+
+std::unique_ptr<VornSerial> SearchNextDevice() {
+  if (!discovery.ftdiLibrary) {
+    discovery.source = MakePortSource();
+    discovery.ftdiLibrary = discovery.source->MakeFtdiLookup();
+  }
+  // The record stays with its flag, so the general message can name the problem.
+  if (!discovery.ftdiLibrary->Usable()) return nullptr;
+  if (!discovery.deviceEnumerator) discovery.deviceEnumerator = discovery.source->MakeEnumerator();
+
+  DevRegEnum &devices = *discovery.deviceEnumerator;
+  while (devices.Next()) {
+    const std::u16string key = CurrentKey(devices, *discovery.source, *discovery.ftdiLibrary);
+    std::optional<std::u16string> remainder = VornSerialRemainder(key);
+    if (!remainder) continue;
+    std::u16string portPath;
+    devices.GetDevicePath(portPath);
+    const std::int32_t id = UniqueIdFromSerial(*remainder);
+    return std::make_unique<VornSerial>(std::move(portPath), id, std::move(*remainder));
+  }
+  // The next search starts from a fresh list and a fresh look at the FTDI library.
+  DiscardDiscoveryState();
+  return nullptr;
+}
+
+void DiscardDiscoveryState() {
+  discovery.deviceEnumerator.reset();
+  discovery.ftdiLibrary.reset();
+  discovery.source.reset();
+}
+
+bool CurrentFtdiFlags(FtdiFlags &out) {
+  if (!discovery.ftdiLibrary) return false;
+  out = discovery.ftdiLibrary->Flags();
+  return true;
+}
+
+bool DeviceEnumeratorExists() { return discovery.deviceEnumerator != nullptr; }
 
 }  // namespace OpenPlotr

@@ -18,6 +18,9 @@ void DiscardDiscoveryState();
 // Flags of the FTDI library record; false when no record exists.
 bool CurrentFtdiFlags(FtdiFlags &out);
 
+// True between the search that lists the ports and the end of that list.
+bool DeviceEnumeratorExists();
+
 // Process-wide Setup API loader, run at library start-up and shut-down.
 void LoadSetupApi();
 void UnloadSetupApi();

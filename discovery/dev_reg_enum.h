@@ -1,0 +1,46 @@
+// DevRegEnum: the present serial-port devices, one at a time. The list itself
+// comes from the platform (the Setup API, udev) or from VORN_PORTS; each
+// source overrides Fetch.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace OpenPlotr {
+
+class DevRegEnum {
+ public:
+  DevRegEnum() = default;
+  DevRegEnum(const DevRegEnum &) = delete;
+  DevRegEnum &operator=(const DevRegEnum &) = delete;
+
+  // The virtual operations, in slot order (the destructor is the first).
+  virtual ~DevRegEnum();
+  // Makes the next device current. The first failing Fetch ends the list for good.
+  virtual bool Next();
+  // Keeps what follows the last separator, then cuts at the first backslash.
+  virtual void ExtractSerial(std::u16string &text, char16_t separator);
+  virtual bool GetDevicePath(std::u16string &out);
+  virtual std::u16string GetInstanceId();
+  virtual std::u16string GetFriendlyName();
+  virtual std::u16string GetManufacturer();
+  // Reads the device at list position index into the fields.
+  virtual bool Fetch(std::int32_t index) = 0;
+
+  std::int32_t CurrentIndex() const { return currentIndex; }
+
+ protected:
+  // Releases the system's list once Next found its end; the destructor of each
+  // source releases it too.
+  virtual void CloseList() {}
+
+  std::u16string friendlyName;
+  std::u16string manufacturer;
+  std::u16string instanceId;
+  std::u16string devicePath;
+  // Next fetches this position; -1 while no list is open or once it is finished.
+  std::int32_t nextIndex = -1;
+  std::int32_t currentIndex = 0;
+};
+
+}  // namespace OpenPlotr
