@@ -137,7 +137,7 @@ VORN_API std::int32_t VORN_CALL GetLastErrorMsg(std::int32_t index, char *buffer
       const OpenPlotr::SessionFlags *session = nullptr;
       if (VornSerial *newest = OpenPlotr::deviceTable().Newest()) {
         sessionFlags.wrongFirmware = newest->wrongFirmware;
-        sessionFlags.notResponding = newest->notResponding;
+        sessionFlags.notResponding = newest->protocol.notResponding;
         session = &sessionFlags;
       }
       OpenPlotr::FtdiFlags ftdiFlags;
