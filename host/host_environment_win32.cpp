@@ -16,7 +16,9 @@ namespace {
 
 const GUID &AsGuid(const Guid &guid) { return reinterpret_cast<const GUID &>(guid); }
 
-// What the framework start-up leaves behind, undone at exit in reverse order.
+// What the framework start-up leaves behind, undone at exit. OLE goes down
+// before the library is freed: its uninitialisation still releases objects
+// that live in the library.
 struct FrameworkState {
   bool oleStarted = false;
   HMODULE library = nullptr;
@@ -24,8 +26,8 @@ struct FrameworkState {
 
   ~FrameworkState() {
     if (cookie) CoRevokeClassObject(cookie);
-    if (library) FreeLibrary(library);
     if (oleStarted) OleUninitialize();
+    if (library) FreeLibrary(library);
   }
 };
 
