@@ -1,0 +1,177 @@
+// The whole chain a host runs, through the sixteen exports against simulated
+// devices: find, initialise, describe, stream, stop, close. Run natively and,
+// under Wine, against the Windows DLL.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/test_devices.h"
+#include "tools/hostlib/vorn_library.h"
+
+namespace vorn_test {
+namespace {
+
+using vorn_host::VornLibrary;
+
+class Chain : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
+  }
+  void TearDown() override {
+    lib.CloseAll();
+    lib.Unload();
+    SetVornPorts("");
+  }
+  // Points discovery at the given devices and finds the first one.
+  std::int32_t FindFirst(std::initializer_list<Role> roles) {
+    std::string ports;
+    for (Role r : roles) {
+      const std::string entry = DevicePort(r);
+      if (entry.empty()) return -2;
+      ports += (ports.empty() ? "" : ";") + entry;
+    }
+    SetVornPorts(ports);
+    std::int32_t index = -1;
+    return lib.FindDevice(&index) == 1 ? index : -1;
+  }
+  std::string Text(std::int32_t index, std::uint32_t code, std::int32_t argument = 0) {
+    char buffer[512];
+    std::memset(buffer, 0, sizeof buffer);
+    CommandRecord r{};
+    r.textBuffer = buffer;
+    r.textLength = sizeof buffer;
+    r.argument = argument;
+    if (lib.DeviceCommand(index, code, &r) != 1) return "<failed>";
+    return buffer;
+  }
+  std::int32_t Int(std::int32_t index, std::uint32_t code, std::int32_t argument = 0) {
+    CommandRecord r{};
+    r.argument = argument;
+    r.intResult = -99;
+    lib.DeviceCommand(index, code, &r);
+    return r.intResult;
+  }
+  bool Command(std::int32_t index, std::uint32_t code, std::int32_t argument = 0) {
+    CommandRecord r{};
+    r.argument = argument;
+    return lib.DeviceCommand(index, code, &r) == 1;
+  }
+  std::string GeneralMessage() {
+    const std::int32_t size = lib.GetLastErrorMsg(-1, nullptr);
+    std::vector<char> buffer(static_cast<std::size_t>(size), 'x');
+    lib.GetLastErrorMsg(-1, buffer.data());
+    return std::string(buffer.data());
+  }
+  VornLibrary lib;
+};
+
+TEST_F(Chain, FindsInitialisesAndDescribesADevice) {
+  const std::int32_t index = FindFirst({Role::kDefault});
+  ASSERT_EQ(index, 0);
+  std::int32_t id = 0;
+  ASSERT_EQ(lib.GetUniqueID(index, &id), 1);
+  EXPECT_EQ(id, ((0 * 42 + 0) * 42 + 0) * 42 + 5);  // part "0005" of remainder "0000501"
+  ASSERT_EQ(lib.Initialise(index), 1);
+  EXPECT_EQ(lib.IsFailed(index), 0);
+  EXPECT_EQ(lib.GetBaudRate(index), 115200);
+  EXPECT_EQ(Text(index, 4), "0000501");
+  EXPECT_EQ(Int(index, 11), 4);
+  EXPECT_EQ(Text(index, 21, 1), "ECG");
+  EXPECT_NE(Text(index, 22, 1).find(";"), std::string::npos);
+  EXPECT_EQ(Text(index, 32), "10000,5000,2000");
+  EXPECT_EQ(Text(index, 5), "<failed>");
+  // A second Initialise of a running device returns at once.
+  EXPECT_EQ(lib.Initialise(index), 1);
+  EXPECT_EQ(GeneralMessage(), "The Vorn Device is not responding or powered off.");
+  EXPECT_EQ(lib.GetLastErrorMsg(index, nullptr), 1);
+}
+
+TEST_F(Chain, TwoDevicesAreFoundInOrderThenNoneThenTheFirstAgain) {
+  ASSERT_EQ(FindFirst({Role::kDefault, Role::kSecond}), 0);
+  std::int32_t index = -1;
+  ASSERT_EQ(lib.FindDevice(&index), 1);
+  EXPECT_EQ(index, 1);
+  index = 77;
+  EXPECT_EQ(lib.FindDevice(&index), 0);
+  EXPECT_EQ(index, 77);
+  ASSERT_EQ(lib.FindDevice(&index), 1);
+  EXPECT_EQ(index, 2);
+  std::int32_t first = 0, again = 0;
+  lib.GetUniqueID(0, &first);
+  lib.GetUniqueID(2, &again);
+  EXPECT_EQ(first, again);
+  EXPECT_EQ(lib.CloseAll(), 1);
+  EXPECT_EQ(lib.IsFailed(0), 1);
+  ASSERT_EQ(lib.FindDevice(&index), 1);
+  EXPECT_EQ(index, 0);
+}
+
+TEST_F(Chain, WrongFirmwareIsReportedByTheGeneralMessage) {
+  const std::int32_t index = FindFirst({Role::kWrongFirmware});
+  ASSERT_EQ(index, 0);
+  EXPECT_EQ(lib.Initialise(index), 0);
+  EXPECT_EQ(lib.IsFailed(index), 1);
+  EXPECT_EQ(lib.GetLastErrorMsg(-1, nullptr), 143);
+}
+
+TEST_F(Chain, StreamsScaledLinesInOrderAndStops) {
+  const std::int32_t index = FindFirst({Role::kCrc});
+  ASSERT_EQ(index, 0);
+  ASSERT_EQ(lib.Initialise(index), 1);
+  const std::int32_t last = Int(index, 11);
+  for (std::int32_t p = 1; p <= last; ++p) ASSERT_TRUE(Command(index, 42, p));
+  ASSERT_TRUE(Command(index, 35, 2000));
+  ASSERT_TRUE(Command(index, 37));
+  char line[256];
+  int count = 0;
+  while (count < 200 && lib.ReadLine(index, line, sizeof line, 2000) == 1) {
+    ASSERT_EQ(std::strncmp(line, "@ ", 2), 0) << line;
+    int commas = 0;
+    for (const char *c = line + 2; *c; ++c) {
+      ASSERT_TRUE((*c >= '0' && *c <= '9') || *c == ',') << line;
+      commas += *c == ',';
+    }
+    EXPECT_EQ(commas, last - 1) << line;
+    ++count;
+  }
+  EXPECT_EQ(count, 200);
+  ASSERT_TRUE(Command(index, 38));
+  // Blocks: what is waiting can be taken in one piece.
+  ASSERT_TRUE(Command(index, 37));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::int32_t waiting = lib.ReadBuffSize(index);
+  EXPECT_GT(waiting, 0);
+  std::vector<char> block(static_cast<std::size_t>(waiting) + 1, '\0');
+  EXPECT_EQ(lib.ReadBuffer(index, block.data(), waiting, 1000), 1);
+  EXPECT_EQ(std::strncmp(block.data(), "@ ", 2), 0);
+  ASSERT_TRUE(Command(index, 38));
+  lib.FlushReadBuffer(index);
+  EXPECT_EQ(lib.ReadBuffSize(index), 0);
+}
+
+TEST_F(Chain, ADeviceThatIsUnpluggedMidStreamFailsAndClosesPromptly) {
+  const std::int32_t index = FindFirst({Role::kDefault});
+  ASSERT_EQ(index, 0);
+  ASSERT_EQ(lib.Initialise(index), 1);
+  ASSERT_TRUE(Command(index, 42, 1));
+  ASSERT_TRUE(Command(index, 37));
+  char line[128];
+  ASSERT_EQ(lib.ReadLine(index, line, sizeof line, 2000), 1);
+  if (!UnplugDevice(Role::kDefault)) GTEST_SKIP() << "devices of this host cannot be unplugged";
+  for (int i = 0; i < 200 && lib.IsFailed(index) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(lib.IsFailed(index), 1);
+  while (lib.ReadLine(index, line, sizeof line, 0) == 1) {
+  }
+  EXPECT_EQ(lib.ReadLine(index, line, sizeof line, 50), 0);
+  EXPECT_EQ(lib.CloseAll(), 1);
+}
+
+}  // namespace
+}  // namespace vorn_test

@@ -1,0 +1,46 @@
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "common/sim_process.h"
+#include "driver/test_devices.h"
+
+namespace vorn_test {
+
+namespace {
+
+std::vector<std::string> ArgsFor(Role role) {
+  switch (role) {
+    case Role::kDefault: return {"--serial", "VSC0000501"};
+    case Role::kSecond: return {"--serial", "A8000000502"};
+    case Role::kWrongFirmware: return {"--serial", "VSC0000503", "--firmware", "2"};
+    case Role::kCrc: return {"--serial", "VSC0000504", "--profile", "crc"};
+  }
+  return {};
+}
+
+std::map<Role, std::unique_ptr<SimProcess>> &Running() {
+  static std::map<Role, std::unique_ptr<SimProcess>> running;
+  return running;
+}
+
+}  // namespace
+
+std::string DevicePort(Role role) {
+  auto &slot = Running()[role];
+  if (!slot) slot = std::make_unique<SimProcess>(ArgsFor(role));
+  return slot->ok() ? slot->PortEntry() : std::string();
+}
+
+void SetVornPorts(const std::string &value) { setenv("VORN_PORTS", value.c_str(), 1); }
+
+bool UnplugDevice(Role role) {
+  auto it = Running().find(role);
+  if (it == Running().end()) return false;
+  it->second->Kill();
+  Running().erase(it);
+  return true;
+}
+
+}  // namespace vorn_test
