@@ -51,6 +51,26 @@ TEST(ModuleVersionWin32, OwnVersionBlockIsRead) {
   EXPECT_EQ(version.fourthField, 0u);
 }
 
+TEST(ModuleVersionWin32, LibraryInsideADllReadsTheDllsVersion) {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring probe(path, length);
+  probe = probe.substr(0, probe.find_last_of(L"\\/") + 1) + L"version_probe.dll";
+  HMODULE module = LoadLibraryW(probe.c_str());
+  ASSERT_NE(module, nullptr);
+  using Probe = int (*)(char16_t *, int, unsigned *, int *);
+  auto call = reinterpret_cast<Probe>(reinterpret_cast<void *>(GetProcAddress(module, "ProbeOwnVersion")));
+  ASSERT_NE(call, nullptr);
+  char16_t version[64];
+  unsigned fourth = 0;
+  int reported = -1;
+  call(version, 64, &fourth, &reported);
+  EXPECT_EQ(std::u16string(version), u"2.1 Final Rev 3");
+  EXPECT_EQ(fourth, 1024u);
+  EXPECT_EQ(reported, 0);
+  FreeLibrary(module);
+}
+
 TEST(HostEnvironmentWin32, RegisteredEnvironmentGetsThePrereleaseReport) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   // Lives on: the library keeps the environment for the process's life.
