@@ -1,0 +1,20 @@
+// The --channels list of a recording.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/vornctl/channel_info.h"
+
+namespace vornctl {
+
+// "all", or items separated by commas: a position ("2"), a range of
+// positions ("1-3") or a channel name (exact, else the one name that matches
+// ignoring case). The positions chosen, increasing and each once.
+std::optional<std::vector<std::int32_t>> SelectChannels(std::string_view list, const std::vector<ChannelInfo> &channels,
+                                                        std::string &error);
+
+}  // namespace vornctl

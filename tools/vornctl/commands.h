@@ -1,0 +1,37 @@
+// The vornctl commands. Each returns the process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/hostlib/vorn_library.h"
+
+namespace vornctl {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by Ctrl-C
+
+// The driver library, loaded when a command first needs it (the demo sets
+// VORN_PORTS before that).
+struct Context {
+  std::string libraryOption;
+  const char *argv0 = "vornctl";
+  std::string libraryPath;
+  vorn_host::VornLibrary lib;
+  bool loaded = false;
+
+  bool Load(std::string &error);
+};
+
+int AboutCommand(Context &context, const std::vector<std::string> &args);
+int ListCommand(Context &context, const std::vector<std::string> &args);
+int InfoCommand(Context &context, const std::vector<std::string> &args);
+int RecordCommand(Context &context, const std::vector<std::string> &args);
+int DemoCommand(Context &context, const std::vector<std::string> &args);
+
+// "vornctl: " + text on stderr.
+void Complain(const std::string &text);
+
+}  // namespace vornctl

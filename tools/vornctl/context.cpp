@@ -1,0 +1,22 @@
+#include <cstdio>
+
+#include "tools/vornctl/commands.h"
+#include "tools/vornctl/library_path.h"
+
+namespace vornctl {
+
+bool Context::Load(std::string &error) {
+  if (loaded) return true;
+  libraryPath = FindLibrary(libraryOption, argv0);
+  std::string reason;
+  if (!lib.Load(libraryPath, reason)) {
+    error = "cannot load the driver " + libraryPath + ": " + reason;
+    return false;
+  }
+  loaded = true;
+  return true;
+}
+
+void Complain(const std::string &text) { std::fprintf(stderr, "vornctl: %s\n", text.c_str()); }
+
+}  // namespace vornctl

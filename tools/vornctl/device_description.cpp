@@ -1,0 +1,97 @@
+#include "tools/vornctl/device_description.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "tools/vornctl/driver_calls.h"
+#include "tools/vornctl/period_choices.h"
+#include "vorn.h"
+
+namespace vornctl {
+
+namespace {
+
+// More positions than any device describes; beyond it the count is junk.
+constexpr std::int32_t kMaxChannels = 1024;
+
+std::string Failure(const vorn_host::VornLibrary &lib, const std::string &what) {
+  return what + ": " + GeneralMessage(lib);
+}
+
+}  // namespace
+
+bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceIdentity &out, std::string &error) {
+  out = DeviceIdentity{};
+  out.index = index;
+  std::int32_t id = 0;
+  if (lib.GetUniqueID(index, &id) == 1) out.uniqueId = id;
+  if (lib.Initialise(index) != 1) {
+    error = Failure(lib, "Initialise failed");
+    return false;
+  }
+  const CommandReply serial = RunCommand(lib, index, VORN_CMD_SERIAL_TEXT);
+  if (!serial.ok) {
+    error = Failure(lib, "the device did not describe itself");
+    return false;
+  }
+  out.serial = serial.text;
+  out.product = RunCommand(lib, index, VORN_CMD_PRODUCT_NAME).text;
+  out.version = RunCommand(lib, index, VORN_CMD_VERSION_TEXT).text;
+  return true;
+}
+
+bool ReadDescription(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceDescription &out,
+                     std::string &error) {
+  out = DeviceDescription{};
+  if (!ReadIdentity(lib, index, out.identity, error)) return false;
+
+  const CommandReply last = RunCommand(lib, index, VORN_CMD_LAST_CHANNEL);
+  if (!last.ok) {
+    error = Failure(lib, "the device did not report its channels");
+    return false;
+  }
+  if (last.intResult < 0 || last.intResult > kMaxChannels) {
+    error = "the driver reported an impossible last channel index " + std::to_string(last.intResult);
+    return false;
+  }
+  bool anyUnit = !RunCommand(lib, index, VORN_CMD_CHANNEL_UNIT, 0).text.empty();
+  for (std::int32_t p = 1; p <= last.intResult; ++p) {
+    ChannelInfo c;
+    c.position = p;
+    c.name = RunCommand(lib, index, VORN_CMD_CHANNEL_NAME, p).text;
+    c.unit = RunCommand(lib, index, VORN_CMD_CHANNEL_UNIT, p).text;
+    const CommandReply lo = RunCommand(lib, index, VORN_CMD_CHANNEL_MINIMUM, p);
+    const CommandReply hi = RunCommand(lib, index, VORN_CMD_CHANNEL_MAXIMUM, p);
+    if (lo.floatResult && hi.floatResult && std::isfinite(*lo.floatResult) && std::isfinite(*hi.floatResult)) {
+      c.hasRange = true;
+      c.minimum = *lo.floatResult;
+      c.maximum = *hi.floatResult;
+    }
+    c.rangeText = RunCommand(lib, index, VORN_CMD_CHANNEL_RANGE, p).text;
+    if (c.name.empty()) c.name = "ch" + std::to_string(p);
+    anyUnit = anyUnit || !c.unit.empty();
+    out.channels.push_back(std::move(c));
+  }
+  out.unitsIncomplete = anyUnit && !out.channels.empty() && out.channels.back().unit.empty();
+
+  const CommandReply periods = RunCommand(lib, index, VORN_CMD_PERIOD_LIST);
+  const auto parsed = ParsePeriodList(periods.text);
+  if (!periods.ok || !parsed) {
+    error = "the driver's period list '" + periods.text + "' cannot be read";
+    return false;
+  }
+  out.periodsUs = *parsed;
+
+  const CommandReply controls = RunCommand(lib, index, VORN_CMD_CONTROL_LIST, 0);
+  if (controls.ok && !controls.text.empty()) out.controlListBytes = controls.text.size();
+  return true;
+}
+
+std::string UniqueIdText(const std::optional<std::int32_t> &id) {
+  if (!id) return "-";
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(*id));
+  return text;
+}
+
+}  // namespace vornctl

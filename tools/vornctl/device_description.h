@@ -1,0 +1,43 @@
+// What a device says about itself, read through DeviceCommand.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/hostlib/vorn_library.h"
+#include "tools/vornctl/channel_info.h"
+
+namespace vornctl {
+
+struct DeviceIdentity {
+  std::int32_t index = -1;
+  std::string serial;
+  std::string product;
+  std::string version;
+  std::optional<std::int32_t> uniqueId;
+};
+
+struct DeviceDescription {
+  DeviceIdentity identity;
+  std::vector<ChannelInfo> channels;     // positions 1..last, in order
+  std::vector<std::int32_t> periodsUs;   // as listed by code 32
+  std::optional<std::size_t> controlListBytes;
+  // The driver drops "na" units, so a device that has some lists fewer units
+  // than channels and the later ones belong to other channels.
+  bool unitsIncomplete = false;
+};
+
+// Initialise, then the serial text, product, version and unique id. On
+// failure the error holds the driver's general message.
+bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceIdentity &out, std::string &error);
+
+// ReadIdentity plus channels, ranges, periods and the control list.
+bool ReadDescription(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceDescription &out,
+                     std::string &error);
+
+// "0x1A2B3C4D", or "-" when the driver gave no identifier.
+std::string UniqueIdText(const std::optional<std::int32_t> &id);
+
+}  // namespace vornctl

@@ -1,0 +1,51 @@
+// The device's lines as the host takes them from the driver: one at a time
+// with ReadLine, or in blocks with ReadBuffSize and ReadBuffer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/hostlib/vorn_library.h"
+
+namespace vornctl {
+
+// Bytes of one line the host accepts; a sample line of the widest device is
+// a few hundred bytes, so anything longer is damage.
+constexpr std::size_t kLineLimit = 4095;
+
+// Splits ReadBuffer blocks into lines at line feeds.
+class BlockLineSplitter {
+ public:
+  void Feed(const char *data, std::size_t size);
+  // Next complete line; overlong is set (and line empty) once for a line
+  // longer than kLineLimit, whose bytes are discarded up to its line feed.
+  bool Next(std::string &line, bool &overlong);
+
+ private:
+  std::string pending_;
+  std::size_t scanned_ = 0;
+  bool discarding_ = false;
+};
+
+class LineSource {
+ public:
+  enum class Result { Line, Overlong, Timeout };
+
+  LineSource(const vorn_host::VornLibrary &lib, std::int32_t index, bool blockMode);
+  // Waits at most about timeoutMs for the next line.
+  Result Next(std::string &line, std::uint32_t timeoutMs);
+
+ private:
+  Result NextLine(std::string &line, std::uint32_t timeoutMs);
+  Result NextFromBlocks(std::string &line, std::uint32_t timeoutMs);
+
+  const vorn_host::VornLibrary &lib_;
+  std::int32_t index_;
+  bool blockMode_;
+  bool continuing_ = false;  // the last ReadLine piece filled the buffer
+  std::vector<char> buffer_;
+  BlockLineSplitter splitter_;
+};
+
+}  // namespace vornctl

@@ -1,0 +1,62 @@
+#include "tools/vornctl/summary_table.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "tools/vornctl/sparkline.h"
+#include "tools/vornctl/text_table.h"
+#include "tools/vornctl/unit_conversion.h"
+
+namespace vornctl {
+
+namespace {
+
+std::string Fixed(double v, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  return text;
+}
+
+}  // namespace
+
+bool ChannelStatistics::Begin(const RecordingHeader &header, std::string &) {
+  header_ = header;
+  channels_.clear();
+  for (std::size_t i = 0; i < header.channels.size(); ++i) channels_.push_back(Channel{0, 0, 0, 0, Envelope(sparkWidth_)});
+  return true;
+}
+
+bool ChannelStatistics::Add(const std::vector<std::int32_t> *values, std::string &) {
+  for (std::size_t i = 0; i < channels_.size(); ++i) {
+    Channel &c = channels_[i];
+    if (!values) {
+      c.trace.AddGap();
+      continue;
+    }
+    const double v = ToPhysical(header_.channels[i], (*values)[i]);
+    c.minimum = c.count ? std::min(c.minimum, v) : v;
+    c.maximum = c.count ? std::max(c.maximum, v) : v;
+    c.sum += v;
+    ++c.count;
+    c.trace.Add(v);
+  }
+  return true;
+}
+
+std::string ChannelStatistics::Table() const {
+  TextTable table({"channel", "unit", "min", "max", "mean", "trace"}, 2);
+  for (std::size_t i = 0; i < channels_.size(); ++i) {
+    const ChannelInfo &info = header_.channels[i];
+    const Channel &c = channels_[i];
+    const int decimals = std::min(PhysicalDecimals(info), 3);
+    if (c.count == 0) {
+      table.Add({info.name, info.unit, "-", "-", "-", ""});
+      continue;
+    }
+    table.Add({info.name, info.unit, Fixed(c.minimum, decimals), Fixed(c.maximum, decimals),
+               Fixed(c.sum / static_cast<double>(c.count), decimals), Sparkline(c.trace.Buckets(), sparkWidth_)});
+  }
+  return table.Text();
+}
+
+}  // namespace vornctl

@@ -1,0 +1,39 @@
+// A recording drawn as SVG: one panel per channel with its name and unit.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/vornctl/envelope.h"
+#include "tools/vornctl/recording.h"
+
+namespace vornctl {
+
+class SvgPlot : public SampleSink {
+ public:
+  explicit SvgPlot(std::string path);
+  ~SvgPlot() override;
+  SvgPlot(const SvgPlot &) = delete;
+  SvgPlot &operator=(const SvgPlot &) = delete;
+
+  bool Begin(const RecordingHeader &header, std::string &error) override;
+  bool Add(const std::vector<std::int32_t> *values, std::string &error) override;
+  bool Finish(const RecordingSummary &summary, std::string &error) override;
+
+ private:
+  std::string path_;
+  RecordingHeader header_;
+  std::vector<Envelope> traces_;
+  std::FILE *file_ = nullptr;
+};
+
+// The whole document for these traces (one per channel, in physical units).
+std::string RenderSvg(const RecordingHeader &header, const std::vector<Envelope> &traces);
+
+// Text for SVG content and attribute values.
+std::string XmlEscape(std::string_view text);
+
+}  // namespace vornctl

@@ -1,0 +1,21 @@
+#include "tools/vornctl/unit_conversion.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vornctl {
+
+double ToPhysical(const ChannelInfo &channel, std::int32_t v) {
+  if (!channel.hasRange) return v;
+  return channel.minimum + static_cast<double>(v) / kScaledMaximum * (channel.maximum - channel.minimum);
+}
+
+int PhysicalDecimals(const ChannelInfo &channel) {
+  if (!channel.hasRange) return 0;
+  const double step = std::fabs(channel.maximum - channel.minimum) / kScaledMaximum;
+  if (!(step > 0) || !std::isfinite(step)) return 0;
+  const int decimals = static_cast<int>(std::ceil(-std::log10(step))) + 1;
+  return std::clamp(decimals, 0, 9);
+}
+
+}  // namespace vornctl

@@ -1,0 +1,8 @@
+// vornctl --help.
+#pragma once
+
+namespace vornctl {
+
+extern const char kUsageText[];
+
+}  // namespace vornctl
