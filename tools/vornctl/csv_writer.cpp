@@ -10,14 +10,6 @@ namespace vornctl {
 
 namespace {
 
-std::string FixedText(double v, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  // "-0.000" would read as a sign flip that is not in the data.
-  if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1)) return text + 1;
-  return text;
-}
-
 std::string SystemError() { return std::strerror(errno); }
 
 }  // namespace

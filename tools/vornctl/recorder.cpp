@@ -151,7 +151,9 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   }
 
   summary.seconds = Since(start);
-  const bool stopped = RunCommand(lib, index, VORN_CMD_STOP).ok;
+  // A failed session has lost its port; the stop could only time out.
+  const bool sessionFailed = lib.IsFailed(index) == 1;
+  const bool stopped = !sessionFailed && RunCommand(lib, index, VORN_CMD_STOP).ok;
   // Lines decoded before the stop are samples of this recording too.
   for (int i = 0; i < kDrainLimit && !sinkFailed; ++i) {
     const LineSource::Result result = source.Next(line, 0);
@@ -164,7 +166,9 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   progress.Update(summary.seconds, summary.samples, summary.dropped, summary.missing, true);
   progress.Finish();
   if (!stopped && status != RecordStatus::Failed) {
+    // A device that does not answer the stop has hung; its recording is not a success.
     error = "the device did not acknowledge the stop: " + GeneralMessage(lib);
+    status = RecordStatus::Failed;
   }
   lib.CloseAll();
 

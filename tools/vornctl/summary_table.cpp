@@ -9,16 +9,6 @@
 
 namespace vornctl {
 
-namespace {
-
-std::string Fixed(double v, int decimals) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.*f", decimals, v);
-  return text;
-}
-
-}  // namespace
-
 bool ChannelStatistics::Begin(const RecordingHeader &header, std::string &) {
   header_ = header;
   channels_.clear();
@@ -53,8 +43,8 @@ std::string ChannelStatistics::Table() const {
       table.Add({info.name, info.unit, "-", "-", "-", ""});
       continue;
     }
-    table.Add({info.name, info.unit, Fixed(c.minimum, decimals), Fixed(c.maximum, decimals),
-               Fixed(c.sum / static_cast<double>(c.count), decimals), Sparkline(c.trace.Buckets(), sparkWidth_)});
+    table.Add({info.name, info.unit, FixedText(c.minimum, decimals), FixedText(c.maximum, decimals),
+               FixedText(c.sum / static_cast<double>(c.count), decimals), Sparkline(c.trace.Buckets(), sparkWidth_)});
   }
   return table.Text();
 }

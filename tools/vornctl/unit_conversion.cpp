@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace vornctl {
 
@@ -16,6 +18,13 @@ int PhysicalDecimals(const ChannelInfo &channel) {
   if (!(step > 0) || !std::isfinite(step)) return 0;
   const int decimals = static_cast<int>(std::ceil(-std::log10(step))) + 1;
   return std::clamp(decimals, 0, 9);
+}
+
+std::string FixedText(double v, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, v);
+  if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1)) return text + 1;
+  return text;
 }
 
 }  // namespace vornctl

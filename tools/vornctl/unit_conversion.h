@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tools/vornctl/channel_info.h"
 
@@ -16,5 +17,9 @@ double ToPhysical(const ChannelInfo &channel, std::int32_t v);
 
 // Decimal places that still show one scaled step of the channel's range.
 int PhysicalDecimals(const ChannelInfo &channel);
+
+// v with that many decimals, in the C locale's notation; never "-0.000",
+// which would show a sign that is not in the data.
+std::string FixedText(double v, int decimals);
 
 }  // namespace vornctl
