@@ -1,8 +1,12 @@
-# vorn_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [ENV ...])
+# vorn_add_gtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s] [ENV ...] [HOSTED])
 # One GoogleTest program, run as one ctest entry (under Wine in the Windows builds).
+# HOSTED: the program loads the driver DLL and so plays the host application.
 function(vorn_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "HOSTED" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(WIN32 AND T_HOSTED)
+    target_link_libraries(${name} PRIVATE vorn_test_host)
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/tests)
   vorn_warnings(${name})
