@@ -33,7 +33,7 @@ QVXString Text(LocaleEnvironment &environment, std::uint32_t id) {
 
 QVXString Formatted(LocaleEnvironment &environment, std::uint32_t id, std::u16string_view argument) {
   OFormatStringStream format(Text(environment, id));
-  format << Utf16(argument);
+  format << Utf16{argument};
   return format.str();
 }
 
