@@ -8,14 +8,35 @@
 
 #include "host/exceptions.h"
 #include "host/host_environment.h"
+#include "host/prerelease_report.h"
+
+namespace {
+
+// After the host's own uninitialisation OLE must be down: the library gave back its extra count.
+int BalancedOrNot() {
+  OleUninitialize();
+  IUnknown *probe = nullptr;
+  HRESULT result = CoGetClassObject(reinterpret_cast<const GUID &>(QVX::kClsidHostFramework), CLSCTX_INPROC_SERVER,
+                                    nullptr, IID_IUnknown, reinterpret_cast<void **>(&probe));
+  if (probe) probe->Release();
+  return result == CO_E_NOTINITIALIZED ? 20 : 21;
+}
+
+}  // namespace
 
 int main(int argc, char **argv) {
-  // "preinit": the host thread has OLE already, so the library's start-up answers "already initialised".
-  if (argc > 1 && std::strcmp(argv[1], "preinit") == 0) OleInitialize(nullptr);
+  const char *mode = argc > 1 ? argv[1] : "";
+  // "preinit" and "report": the host thread has OLE already, so the library's start-up answers "already initialised".
+  bool preinit = std::strcmp(mode, "preinit") == 0 || std::strcmp(mode, "report") == 0;
+  if (preinit) OleInitialize(nullptr);
+  if (std::strcmp(mode, "report") == 0) {
+    QVX::ReportPrereleaseBuild();
+    return 40;
+  }
   try {
     return QVX::GetHostEnvironment() ? 10 : 11;
   } catch (const QVX::XQVX &) {
-    return 20;
+    return preinit ? BalancedOrNot() : 22;
   } catch (const QVX::XHResult &) {
     return 30;
   }

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "fake_host_environment.h"
 #include "host/host_environment.h"
@@ -42,6 +43,22 @@ TEST(HResultTextWin32, Win32ErrorsGetTheSystemTextEndingInAFullStop) {
   EXPECT_EQ(text.View().substr(0, 4), std::u16string_view(plain).substr(0, 4));
   // A code the system has no message for gives an empty text, not the last one.
   EXPECT_TRUE(QVX::HResultText(static_cast<QVX::HResult>(0x8123ABCDu)).IsEmpty());
+}
+
+TEST(HResultTextWin32, ConcurrentCallsKeepTheirOwnTexts) {
+  const QVX::HResult codes[2] = {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)};
+  const QVXString expected[2] = {QVX::HResultText(codes[0]), QVX::HResultText(codes[1])};
+  ASSERT_NE(expected[0], expected[1]);
+  int mismatches[2] = {0, 0};
+  std::thread threads[2];
+  for (int t = 0; t < 2; ++t)
+    threads[t] = std::thread([&, t] {
+      for (int i = 0; i < 300; ++i)
+        if (QVX::HResultText(codes[t]) != expected[t]) ++mismatches[t];
+    });
+  for (std::thread &thread : threads) thread.join();
+  EXPECT_EQ(mismatches[0], 0);
+  EXPECT_EQ(mismatches[1], 0);
 }
 
 TEST(ModuleVersionWin32, OwnVersionBlockIsRead) {
@@ -137,8 +154,10 @@ TEST(HostFrameworkWin32, FrameworkLibraryBringsTheEnvironmentUp) {
 }
 
 TEST(HostFrameworkWin32, StartUpFailuresThrowTheirTypes) {
-  // OLE already initialised on the thread counts as failure: XQVX.
+  // OLE already initialised on the thread counts as failure: XQVX, with the extra count given back.
   EXPECT_EQ(RunChildHost(L"fake_apx_full.dll", "preinit"), 20u);
+  // The attach notification's report contains it.
+  EXPECT_EQ(RunChildHost(L"fake_apx_full.dll", "report"), 40u);
   // The framework library refuses its class object: XHResult.
   EXPECT_EQ(RunChildHost(L"fake_apx_failing.dll", ""), 30u);
 }
