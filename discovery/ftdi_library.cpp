@@ -64,7 +64,8 @@ bool FtdiLibrary::FindFtdiSerial(const std::u16string &comPortName, std::u16stri
     FT_Close(handle);
     if (!answered) return false;
 
-    if (FoldedComName(portNumber) == target) {
+    // A converter without a COM port serves no port, not even one named "COM".
+    if (portNumber >= 0 && FoldedComName(portNumber) == target) {
       const auto length = static_cast<std::int32_t>(strnlen(serialField, sizeof serialField));
       serial.clear();
       if (length > 0 && !QVX::NarrowToWide(length, serialField, serial, QVX::kCodePageThreadAnsi)) serial.clear();

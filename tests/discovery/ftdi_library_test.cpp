@@ -102,6 +102,7 @@ TEST_F(D2xxLookup, PortNamesCompareWithoutCaseAndWithoutLeadingZeros) {
 TEST_F(D2xxLookup, ConverterWithoutPortMatchesNoRealPortName) {
   fake.converters = {{"VSC0000001", -1}};
   EXPECT_FALSE(lib.FindFtdiSerial(u"COM1", serial));
+  EXPECT_FALSE(lib.FindFtdiSerial(u"COM", serial));
   EXPECT_EQ(FoldedComName(-1), u"com");
   EXPECT_EQ(FoldedComName(12), u"com12");
 }
