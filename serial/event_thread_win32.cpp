@@ -85,6 +85,17 @@ void Thread::Release() {
 
 void SleepMs(std::uint32_t ms) { Sleep(ms); }
 
-std::uint64_t MonotonicMs() { return GetTickCount64(); }
+// The tick count moves in 10-16 ms steps; bounds of 20 ms need the performance counter.
+std::uint64_t MonotonicMs() {
+  static const std::uint64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<std::uint64_t>(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const auto ticks = static_cast<std::uint64_t>(now.QuadPart);
+  return ticks / frequency * 1000u + ticks % frequency * 1000u / frequency;
+}
 
 }  // namespace OpenPlotr

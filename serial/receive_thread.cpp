@@ -43,9 +43,14 @@ void ReceiveThread::Stop(bool processExiting) {
     stopRequested = true;
     stopEvent.Set();
   }
-  if (!processExiting && loopEnded.Wait(kStopWaitMs) != WaitOutcome::kFirst) {
+  if (!processExiting) {
+    // A read or comm-event wait that a driver keeps pending would hold the loop
+    // past its stop request; cancelled, it ends with the request seen.
     port->CancelPending();
-    loopEnded.Wait(kWaitForever);
+    if (loopEnded.Wait(kStopWaitMs) != WaitOutcome::kFirst) {
+      port->CancelPending();
+      loopEnded.Wait(kWaitForever);
+    }
   }
   receiveThread.Release();
 }

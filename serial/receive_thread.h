@@ -27,9 +27,9 @@ class ReceiveThread {
 
   // Ends a previous thread, then makes a new empty ring and starts the loop on port.
   bool Start(SerialPort &port, ChunkSink &sink, std::atomic<bool> &failed);
-  // Tells the thread to stop and waits up to 500 ms for the loop to let go; past that
-  // the port's pending I/O is cancelled and the wait goes on, because what the thread
-  // uses belongs to the caller. With processExiting the thread is already gone.
+  // Tells the thread to stop, cancels the port's pending I/O and waits up to 500 ms for
+  // the loop to let go; past that it cancels again and waits on, because what the
+  // thread uses belongs to the caller. With processExiting the thread is already gone.
   void Stop(bool processExiting);
   bool Started() const { return receiveThread.Exists(); }
 

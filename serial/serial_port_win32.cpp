@@ -17,6 +17,21 @@ void CancelAndComplete(HANDLE port, OVERLAPPED &overlapped) {
   GetOverlappedResult(port, &overlapped, &transferred, TRUE);
 }
 
+// A new mask ends a pending comm-event wait on every port driver, also where the
+// wait does not heed a cancellation (Wine's polling wait); then it is completed.
+void EndCommWait(HANDLE port, OVERLAPPED &overlapped) {
+  CancelIoEx(port, &overlapped);
+  SetCommMask(port, 0);
+  DWORD transferred = 0;
+  GetOverlappedResult(port, &overlapped, &transferred, TRUE);
+}
+
+bool PortAnswers(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status = {};
+  return ClearCommError(port, &errors, &status) != 0;
+}
+
 CharWait FromMask(DWORD mask) { return (mask & EV_RXCHAR) ? CharWait::kChars : CharWait::kNothing; }
 
 }  // namespace
@@ -105,7 +120,7 @@ CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
       if (result == ERROR_OPERATION_ABORTED) return CharWait::kAborted;
       return CharWait::kFailed;
     }
-    CancelAndComplete(port, overlapped);
+    EndCommWait(port, overlapped);
     return woken == WAIT_OBJECT_0 + 1 ? CharWait::kStop : CharWait::kFailed;
   }
 }
@@ -120,9 +135,16 @@ std::int32_t SerialPort::ReadChunk(char *buffer, std::int32_t size) {
   std::int32_t result = -1;
   if (ReadFile(port, buffer, static_cast<DWORD>(size), &transferred, &overlapped)) {
     result = static_cast<std::int32_t>(transferred);
-  } else if (GetLastError() == ERROR_IO_PENDING) {
+  } else if (GetLastError() == ERROR_IO_PENDING &&
+             GetOverlappedResult(port, &overlapped, &transferred, TRUE)) {
     // Completed, never issued again into the same buffer.
-    if (GetOverlappedResult(port, &overlapped, &transferred, TRUE)) result = static_cast<std::int32_t>(transferred);
+    result = static_cast<std::int32_t>(transferred);
+  } else {
+    // Wine ends an empty read of a tty as the end of a file, or aborts it on a port
+    // without modem lines: nothing was waiting. A port that went away no longer
+    // answers for its queues.
+    const DWORD error = GetLastError();
+    if ((error == ERROR_HANDLE_EOF || error == ERROR_OPERATION_ABORTED) && PortAnswers(port)) result = 0;
   }
   CloseHandle(done);
   return result;
