@@ -44,6 +44,10 @@ std::unique_ptr<DevicePeer> OpenDevicePeer(std::string &error);
 // A path that names no port.
 std::u16string MissingPortName();
 
+// False where the platform lets a second handle open a port that is held (Wine
+// does not enforce the exclusive open of a serial device).
+bool ExclusiveOpenIsEnforced();
+
 // CPU time this process has used, to tell a waiting thread from a spinning one.
 std::uint64_t ProcessCpuMs();
 

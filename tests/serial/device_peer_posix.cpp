@@ -118,6 +118,8 @@ std::unique_ptr<DevicePeer> OpenDevicePeer(std::string &) { return std::make_uni
 
 std::u16string MissingPortName() { return u"/dev/vorn-no-such-port"; }
 
+bool ExclusiveOpenIsEnforced() { return true; }
+
 std::uint64_t ProcessCpuMs() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
