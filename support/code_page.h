@@ -8,7 +8,9 @@
 namespace QVX {
 
 inline constexpr std::uint32_t kCodePageUtf8 = 65001;
-// The thread's ANSI code page (CP_THREAD_ACP); on POSIX the locale's character set.
+// The system's and the thread's ANSI code pages (CP_ACP, CP_THREAD_ACP); on
+// POSIX both are the character set of the thread's locale.
+inline constexpr std::uint32_t kCodePageSystemAnsi = 0;
 inline constexpr std::uint32_t kCodePageThreadAnsi = 3;
 
 // Converts text to codePage and copies it, terminated, into buffer of size chars.

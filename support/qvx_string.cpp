@@ -106,8 +106,9 @@ QVXString::QVXString(const char16_t *text, std::uint32_t count)
 
 QVXString::QVXString(const char *narrow) : QVXString() {
   if (!narrow || !*narrow) return;
-  std::u16string wide = QVX::AnsiToWide(narrow);
-  if (!wide.empty()) *this = QVXString(std::u16string_view(wide));
+  std::u16string wide;
+  if (QVX::NarrowToWide(0, narrow, wide, QVX::kCodePageSystemAnsi) && !wide.empty())
+    *this = QVXString(std::u16string_view(wide));
 }
 
 QVXString::QVXString(std::u16string_view text)

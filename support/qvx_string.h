@@ -114,6 +114,7 @@ public:
   QVXString() noexcept;
   QVXString(const char16_t *text);
   QVXString(const char16_t *text, std::uint32_t count);
+  // Converted from the system ANSI code page.
   explicit QVXString(const char *narrow);
   // Always a representation of its own, even for an empty text.
   explicit QVXString(std::u16string_view text);

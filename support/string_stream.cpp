@@ -12,8 +12,9 @@ std::uint32_t Doubled(std::uint32_t capacity) {
 
 }  // namespace
 
+// The buffer is made private first: its characters may be written through.
 MemStreamBufBase::Buffer StringStreamBuf::GetBuffer() {
-  if (!started_) return {const_cast<char16_t *>(text_.c_str()), text_.Capacity(), text_.Length()};
+  if (!Begin()) return {nullptr, 0, 0};
   return {chars_, text_.Capacity(), written_};
 }
 
