@@ -1,5 +1,6 @@
 #include "support/locale_info.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cwchar>
 #include <iomanip>
@@ -95,6 +96,13 @@ std::u16string CharacterCodes(std::u16string_view text) {
 }
 
 }  // namespace
+
+std::string RuntimeLocaleEnvironment::NumericLocaleName() {
+  const char *name = std::setlocale(LC_NUMERIC, nullptr);
+  return name ? name : "";
+}
+
+void RuntimeLocaleEnvironment::InstallStreamLocale(const std::locale &locale) { std::locale::global(locale); }
 
 LocaleInfo::~LocaleInfo() = default;
 

@@ -50,6 +50,13 @@ public:
   virtual void ShowWarning(const QVXString &text, const QVXString &caption) = 0;
 };
 
+// The C runtime's numeric locale and the C++ library's global locale, alike on every platform.
+class RuntimeLocaleEnvironment : public LocaleEnvironment {
+public:
+  std::string NumericLocaleName() override;
+  void InstallStreamLocale(const std::locale &locale) override;
+};
+
 class LocaleInfo {
 public:
   virtual ~LocaleInfo();

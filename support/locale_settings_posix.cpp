@@ -137,13 +137,8 @@ private:
   std::uint32_t page_ = 0;
 };
 
-class ProcessEnvironment final : public LocaleEnvironment {
+class ProcessEnvironment final : public RuntimeLocaleEnvironment {
 public:
-  std::string NumericLocaleName() override {
-    const char *name = std::setlocale(LC_NUMERIC, nullptr);
-    return name ? name : "";
-  }
-  void InstallStreamLocale(const std::locale &locale) override { std::locale::global(locale); }
   bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
     errno = 0;
     if (std::setlocale(LC_NUMERIC, name.c_str())) return true;

@@ -40,13 +40,8 @@ public:
   }
 };
 
-class ProcessEnvironment final : public LocaleEnvironment {
+class ProcessEnvironment final : public RuntimeLocaleEnvironment {
 public:
-  std::string NumericLocaleName() override {
-    const char *name = std::setlocale(LC_NUMERIC, nullptr);
-    return name ? name : "";
-  }
-  void InstallStreamLocale(const std::locale &locale) override { std::locale::global(locale); }
   bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
     SetLastError(0);
     if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
