@@ -127,16 +127,14 @@ void Thread::Release() {
   if (!started_) return;
   started_ = false;
   const auto thread = static_cast<pthread_t>(handle);
-  // The body has already said it is done; joining briefly lets the last instructions
+  // The body has already said it is done; joining briefly lets its last instructions
   // run before the library can be unmapped, and a thread that lingers is detached.
-  timespec until{};
-  clock_gettime(CLOCK_MONOTONIC, &until);
-  until.tv_nsec += 100 * 1000000L;
-  if (until.tv_nsec >= 1000000000L) {
-    until.tv_sec += 1;
-    until.tv_nsec -= 1000000000L;
+  bool joined = false;
+  for (int attempt = 0; attempt < 100 && !joined; ++attempt) {
+    joined = pthread_tryjoin_np(thread, nullptr) == 0;
+    if (!joined) SleepMs(1);
   }
-  if (pthread_clockjoin_np(thread, nullptr, CLOCK_MONOTONIC, &until) != 0) pthread_detach(thread);
+  if (!joined) pthread_detach(thread);
   handle = 0;
 }
 

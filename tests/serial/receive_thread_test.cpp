@@ -149,6 +149,17 @@ TEST_F(ReceiveThread, StartOnANameThatCannotBeOpenedFails) {
   EXPECT_FALSE(session->receiveThread.Started());
 }
 
+TEST_F(ReceiveThread, DestroyingASessionWaitsPastTheBoundForABusyThread) {
+  ASSERT_TRUE(Start());
+  sink.holdMs = 800;
+  ASSERT_TRUE(peer->Send("x"));
+  ASSERT_TRUE(Eventually([&] { return sink.held.load(); }));
+  // The thread still runs in the sink after the 500 ms stop wait; the session's
+  // events, ring and port must outlive it.
+  session.reset();
+  EXPECT_TRUE(sink.released);
+}
+
 TEST_F(ReceiveThread, SessionDestroyedWhileStreamingLetsGoCleanly) {
   ASSERT_TRUE(Start());
   std::thread device([this] {

@@ -19,6 +19,11 @@ namespace vorn_test {
 class RawRingSink final : public OpenPlotr::ChunkSink {
  public:
   QVX::Status HandleChunk(const char *bytes, std::int32_t count) override {
+    if (const int ms = holdMs.exchange(0)) {
+      held = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+      released = true;
+    }
     if (session) session->PushLine(bytes, count);
     bytesSeen += count;
     chunks += 1;
@@ -31,6 +36,10 @@ class RawRingSink final : public OpenPlotr::ChunkSink {
   std::atomic<std::int32_t> chunks{0};
   std::atomic<std::int32_t> largest{0};
   std::atomic<bool> failing{false};
+  // The next chunk keeps the receive thread this long, as a slow line handler would.
+  std::atomic<int> holdMs{0};
+  std::atomic<bool> held{false};
+  std::atomic<bool> released{false};
 };
 
 // Polls cond until it holds or timeoutMs have passed.
