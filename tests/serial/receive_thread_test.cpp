@@ -50,6 +50,17 @@ TEST_F(ReceiveThread, ManyLinesArriveInOrder) {
   EXPECT_FALSE(session->failed);
 }
 
+TEST_F(ReceiveThread, SilentLineIsWaitedOnWithoutSpinning) {
+  // Also where every comm-event wait ends aborted before any byte arrives (Wine on a bare pty).
+  ASSERT_TRUE(Start());
+  const std::uint64_t cpuBefore = vorn_test::ProcessCpuMs();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LT(vorn_test::ProcessCpuMs() - cpuBefore, 250u);
+  ASSERT_TRUE(peer->Send("after silence\n"));
+  EXPECT_EQ(ReadLine(), "after silence");
+  EXPECT_FALSE(session->failed);
+}
+
 TEST_F(ReceiveThread, TricklingLineIsWaitedForAsLongAsBytesKeepComing) {
   ASSERT_TRUE(Start());
   std::thread device([this] {
