@@ -15,7 +15,7 @@ bool BlockLineSplitter::Next(std::string &line, bool &overlong) {
   const std::size_t feed = pending_.find('\n', scanned_);
   if (feed == std::string::npos) {
     scanned_ = pending_.size();
-    if (!discarding_ && pending_.size() > kLineLimit) {
+    if (!discarding_ && pending_.size() >= kLineLimit) {
       discarding_ = true;
       pending_.clear();
       scanned_ = 0;
@@ -36,7 +36,7 @@ bool BlockLineSplitter::Next(std::string &line, bool &overlong) {
     scanned_ = 0;
     return Next(line, overlong);
   }
-  if (feed > kLineLimit) {
+  if (feed >= kLineLimit) {
     pending_.erase(0, feed + 1);
     scanned_ = 0;
     line.clear();

@@ -10,16 +10,16 @@
 
 namespace vornctl {
 
-// Bytes of one line the host accepts; a sample line of the widest device is
-// a few hundred bytes, so anything longer is damage.
+// A line of this many bytes or more is damage: a sample line of the widest
+// device is a few hundred bytes. ReadLine's buffer holds one byte less.
 constexpr std::size_t kLineLimit = 4095;
 
 // Splits ReadBuffer blocks into lines at line feeds.
 class BlockLineSplitter {
  public:
   void Feed(const char *data, std::size_t size);
-  // Next complete line; overlong is set (and line empty) once for a line
-  // longer than kLineLimit, whose bytes are discarded up to its line feed.
+  // Next complete line; overlong is set (and line empty) once for a line of
+  // kLineLimit bytes or more, whose bytes are discarded up to its line feed.
   bool Next(std::string &line, bool &overlong);
 
  private:

@@ -1,5 +1,6 @@
 #include "tools/vornctl/record_run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -17,7 +18,9 @@ namespace vornctl {
 
 namespace {
 
-std::string PeriodChoicesText(const std::vector<std::int32_t> &listed) {
+// Fastest first; the driver's own list runs last-first.
+std::string PeriodChoicesText(std::vector<std::int32_t> listed) {
+  std::sort(listed.begin(), listed.end());
   std::string text;
   for (std::int32_t us : listed) text += (text.empty() ? "" : ", ") + FormatPeriod(NominalPeriodUs(us));
   return text.empty() ? "none" : text;
