@@ -1,0 +1,109 @@
+// The CSV writer: header, exact time column, both value columns, damaged lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tools/vornctl/csv_writer.h"
+
+namespace vornctl {
+namespace {
+
+std::string Slurp(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class CsvWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = std::filesystem::temp_directory_path() /
+            ("vornctl-csv-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".csv");
+    ChannelInfo ecg;
+    ecg.position = 1;
+    ecg.name = "ECG";
+    ecg.unit = "mV";
+    ecg.hasRange = true;
+    ecg.minimum = -5;
+    ecg.maximum = 5;
+    ChannelInfo odd;
+    odd.position = 3;
+    odd.name = "Flow, \"net\"";
+    odd.hasRange = true;
+    odd.minimum = 0;
+    odd.maximum = 300;
+    header_.channels = {ecg, odd};
+    header_.listedPeriodUs = 4999;
+    header_.periodUs = 5000;
+  }
+  void TearDown() override { std::filesystem::remove(path_); }
+
+  std::filesystem::path path_;
+  RecordingHeader header_;
+};
+
+TEST_F(CsvWriterTest, WritesHeaderTimeAndScaledAndPhysicalValues) {
+  CsvWriter writer(path_.string());
+  std::string error;
+  ASSERT_TRUE(writer.Begin(header_, error)) << error;
+  const std::vector<std::int32_t> first = {0, 32767};
+  const std::vector<std::int32_t> second = {16384, 0};
+  ASSERT_TRUE(writer.Add(&first, error));
+  ASSERT_TRUE(writer.Add(&second, error));
+  ASSERT_TRUE(writer.Finish(RecordingSummary{}, error)) << error;
+  EXPECT_EQ(Slurp(path_),
+            "time [s],ECG raw,ECG [mV],\"Flow, \"\"net\"\" raw\",\"Flow, \"\"net\"\"\"\n"
+            "0,0,-5.00000,32767,300.0000\n"
+            "0.005,16384,0.00015,0,0.0000\n");
+}
+
+TEST_F(CsvWriterTest, DamagedLineKeepsItsRowAndTimeWithoutValues) {
+  CsvWriter writer(path_.string());
+  std::string error;
+  ASSERT_TRUE(writer.Begin(header_, error));
+  const std::vector<std::int32_t> v = {1, 2};
+  ASSERT_TRUE(writer.Add(&v, error));
+  ASSERT_TRUE(writer.Add(nullptr, error));
+  ASSERT_TRUE(writer.Add(&v, error));
+  ASSERT_TRUE(writer.Finish(RecordingSummary{}, error));
+  std::istringstream lines(Slurp(path_));
+  std::string line;
+  std::vector<std::string> rows;
+  while (std::getline(lines, line)) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[2], "0.005,,,,");
+  EXPECT_EQ(rows[3].substr(0, 6), "0.01,1");
+}
+
+TEST_F(CsvWriterTest, UnwritablePathFailsBeforeAnySample) {
+  CsvWriter writer((path_.parent_path() / "no-such-folder" / "x.csv").string());
+  std::string error;
+  EXPECT_FALSE(writer.Begin(header_, error));
+  EXPECT_NE(error.find("no-such-folder"), std::string::npos);
+}
+
+TEST(CsvText, SampleTimeIsExactForLongRecordings) {
+  EXPECT_EQ(SampleTime(0, 2000), "0");
+  EXPECT_EQ(SampleTime(1, 2000), "0.002");
+  EXPECT_EQ(SampleTime(500, 2000), "1");
+  EXPECT_EQ(SampleTime(3, 800000), "2.4");
+  EXPECT_EQ(SampleTime(1, 1), "0.000001");
+  // A day at 1 ms: summing the period as a float would have drifted by now.
+  EXPECT_EQ(SampleTime(86400000 + 1, 1000), "86400.001");
+}
+
+TEST(CsvText, FieldsAreQuotedOnlyWhenTheyMustBe) {
+  EXPECT_EQ(CsvField("SpO2 [%]"), "SpO2 [%]");
+  EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField(" padded"), "\" padded\"");
+  EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+}
+
+}  // namespace
+}  // namespace vornctl

@@ -1,0 +1,78 @@
+// Reads a vornctl CSV back and checks what every recording must satisfy.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vornctl_test {
+
+struct ExpectedChannel {
+  std::string name;
+  std::string unit;
+  double minimum;
+  double maximum;
+};
+
+struct CsvRecording {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+};
+
+inline std::vector<std::string> SplitCsvLine(const std::string &line) {
+  std::vector<std::string> cells;
+  std::stringstream in(line);
+  std::string cell;
+  while (std::getline(in, cell, ',')) cells.push_back(cell);
+  if (!line.empty() && line.back() == ',') cells.emplace_back();
+  return cells;
+}
+
+inline CsvRecording ReadCsv(const std::string &path) {
+  CsvRecording csv;
+  std::ifstream in(path);
+  std::string line;
+  if (std::getline(in, line)) csv.header = SplitCsvLine(line);
+  while (std::getline(in, line)) csv.rows.push_back(SplitCsvLine(line));
+  return csv;
+}
+
+inline std::vector<std::string> ExpectedHeader(const std::vector<ExpectedChannel> &channels) {
+  std::vector<std::string> header = {"time [s]"};
+  for (const ExpectedChannel &c : channels) {
+    header.push_back(c.name + " raw");
+    header.push_back(c.name + " [" + c.unit + "]");
+  }
+  return header;
+}
+
+// Header, a time column that advances by exactly one period per row, raw
+// values within 0..32767 and physical values within the channel's range that
+// agree with the raw ones; every row complete.
+inline void CheckRecording(const CsvRecording &csv, const std::vector<ExpectedChannel> &channels, double periodS) {
+  ASSERT_EQ(csv.header, ExpectedHeader(channels));
+  for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+    const std::vector<std::string> &row = csv.rows[i];
+    ASSERT_EQ(row.size(), 1 + 2 * channels.size()) << "row " << i;
+    ASSERT_NEAR(std::strtod(row[0].c_str(), nullptr), static_cast<double>(i) * periodS, 1e-9) << "row " << i;
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+      const ExpectedChannel &ch = channels[c];
+      ASSERT_FALSE(row[1 + 2 * c].empty()) << "row " << i << " has no value for " << ch.name;
+      const long raw = std::strtol(row[1 + 2 * c].c_str(), nullptr, 10);
+      const double physical = std::strtod(row[2 + 2 * c].c_str(), nullptr);
+      ASSERT_GE(raw, 0) << "row " << i;
+      ASSERT_LE(raw, 32767) << "row " << i;
+      const double span = ch.maximum - ch.minimum;
+      ASSERT_GE(physical, ch.minimum - span * 1e-6) << "row " << i << " " << ch.name;
+      ASSERT_LE(physical, ch.maximum + span * 1e-6) << "row " << i << " " << ch.name;
+      ASSERT_NEAR(physical, ch.minimum + static_cast<double>(raw) / 32767 * span, span * 1e-5) << "row " << i;
+    }
+  }
+}
+
+}  // namespace vornctl_test

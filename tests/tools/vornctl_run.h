@@ -1,0 +1,25 @@
+// Runs the built vornctl as a user does, for the end-to-end tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vornctl_test {
+
+struct RunResult {
+  int exitCode = -1;  // 128 + signal when killed
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::vector<std::string> environment;  // NAME=VALUE added to this process's
+  int timeoutMs = 60000;                 // then SIGKILL
+  int interruptAfterMs = -1;             // send SIGINT after this long
+  std::string interruptWhenFile;         // or once this file holds
+  long interruptAtBytes = 0;             //   at least this many bytes
+};
+
+RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options = {});
+
+}  // namespace vornctl_test

@@ -1,0 +1,158 @@
+// Numbers vornctl derives from the driver's answers and the command line:
+// physical values, periods, channel lists, options, the EDF+ record layout.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tools/vornctl/channel_selection.h"
+#include "tools/vornctl/cli_args.h"
+#include "tools/vornctl/edf_writer.h"
+#include "tools/vornctl/period_choices.h"
+#include "tools/vornctl/unit_conversion.h"
+
+namespace vornctl {
+namespace {
+
+ChannelInfo Channel(std::int32_t position, std::string name, double lo, double hi, bool hasRange = true) {
+  ChannelInfo c;
+  c.position = position;
+  c.name = std::move(name);
+  c.minimum = lo;
+  c.maximum = hi;
+  c.hasRange = hasRange;
+  return c;
+}
+
+TEST(UnitConversion, MapsTheScaledRangeBackOntoTheChannelRange) {
+  const ChannelInfo ecg = Channel(1, "ECG", -5, 5);
+  EXPECT_DOUBLE_EQ(ToPhysical(ecg, 0), -5);
+  EXPECT_DOUBLE_EQ(ToPhysical(ecg, 32767), 5);
+  // The driver scales the midpoint to 16384 (rounding half up).
+  EXPECT_NEAR(ToPhysical(ecg, 16384), 0, 10.0 / 32767);
+  const ChannelInfo na = Channel(2, "Marker", -32767, 32767);
+  EXPECT_DOUBLE_EQ(ToPhysical(na, 16384), -32767 + 16384.0 / 32767 * 65534);
+}
+
+TEST(UnitConversion, ChannelWithoutRangeKeepsTheDriversNumber) {
+  EXPECT_DOUBLE_EQ(ToPhysical(Channel(3, "Raw", 0, 0, false), -3), -3);
+  EXPECT_EQ(PhysicalDecimals(Channel(3, "Raw", 0, 0, false)), 0);
+}
+
+TEST(UnitConversion, DecimalsShowOneScaledStep) {
+  EXPECT_EQ(PhysicalDecimals(Channel(1, "ECG", -5, 5)), 5);         // step 0.000305
+  EXPECT_EQ(PhysicalDecimals(Channel(1, "P", 0, 300)), 4);          // step 0.00916
+  EXPECT_EQ(PhysicalDecimals(Channel(1, "Big", 0, 4294967295.0)), 0);
+  EXPECT_EQ(PhysicalDecimals(Channel(1, "Flat", 7, 7)), 0);
+  EXPECT_EQ(FixedText(-0.00001, 3), "0.000");
+  EXPECT_EQ(FixedText(-1.25, 1), "-1.2");
+}
+
+TEST(PeriodChoices, ReadsTheDriversListInItsOrder) {
+  EXPECT_EQ(ParsePeriodList("2000000,1000000,500000"), (std::vector<std::int32_t>{2000000, 1000000, 500000}));
+  EXPECT_EQ(ParsePeriodList(""), std::vector<std::int32_t>{});
+  EXPECT_FALSE(ParsePeriodList("10,,5"));
+  EXPECT_FALSE(ParsePeriodList("10,5,"));
+  EXPECT_FALSE(ParsePeriodList("ten"));
+}
+
+TEST(PeriodChoices, NominalPeriodUndoesTheDriversTruncation) {
+  EXPECT_EQ(NominalPeriodUs(4999), 5000);
+  EXPECT_EQ(NominalPeriodUs(9999), 10000);
+  EXPECT_EQ(NominalPeriodUs(2000), 2000);
+  EXPECT_EQ(NominalPeriodUs(1234), 1234);
+  EXPECT_EQ(NominalPeriodUs(799999), 800000);
+}
+
+TEST(PeriodChoices, MatchesTheUsersPeriodInAnyUnit) {
+  const std::vector<std::int32_t> listed = {9999, 4999, 2000};
+  EXPECT_EQ(MatchPeriod("fastest", listed), 2u);
+  EXPECT_EQ(MatchPeriod("slowest", listed), 0u);
+  EXPECT_EQ(MatchPeriod("5ms", listed), 1u);
+  EXPECT_EQ(MatchPeriod("5", listed), 1u);
+  EXPECT_EQ(MatchPeriod("0.01s", listed), 0u);
+  EXPECT_EQ(MatchPeriod("2000us", listed), 2u);
+  EXPECT_FALSE(MatchPeriod("3ms", listed));
+  EXPECT_FALSE(MatchPeriod("-2ms", listed));
+  EXPECT_FALSE(MatchPeriod("ms", listed));
+  EXPECT_FALSE(MatchPeriod("fastest", {}));
+  EXPECT_EQ(FormatPeriod(2000), "2 ms");
+  EXPECT_EQ(FormatPeriod(250), "250 us");
+  EXPECT_EQ(FormatPeriod(1500000), "1.5 s");
+}
+
+TEST(ChannelSelection, TakesPositionsRangesAndNames) {
+  const std::vector<ChannelInfo> channels = {Channel(1, "ECG", 0, 1), Channel(2, "Resp", 0, 1),
+                                             Channel(3, "SpO2", 0, 1), Channel(4, "Temp", 0, 1)};
+  std::string error;
+  EXPECT_EQ(SelectChannels("all", channels, error), (std::vector<std::int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(SelectChannels("3,1", channels, error), (std::vector<std::int32_t>{1, 3}));
+  EXPECT_EQ(SelectChannels("2-4,ECG,temp", channels, error), (std::vector<std::int32_t>{1, 2, 3, 4}));
+  EXPECT_EQ(SelectChannels("SpO2,SpO2", channels, error), (std::vector<std::int32_t>{3}));
+}
+
+TEST(ChannelSelection, RejectsWhatTheDeviceDoesNotHave) {
+  const std::vector<ChannelInfo> channels = {Channel(1, "ECG", 0, 1), Channel(2, "ecg", 0, 1)};
+  std::string error;
+  EXPECT_FALSE(SelectChannels("5", channels, error));
+  EXPECT_NE(error.find("position 5"), std::string::npos);
+  EXPECT_FALSE(SelectChannels("0", channels, error));
+  EXPECT_FALSE(SelectChannels("2-1", channels, error));
+  EXPECT_FALSE(SelectChannels("1,,2", channels, error));
+  EXPECT_FALSE(SelectChannels("Pulse", channels, error));
+  // Exact names win; a case-blind match must be unambiguous.
+  EXPECT_EQ(SelectChannels("ecg", channels, error), (std::vector<std::int32_t>{2}));
+  EXPECT_FALSE(SelectChannels("Ecg", channels, error));
+  EXPECT_FALSE(SelectChannels("all", {}, error));
+}
+
+TEST(CommandArgs, ParsesValuesFlagsAndRepeats) {
+  const std::vector<OptionSpec> specs = {{"out", true, true}, {"seconds"}, {"block", false}};
+  CommandArgs args;
+  std::string error;
+  ASSERT_TRUE(ParseCommandArgs({"0", "--out", "a.csv", "--out=b.edf", "--seconds=2", "--block"}, specs, args, error));
+  EXPECT_EQ(args.positional, std::vector<std::string>{"0"});
+  EXPECT_EQ(args.All("out"), (std::vector<std::string>{"a.csv", "b.edf"}));
+  EXPECT_EQ(args.Value("seconds"), "2");
+  EXPECT_TRUE(args.Has("block"));
+  EXPECT_FALSE(ParseCommandArgs({"--seconds", "1", "--seconds", "2"}, specs, args, error));
+  EXPECT_FALSE(ParseCommandArgs({"--seconds"}, specs, args, error));
+  EXPECT_FALSE(ParseCommandArgs({"--block=yes"}, specs, args, error));
+  EXPECT_FALSE(ParseCommandArgs({"--period", "2ms"}, specs, args, error));
+  EXPECT_EQ(error, "unknown option --period");
+  EXPECT_EQ(ParseIndex("12"), 12);
+  EXPECT_FALSE(ParseIndex("-1"));
+  EXPECT_FALSE(ParseIndex("1x"));
+  EXPECT_EQ(ParseSeconds("2.5"), 2.5);
+  EXPECT_FALSE(ParseSeconds("-1"));
+  EXPECT_FALSE(ParseSeconds("inf"));
+}
+
+TEST(EdfLayout, RecordsAreAboutASecondAndAWholeNumberOfTenMicroseconds) {
+  EdfRecordLayout layout;
+  std::string error;
+  ASSERT_TRUE(ChooseEdfRecordLayout(2000, layout, error));
+  EXPECT_EQ(layout.samplesPerRecord, 500);
+  EXPECT_EQ(layout.recordUs, 1000000);
+  ASSERT_TRUE(ChooseEdfRecordLayout(800000, layout, error));
+  EXPECT_EQ(layout.samplesPerRecord, 1);
+  ASSERT_TRUE(ChooseEdfRecordLayout(3333, layout, error));
+  EXPECT_EQ(layout.recordUs % 10, 0);
+  EXPECT_EQ(layout.recordUs, layout.samplesPerRecord * 3333);
+  ASSERT_TRUE(ChooseEdfRecordLayout(7, layout, error));
+  EXPECT_GE(layout.recordUs, 1000);
+  EXPECT_EQ(layout.recordUs % 10, 0);
+  EXPECT_FALSE(ChooseEdfRecordLayout(0, layout, error));
+  EXPECT_FALSE(ChooseEdfRecordLayout(61000000, layout, error));
+}
+
+TEST(EdfLayout, HeaderTextIsPrintableAsciiOfItsWidth) {
+  EXPECT_EQ(EdfText("Temp\xC2\xB0", 8), "Temp__");
+  EXPECT_EQ(EdfText("a very long channel name", 16), "a very long chan");
+  EXPECT_TRUE(IsEdfPath("x.EDF"));
+  EXPECT_TRUE(IsEdfPath("dir.csv/rec.edf"));
+  EXPECT_FALSE(IsEdfPath("rec.edf.csv"));
+  EXPECT_FALSE(IsEdfPath("edf"));
+}
+
+}  // namespace
+}  // namespace vornctl
