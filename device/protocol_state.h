@@ -4,12 +4,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 #include "device/device_configuration.h"
+#include "device/protocol_signal.h"
+#include "device/snapshot.h"
 
 namespace OpenPlotr {
 
@@ -26,26 +26,6 @@ struct ProtocolTiming {
   std::chrono::milliseconds longLimit{15000};
 };
 
-// Lets a host thread that polls a protocol field wake as soon as the receive
-// thread changes it, while keeping every deadline of the polling loops.
-class ProtocolSignal {
- public:
-  void Notify() {
-    { std::lock_guard<std::mutex> lock(mutex_); }
-    changed_.notify_all();
-  }
-  // Waits at most timeout for ready() to hold; returns ready().
-  template <typename Ready>
-  bool WaitFor(Ready ready, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, ready);
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-};
-
 struct ProtocolState {
   std::atomic<std::int32_t> downloadState{kDownloadIdle};
   std::atomic<std::int32_t> waitState{kNoWait};
@@ -55,9 +35,9 @@ struct ProtocolState {
   std::atomic<std::int32_t> fieldCount{0};
 
   // Immutable snapshots: a reader always holds a complete, live object.
-  std::atomic<std::shared_ptr<const VersionInfo>> version;
-  std::atomic<std::shared_ptr<const DeviceConfiguration>> configuration;
-  std::atomic<std::shared_ptr<const EnabledChannels>> enabledChannels;
+  Snapshot<VersionInfo> version;
+  Snapshot<DeviceConfiguration> configuration;
+  Snapshot<EnabledChannels> enabledChannels;
 
   ProtocolSignal signal;
   ProtocolTiming timing;

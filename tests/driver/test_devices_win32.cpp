@@ -18,17 +18,22 @@ const char *RoleName(Role role) {
 }
 }  // namespace
 
-// VORN_TEST_DEVICES holds "role:SERIAL=PATH;role:SERIAL=PATH".
+// VORN_TEST_DEVICES holds "role:SERIAL=COMn|role:SERIAL=COMn" (the harness's ports).
 std::string DevicePort(Role role) {
   const char *all = std::getenv("VORN_TEST_DEVICES");
   if (!all) return {};
   const std::string list = all;
   const std::string key = std::string(RoleName(role)) + ":";
   for (std::size_t start = 0; start < list.size();) {
-    std::size_t end = list.find(';', start);
+    std::size_t end = list.find('|', start);
     if (end == std::string::npos) end = list.size();
     const std::string entry = list.substr(start, end - start);
-    if (entry.compare(0, key.size(), key) == 0) return entry.substr(key.size());
+    if (entry.compare(0, key.size(), key) == 0) {
+      const std::string port = entry.substr(key.size());
+      const auto eq = port.find('=');
+      if (eq == std::string::npos) return {};
+      return port.substr(0, eq + 1) + "\\\\.\\" + port.substr(eq + 1);
+    }
     start = end + 1;
   }
   return {};
