@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "tools/hostlib/vorn_library.h"
+#include "tools/vornctl/host_environment.h"
 
 namespace vornctl {
 
@@ -21,8 +24,11 @@ struct Context {
   std::string libraryPath;
   vorn_host::VornLibrary lib;
   bool loaded = false;
+  std::unique_ptr<HostEnvironmentOffer> hostEnvironment;  // made before the load
 
   bool Load(std::string &error);
+  // CloseAll, unload, then withdraw the host environment.
+  void Unload();
 };
 
 int AboutCommand(Context &context, const std::vector<std::string> &args);

@@ -8,6 +8,7 @@ namespace vornctl {
 bool Context::Load(std::string &error) {
   if (loaded) return true;
   libraryPath = FindLibrary(libraryOption, argv0);
+  if (!hostEnvironment) hostEnvironment = std::make_unique<HostEnvironmentOffer>();
   std::string reason;
   if (!lib.Load(libraryPath, reason)) {
     error = "cannot load the driver " + libraryPath + ": " + reason;
@@ -15,6 +16,15 @@ bool Context::Load(std::string &error) {
   }
   loaded = true;
   return true;
+}
+
+void Context::Unload() {
+  if (loaded) {
+    lib.CloseAll();
+    lib.Unload();
+    loaded = false;
+  }
+  hostEnvironment.reset();
 }
 
 void Complain(const std::string &text) { std::fprintf(stderr, "vornctl: %s\n", text.c_str()); }

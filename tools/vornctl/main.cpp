@@ -50,9 +50,6 @@ int main(int argc, char **argv) {
   } else {
     Complain("unknown command '" + command + "' (vornctl --help lists them)");
   }
-  if (context.loaded) {
-    context.lib.CloseAll();
-    context.lib.Unload();
-  }
+  context.Unload();
   return status;
 }

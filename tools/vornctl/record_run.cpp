@@ -30,6 +30,12 @@ std::string PeriodChoicesText(std::vector<std::int32_t> listed) {
 
 int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<SampleSink *> &extraSinks) {
   std::string error;
+  for (const std::string &path : plan.outputs) {
+    if (IsEdfPath(path) && !EdfAvailable()) {
+      Complain("cannot write " + path + ": this vornctl was built without EDF+ support (EDFlib); write CSV instead");
+      return kExitFailure;
+    }
+  }
   if (!context.Load(error)) {
     Complain(error);
     return kExitFailure;
@@ -92,10 +98,12 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
 
   RecordingSummary summary;
   const RecordStatus status = Record(lib, device, request, sinks, summary, error);
-  std::fprintf(stderr, "vornctl: %lld sample set(s) in %.1f s (%.1f per s), %lld dropped, %lld missing\n",
-               static_cast<long long>(summary.samples), summary.seconds,
-               summary.seconds > 0 ? static_cast<double>(summary.samples) / summary.seconds : 0.0,
-               static_cast<long long>(summary.dropped), static_cast<long long>(summary.missing));
+  if (summary.started) {
+    std::fprintf(stderr, "vornctl: %lld sample set(s) in %.1f s (%.1f per s), %lld dropped, %lld missing\n",
+                 static_cast<long long>(summary.samples), summary.seconds,
+                 summary.seconds > 0 ? static_cast<double>(summary.samples) / summary.seconds : 0.0,
+                 static_cast<long long>(summary.dropped), static_cast<long long>(summary.missing));
+  }
   if (status == RecordStatus::Failed) {
     Complain(error);
     if (summary.samples > 0 && !plan.outputs.empty()) Complain("the files hold what was recorded until then");

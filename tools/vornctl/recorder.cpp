@@ -96,6 +96,7 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
     return RecordStatus::Failed;
   }
 
+  summary.started = true;
   const Clock::time_point start = Clock::now();
   LineSource source(lib, index, request.blockMode);
   ProgressLine progress(request.liveProgress);

@@ -25,6 +25,7 @@ struct RecordingSummary {
   std::int64_t missing = 0;   // sample sets the clock says never arrived (an estimate)
   double seconds = 0;         // from start to stop, by the host's clock
   bool interrupted = false;
+  bool started = false;       // the device began streaming
 };
 
 // One output. Sample n of the recording is at time n * periodUs.
