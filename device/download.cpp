@@ -25,7 +25,10 @@ std::int32_t DeviceConfiguration::FindPeriodPosition(std::int32_t value) const {
 QVX::Status ConfigurationDownload::HandleDownloadLine(std::u16string_view line) {
   if (line.empty() || state_.streaming) return QVX::kStatusOk;
 
-  switch (state_.downloadState.load()) {
+  const std::int32_t current = state_.downloadState.load();
+  // The lists exist only once the period line made a configuration.
+  if (current >= 6 && current <= 9 && !working_) return QVX::kStatusOk;
+  switch (current) {
     case 1:
       if (BeginsWith(line, u'S')) {
         state_.acknowledged = true;
