@@ -36,11 +36,11 @@ bool ReadInt(std::string_view text, std::int64_t low, std::int64_t high, std::in
 
 } // namespace
 
-bool ApplyFault(std::string_view spec, FaultSet& faults, std::string& error) {
-  const size_t eq = spec.find('=');
-  const std::string_view name = spec.substr(0, eq);
+bool ApplyFault(std::string_view given, FaultSet& faults, std::string& error) {
+  const size_t eq = given.find('=');
+  const std::string_view name = given.substr(0, eq);
   const bool hasArg = eq != std::string_view::npos;
-  const std::string_view arg = hasArg ? spec.substr(eq + 1) : std::string_view();
+  const std::string_view arg = hasArg ? given.substr(eq + 1) : std::string_view();
 
   const FaultMode* mode = nullptr;
   for (const FaultMode& m : kModes)

@@ -30,7 +30,7 @@ struct FaultSet {
 
 // Applies one "MODE" or "MODE=ARG" to the set. False with a message for an
 // unknown mode or a bad argument.
-bool ApplyFault(std::string_view spec, FaultSet& faults, std::string& error);
+bool ApplyFault(std::string_view given, FaultSet& faults, std::string& error);
 
 // One line per mode for --help.
 std::string FaultHelp();

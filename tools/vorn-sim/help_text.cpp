@@ -19,7 +19,7 @@ Device:
                          e.g. 1.9, 2, abc
   --product NAME         product name (field 5 of the version line)
   --no-product           send no product name (the host then uses its default)
-  --channels SPEC        replace the profile's channels with items
+  --channels ITEMS        replace the profile's channels with items
                          NAME[:UNIT[:MIN:MAX[:WAVE[:FREQ[:DECIMALS]]]]]
                          separated by ';'. UNIT, MIN and MAX may be "na"; WAVE
                          is sine, ramp, square, noise or constant; FREQ in Hz;

@@ -135,8 +135,8 @@ bool BuildSettings(const SimOptions& o, DeviceSettings& settings, std::string& e
 
   FaultSet faults;
   faults.every = o.faultEvery;
-  for (const std::string& spec : o.faults)
-    if (!ApplyFault(spec, faults, error)) return false;
+  for (const std::string& given : o.faults)
+    if (!ApplyFault(given, faults, error)) return false;
 
   settings.profile = std::move(profile);
   settings.faults = faults;

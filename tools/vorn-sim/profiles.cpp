@@ -131,9 +131,9 @@ bool IsSafeFieldText(std::string_view text) {
   return true;
 }
 
-bool ParseChannelList(std::string_view spec, std::vector<Channel>& out, std::string& error) {
+bool ParseChannelList(std::string_view given, std::vector<Channel>& out, std::string& error) {
   out.clear();
-  for (std::string_view item : Split(spec, ';')) {
+  for (std::string_view item : Split(given, ';')) {
     const std::vector<std::string_view> parts = Split(item, ':');
     if (parts.size() > 7 || parts[0].empty()) {
       error = "channel item '" + std::string(item) + "' must be NAME[:UNIT[:MIN:MAX[:WAVE[:FREQ[:DECIMALS]]]]]";
@@ -189,10 +189,10 @@ bool ParseChannelList(std::string_view spec, std::vector<Channel>& out, std::str
   return true;
 }
 
-bool ParsePeriodList(std::string_view spec, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error) {
+bool ParsePeriodList(std::string_view given, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error) {
   endOfCycle = false;
   out.clear();
-  for (std::string_view field : Split(spec, ',')) {
+  for (std::string_view field : Split(given, ',')) {
     if (field == "EndOfCycle") {
       if (endOfCycle || !out.empty()) {
         error = "EndOfCycle may appear once, first (it is position 0)";

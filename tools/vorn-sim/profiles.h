@@ -53,9 +53,9 @@ const std::vector<DeviceProfile>& BuiltinProfiles();
 const DeviceProfile* FindProfile(std::string_view name);
 
 // "NAME[:UNIT[:MIN:MAX[:WAVE[:FREQ[:DECIMALS]]]]]" items separated by ';'.
-bool ParseChannelList(std::string_view spec, std::vector<Channel>& out, std::string& error);
+bool ParseChannelList(std::string_view given, std::vector<Channel>& out, std::string& error);
 // The period line as the device will send it: "[EndOfCycle,]SECONDS,...".
-bool ParsePeriodList(std::string_view spec, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error);
+bool ParsePeriodList(std::string_view given, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error);
 // Rejects texts that would break the line protocol (commas, line ends, control bytes).
 bool IsSafeFieldText(std::string_view text);
 // A profile the device could not describe consistently (no period choice, no channel, ...).

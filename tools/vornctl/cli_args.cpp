@@ -27,20 +27,20 @@ bool ParseCommandArgs(const std::vector<std::string> &args, const std::vector<Op
     }
     const std::size_t equals = arg.find('=');
     const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec *spec = nullptr;
+    const OptionSpec *given = nullptr;
     for (const OptionSpec &s : specs) {
-      if (s.name == name) spec = &s;
+      if (s.name == name) given = &s;
     }
-    if (!spec) {
+    if (!given) {
       error = "unknown option --" + name;
       return false;
     }
-    if (out.Has(name) && !spec->repeatable) {
+    if (out.Has(name) && !given->repeatable) {
       error = "--" + name + " given twice";
       return false;
     }
     std::string value;
-    if (spec->takesValue) {
+    if (given->takesValue) {
       if (equals != std::string::npos) {
         value = arg.substr(equals + 1);
       } else if (i + 1 < args.size()) {
