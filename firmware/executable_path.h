@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace OpenPlotr {
@@ -28,5 +29,8 @@ namespace OpenPlotr {
 
 // Reads a whole file in binary mode; false when it cannot be opened or read.
 bool ReadWholeFile(const std::u16string &path, std::string &bytes);
+
+// Platform half: opens a file for binary reading, or null.
+std::FILE *OpenForReading(const std::u16string &path);
 
 }  // namespace OpenPlotr

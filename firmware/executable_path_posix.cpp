@@ -29,18 +29,9 @@ char16_t PreferredSeparator() { return u'/'; }
 
 namespace OpenPlotr {
 
-bool ReadWholeFile(const std::u16string &path, std::string &bytes) {
+FILE *OpenForReading(const std::u16string &path) {
   const std::string narrow = QVX::WideToAnsi(path);
-  if (narrow.empty()) return false;
-  FILE *file = std::fopen(narrow.c_str(), "rb");
-  if (!file) return false;
-  bytes.clear();
-  char chunk[4096];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
+  return narrow.empty() ? nullptr : std::fopen(narrow.c_str(), "rb");
 }
 
 }  // namespace OpenPlotr

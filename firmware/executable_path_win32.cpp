@@ -26,16 +26,8 @@ char16_t PreferredSeparator() { return u'\\'; }
 
 namespace OpenPlotr {
 
-bool ReadWholeFile(const std::u16string &path, std::string &bytes) {
-  FILE *file = _wfopen(reinterpret_cast<const wchar_t *>(path.c_str()), L"rb");
-  if (!file) return false;
-  bytes.clear();
-  char chunk[4096];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
+FILE *OpenForReading(const std::u16string &path) {
+  return _wfopen(reinterpret_cast<const wchar_t *>(path.c_str()), L"rb");
 }
 
 }  // namespace OpenPlotr

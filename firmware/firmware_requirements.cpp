@@ -85,6 +85,18 @@ std::int32_t FirmwareRequirements::ReadRequiredRevision() const {
   return found ? RevisionFromText(revisionText) : 1;
 }
 
+bool ReadWholeFile(const std::u16string &path, std::string &bytes) {
+  std::FILE *file = OpenForReading(path);
+  if (!file) return false;
+  bytes.clear();
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
 std::int32_t RevisionFromText(const std::u16string &text) { return TruncateToRevision(ReadNumber(text)); }
 
 }  // namespace OpenPlotr
