@@ -27,7 +27,7 @@ std::uint32_t ReceiveLoop::Run() {
 
 ReceiveLoop::Cycle ReceiveLoop::WaitAndRead() {
   // A line that never falls silent must not keep the stop request waiting.
-  if (stopEvent.Wait(0) == WaitOutcome::kFirst) return Cycle::kStop;
+  if (StopAsked()) return Cycle::kStop;
   switch (port.WaitForChars(commEvent, stopEvent)) {
     case CharWait::kChars:
       abortsInARow = 0;
@@ -57,8 +57,13 @@ ReceiveLoop::Cycle ReceiveLoop::ReadChunks(bool afterAbort) {
     if (sink.HandleChunk(buffer, got) == QVX::kStatusOk) dataEvent.Set();
     // A full read may have left bytes behind that no new comm event will announce.
     if (got < kChunkBytes) return Cycle::kDone;
-    if (stopEvent.Wait(0) == WaitOutcome::kFirst) return Cycle::kStop;
+    if (StopAsked()) return Cycle::kStop;
   }
+}
+
+bool ReceiveLoop::StopAsked() {
+  if (stopFlag) return stopFlag->load(std::memory_order_acquire);
+  return stopEvent.Wait(0) == WaitOutcome::kFirst;
 }
 
 ReceiveLoop::Cycle ReceiveLoop::BackOff() {

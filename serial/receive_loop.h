@@ -29,10 +29,12 @@ inline constexpr std::int32_t kChunkBytes = kChunkBufferBytes - 1;
 
 class ReceiveLoop {
  public:
+  // stopFlag, when given, is set before stopEvent: reading it spares a system call per
+  // wake-up that asking the event would cost.
   ReceiveLoop(SerialPort &port, Event &commEvent, Event &stopEvent, Event &dataEvent, std::atomic<bool> &failed,
-              ChunkSink &sink, char *buffer)
+              ChunkSink &sink, char *buffer, const std::atomic<bool> *stopFlag = nullptr)
       : port(port), commEvent(commEvent), stopEvent(stopEvent), dataEvent(dataEvent), failed(failed), sink(sink),
-        buffer(buffer) {}
+        buffer(buffer), stopFlag(stopFlag) {}
 
   // Runs until the stop request (or a wait that cannot be made any more); returns 0.
   std::uint32_t Run();
@@ -43,6 +45,7 @@ class ReceiveLoop {
   Cycle WaitAndRead();
   Cycle ReadChunks(bool afterAbort);
   Cycle BackOff();
+  bool StopAsked();
 
   SerialPort &port;
   Event &commEvent;
@@ -51,6 +54,7 @@ class ReceiveLoop {
   std::atomic<bool> &failed;
   ChunkSink &sink;
   char *const buffer;
+  const std::atomic<bool> *const stopFlag;
   std::uint32_t abortsInARow = 0;
 };
 

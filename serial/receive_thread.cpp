@@ -30,7 +30,7 @@ bool ReceiveThread::Start(SerialPort &onPort, ChunkSink &toSink, std::atomic<boo
   commEvent.Reset();
   dataEvent.Reset();
   loopEnded.Reset();
-  stopRequested = false;
+  stopRequested.store(false);
   port = &onPort;
   sink = &toSink;
   failed = &failedFlag;
@@ -39,8 +39,8 @@ bool ReceiveThread::Start(SerialPort &onPort, ChunkSink &toSink, std::atomic<boo
 
 void ReceiveThread::Stop(bool processExiting) {
   if (!receiveThread.Exists()) return;
-  if (!stopRequested) {
-    stopRequested = true;
+  if (!stopRequested.load()) {
+    stopRequested.store(true, std::memory_order_release);
     stopEvent.Set();
   }
   if (!processExiting) {
@@ -58,7 +58,7 @@ void ReceiveThread::Stop(bool processExiting) {
 std::uint32_t ReceiveThread::Body(void *self) {
   auto *owner = static_cast<ReceiveThread *>(self);
   ReceiveLoop loop(*owner->port, owner->commEvent, owner->stopEvent, owner->dataEvent, *owner->failed, *owner->sink,
-                   owner->chunk.get());
+                   owner->chunk.get(), &owner->stopRequested);
   const std::uint32_t result = loop.Run();
   owner->loopEnded.Set();
   return result;

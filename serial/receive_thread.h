@@ -45,7 +45,7 @@ class ReceiveThread {
   // Signalled by the loop as its last action: from then on it touches nothing of ours.
   Event loopEnded;
   Thread receiveThread;
-  bool stopRequested = false;
+  std::atomic<bool> stopRequested{false};
   std::unique_ptr<ReceiveRing> receiveRing;
   SerialPort *port = nullptr;
   ChunkSink *sink = nullptr;

@@ -10,6 +10,7 @@
 
 #include <sys/syscall.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -85,20 +86,13 @@ void BM_InitialiseToCompleteConfiguration(benchmark::State &state) {
 }
 BENCHMARK(BM_InitialiseToCompleteConfiguration)->Unit(benchmark::kMillisecond)->Iterations(20);
 
+// Time on a CPU in nanoseconds from the scheduler's own account: the tick-based
+// utime/stime fields are too coarse for a thread that runs a few microseconds a line.
 double ThreadCpuSeconds(pid_t tid) {
-  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const auto close = text.rfind(')');
-  if (close == std::string::npos) return 0;
-  // Fields after the name: state is field 3; utime and stime are 14 and 15.
-  std::istringstream rest(text.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14) utime = std::stoull(field);
-    if (i == 15) stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  std::ifstream schedstat("/proc/self/task/" + std::to_string(tid) + "/schedstat");
+  unsigned long long onCpuNs = 0;
+  schedstat >> onCpuNs;
+  return static_cast<double>(onCpuNs) / 1e9;
 }
 
 double OtherThreadsCpu() {
@@ -117,6 +111,60 @@ long ResidentKiB() {
   statm >> size >> resident;
   return resident * sysconf(_SC_PAGESIZE) / 1024;
 }
+
+// The floor for the receive thread: a bare thread that polls and reads the same
+// simulator streaming at the same period, and does nothing with the bytes.
+void BM_StreamingBareReaderBaseline(benchmark::State &state) {
+  SimProcess sim;
+  if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
+  const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  if (!(Exchange(fd, ":S\n", 1) && Exchange(fd, ":V\n", 1) && Exchange(fd, ":F\n", 3) &&
+        Exchange(fd, ":U11111\r", 1) && Exchange(fd, ":I\n", 5) && Exchange(fd, ":S\n", 1))) {
+    close(fd);
+    return state.SkipWithError("exchange failed");
+  }
+  const std::string start = ":P1\n:B\n";
+  if (write(fd, start.data(), start.size()) != static_cast<ssize_t>(start.size())) return state.SkipWithError("write");
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> lines{0};
+  pid_t readerTid = 0;
+  std::atomic<bool> started{false};
+  std::thread reader([&] {
+    readerTid = static_cast<pid_t>(syscall(SYS_gettid));
+    started = true;
+    char chunk[8192];
+    while (!stop) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      const ssize_t got = read(fd, chunk, sizeof chunk);
+      for (ssize_t i = 0; i < got; ++i) lines += chunk[i] == '\n';
+    }
+  });
+  while (!started) std::this_thread::yield();
+  double cpu = 0, wall = 0;
+  std::uint64_t counted = 0;
+  for (auto _ : state) {
+    const double cpu0 = ThreadCpuSeconds(readerTid);
+    const std::uint64_t lines0 = lines;
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    wall += std::chrono::duration<double>(Clock::now() - t0).count();
+    cpu += ThreadCpuSeconds(readerTid) - cpu0;
+    counted += lines - lines0;
+  }
+  stop = true;
+  reader.join();
+  Exchange(fd, ":S\n", 1);
+  close(fd);
+  state.counters["lines_per_s"] = static_cast<double>(counted) / wall;
+  state.counters["reader_core_pct"] = 100.0 * cpu / wall;
+  state.counters["reader_us_per_line"] = counted ? 1e6 * cpu / static_cast<double>(counted) : 0;
+}
+BENCHMARK(BM_StreamingBareReaderBaseline)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // Streams at the fastest period while the host reads; reports the receive
 // thread's share of one core and the memory the session holds.
@@ -142,13 +190,14 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   for (auto _ : state) {
     const double cpu0 = OtherThreadsCpu();
     const auto t0 = Clock::now();
-    while (Clock::now() - t0 < std::chrono::seconds(2)) lines += session.ReadLineFromRing(line, sizeof line, 100);
+    while (Clock::now() - t0 < std::chrono::seconds(5)) lines += session.ReadLineFromRing(line, sizeof line, 100);
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
     cpu += OtherThreadsCpu() - cpu0;
   }
   session.ExecuteCommand(38, &r);
   state.counters["lines_per_s"] = static_cast<double>(lines) / wall;
   state.counters["receive_thread_core_pct"] = 100.0 * cpu / wall;
+  state.counters["receive_thread_us_per_line"] = lines ? 1e6 * cpu / static_cast<double>(lines) : 0;
   state.counters["session_rss_kib"] = static_cast<double>(ResidentKiB() - before);
 }
 BENCHMARK(BM_StreamingReceiveThread)->Unit(benchmark::kMillisecond)->Iterations(1);
