@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <sstream>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -105,6 +106,13 @@ double OtherThreadsCpu() {
   return total;
 }
 
+// How long each streaming measurement runs: VORN_BENCH_STREAM_SECONDS, 5 by default.
+std::chrono::duration<double> StreamSeconds() {
+  const char *given = std::getenv("VORN_BENCH_STREAM_SECONDS");
+  const double seconds = given ? std::atof(given) : 0.0;
+  return std::chrono::duration<double>(seconds > 0 ? seconds : 5.0);
+}
+
 long ResidentKiB() {
   std::ifstream statm("/proc/self/statm");
   long size = 0, resident = 0;
@@ -151,7 +159,7 @@ void BM_StreamingBareReaderBaseline(benchmark::State &state) {
     const double cpu0 = ThreadCpuSeconds(readerTid);
     const std::uint64_t lines0 = lines;
     const auto t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(5));
+    std::this_thread::sleep_for(StreamSeconds());
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
     cpu += ThreadCpuSeconds(readerTid) - cpu0;
     counted += lines - lines0;
@@ -190,7 +198,7 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   for (auto _ : state) {
     const double cpu0 = OtherThreadsCpu();
     const auto t0 = Clock::now();
-    while (Clock::now() - t0 < std::chrono::seconds(5)) lines += session.ReadLineFromRing(line, sizeof line, 100);
+    while (Clock::now() - t0 < StreamSeconds()) lines += session.ReadLineFromRing(line, sizeof line, 100);
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
     cpu += OtherThreadsCpu() - cpu0;
   }

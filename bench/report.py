@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""One table from the benchmark programs' JSON: each figure beside the baseline
+measured in the same run, the ratio between them and the goal it is held to.
+
+    report.py RESULTS_DIR [--json OUT]
+
+Exits 1 when a figure is missing (a benchmark that did not run); goals that are
+not met are shown, not failed on: timings depend on the machine.
+"""
+import json
+import pathlib
+import sys
+
+
+def load(results):
+    runs = {}
+    for path in sorted(results.glob("bench_*.json")):
+        for b in json.loads(path.read_text()).get("benchmarks", []):
+            if b.get("run_type", "iteration") != "iteration" or b.get("error_occurred"):
+                continue
+            runs[b["name"].split("/")[0]] = b
+    return runs
+
+
+def ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+
+def rows(runs):
+    """(figure, value, unit, baseline, baseline name, goal text, met) per row."""
+
+    def get(name, key=None):
+        b = runs.get(name)
+        if b is None:
+            return None
+        if key is None:
+            return ms(b)
+        return b.get(key)
+
+    out = []
+
+    def add(figure, value, unit, base, base_name, goal, met):
+        out.append(dict(figure=figure, value=value, unit=unit, baseline=base, baseline_name=base_name,
+                        ratio=(value / base if value is not None and base else None), goal=goal,
+                        met=(None if value is None else met(value, base))))
+
+    lat = get("LatencyReceiveThreadToReadLine", "median_us")
+    lat_base = get("LatencyBaselinePollRead", "median_us")
+    add("pty to ReadLine, median", lat, "us", lat_base, "plain poll+read, median",
+        "added < 1000 us", lambda v, b: b is not None and v - b < 1000)
+    add("pty to ReadLine, p99", get("LatencyReceiveThreadToReadLine", "p99_us"), "us",
+        get("LatencyBaselinePollRead", "p99_us"), "plain poll+read, p99", "-", lambda v, b: True)
+    add("allocations per line, receive to ReadLine", get("LatencyReceiveThreadToReadLine", "allocs_per_line"),
+        "", None, "-", "0", lambda v, b: v == 0)
+    add("decode throughput", get("BM_DecodeDataLine", "lines_per_s"), "lines/s",
+        get("BM_DecodeDataLine", "wire_lines_per_s"), "wire limit at 115200 baud", "above the wire",
+        lambda v, b: b is not None and v > b)
+    add("allocations per line, decode", get("BM_DecodeDataLine", "allocs_per_line"), "", None, "-", "0",
+        lambda v, b: v == 0)
+    add("initialisation to complete configuration", get("BM_InitialiseToCompleteConfiguration"), "ms",
+        get("BM_SimulatorMinimumExchange"), "simulator's minimum exchange", "< 100 ms", lambda v, b: v < 100)
+    add("receive thread while streaming", get("BM_StreamingReceiveThread", "receive_thread_core_pct"), "% core",
+        get("BM_StreamingBareReaderBaseline", "reader_core_pct"), "bare poll+read thread, same stream",
+        "< 1 % of a core", lambda v, b: v < 1)
+    add("receive thread per line", get("BM_StreamingReceiveThread", "receive_thread_us_per_line"), "us",
+        get("BM_StreamingBareReaderBaseline", "reader_us_per_line"), "bare poll+read thread, same stream", "-",
+        lambda v, b: True)
+    add("memory per streaming session", get("BM_StreamingReceiveThread", "session_rss_kib"), "KiB", None, "-", "-",
+        lambda v, b: True)
+    ring = runs.get("RingPushTake")
+    if ring and "bytes_per_second" in ring:
+        add("receive ring push+take", ring["bytes_per_second"] / 1e9, "GB/s", None, "-", "-", lambda v, b: True)
+    return out
+
+
+def number(v):
+    if v is None:
+        return "missing"
+    if v == 0:
+        return "0"
+    if abs(v) >= 1000:
+        return f"{v:,.0f}"
+    if abs(v) >= 10:
+        return f"{v:.1f}"
+    return f"{v:.3g}"
+
+
+def main(argv):
+    if len(argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    results = pathlib.Path(argv[1])
+    table = rows(load(results))
+    header = ("figure", "measured", "baseline", "ratio", "goal", "met")
+    lines = []
+    for r in table:
+        value = number(r["value"]) + (" " + r["unit"] if r["unit"] and r["value"] is not None else "")
+        base = "-" if r["baseline_name"] == "-" else f"{number(r['baseline'])} ({r['baseline_name']})"
+        ratio = "-" if r["ratio"] is None else f"{r['ratio']:.2f}x"
+        met = "-" if r["goal"] == "-" else {True: "yes", False: "NO", None: "?"}[r["met"]]
+        lines.append((r["figure"], value, base, ratio, r["goal"], met))
+    widths = [max(len(str(row[i])) for row in [header] + lines) for i in range(len(header))]
+    for row in [header, tuple("-" * w for w in widths)] + lines:
+        print("  ".join(str(c).ljust(w) for c, w in zip(row, widths)).rstrip())
+    if "--json" in argv:
+        out = pathlib.Path(argv[argv.index("--json") + 1])
+        out.write_text(json.dumps(table, indent=2) + "\n")
+        print(f"table: {out}")
+    missing = [r["figure"] for r in table if r["value"] is None]
+    for m in missing:
+        print(f"missing: {m}", file=sys.stderr)
+    return 1 if missing else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
