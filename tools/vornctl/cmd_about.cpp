@@ -42,11 +42,7 @@ int AboutCommand(Context &context, const std::vector<std::string> &args) {
     Complain("about takes no arguments");
     return kExitUsage;
   }
-  std::string error;
-  if (!context.Load(error)) {
-    Complain(error);
-    return kExitFailure;
-  }
+  if (!context.LoadOrComplain()) return kExitFailure;
   const vorn_host::VornLibrary &lib = context.lib;
   DeviceClassInfo info{};
   if (lib.GetDeviceClassInfo(&info) != 1) {

@@ -26,11 +26,8 @@ int InfoCommand(Context &context, const std::vector<std::string> &args) {
     Complain("usage: vornctl info N (a device index from 'vornctl list')");
     return kExitUsage;
   }
+  if (!context.LoadOrComplain()) return kExitFailure;
   std::string error;
-  if (!context.Load(error)) {
-    Complain(error);
-    return kExitFailure;
-  }
   DeviceDescription device;
   if (!DescribeDevice(context.lib, *index, device, error)) {
     Complain(error);

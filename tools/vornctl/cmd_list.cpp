@@ -13,11 +13,7 @@ int ListCommand(Context &context, const std::vector<std::string> &args) {
     Complain("list takes no arguments");
     return kExitUsage;
   }
-  std::string error;
-  if (!context.Load(error)) {
-    Complain(error);
-    return kExitFailure;
-  }
+  if (!context.LoadOrComplain()) return kExitFailure;
   const vorn_host::VornLibrary &lib = context.lib;
   const std::vector<std::int32_t> found = FindAllDevices(lib);
   if (found.empty()) {
@@ -26,6 +22,7 @@ int ListCommand(Context &context, const std::vector<std::string> &args) {
   }
   TextTable table({"index", "serial", "unique id", "product", "version"});
   std::vector<std::string> failures;
+  std::string error;
   for (std::int32_t index : found) {
     DeviceIdentity id;
     if (!ReadIdentity(lib, index, id, error)) {

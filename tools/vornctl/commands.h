@@ -27,6 +27,8 @@ struct Context {
   std::unique_ptr<HostEnvironmentOffer> hostEnvironment;  // made before the load
 
   bool Load(std::string &error);
+  // Load, with the reason on stderr when it fails.
+  bool LoadOrComplain();
   // CloseAll, unload, then withdraw the host environment.
   void Unload();
 };

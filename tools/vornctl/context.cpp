@@ -5,6 +5,13 @@
 
 namespace vornctl {
 
+bool Context::LoadOrComplain() {
+  std::string error;
+  if (Load(error)) return true;
+  Complain(error);
+  return false;
+}
+
 bool Context::Load(std::string &error) {
   if (loaded) return true;
   libraryPath = FindLibrary(libraryOption, argv0);
