@@ -198,6 +198,18 @@ TEST(SimFaults, VanishIsRequestedOnceAfterTheGivenLines) {
   EXPECT_FALSE(d.proto.VanishRequested());
 }
 
+TEST(SimFaults, VanishEachComesBackAfterEveryPowerUp) {
+  Device d(SettingsFor("default", Faults({"vanish-each=3"})));
+  for (int round = 0; round < 3; ++round) {
+    const int t = round * 100;
+    d.Ask(":B\n", ms(t));
+    EXPECT_EQ(Lines(d.Out(ms(t + 50))).size(), 3u) << round;
+    EXPECT_TRUE(d.proto.VanishRequested()) << round;
+    d.proto.PowerCycle(ms(t + 60));
+    EXPECT_FALSE(d.proto.VanishRequested());
+  }
+}
+
 TEST(SimFaults, MissingValuesRotateThroughTheChannels) {
   Device d(SettingsFor("default", Faults({"missing=3"})));
   d.Ask(":B\n", 0);

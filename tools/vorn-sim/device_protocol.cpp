@@ -280,6 +280,7 @@ void DeviceProtocol::PortClosed(SimMicros now) {
 
 void DeviceProtocol::PowerCycle(SimMicros now) {
   ResetState();
+  if (settings.faults.vanishEachPowerUp) vanishDone = false;
   Trace(now, "device powered up again");
 }
 

@@ -26,6 +26,7 @@ constexpr FaultMode kModes[] = {
     {"burst", "BYTES", "data lines held back, then written at once in one write of at least BYTES (default 16384); silence between"},
     {"stop-after", "N", "after N data lines (default 100) the device hangs: no data, no answers, for good"},
     {"vanish", "N", "after N data lines (default 100) the port disappears (see --vanish-action)"},
+    {"vanish-each", "N", "as vanish, and again N data lines after every reopening (--vanish-action reopen)"},
     {"missing", "N", "every N-th data line (default 7) sends one value as '*' (a legal missing sample)"},
 };
 
@@ -85,6 +86,11 @@ bool ApplyFault(std::string_view given, FaultSet& faults, std::string& error) {
   else if (name == "burst") { if (!number(16384, 1, 1 << 24)) return false; faults.burstBytes = static_cast<int>(value); }
   else if (name == "stop-after") { if (!number(100, 0, INT64_MAX)) return false; faults.stopAfter = value; }
   else if (name == "vanish") { if (!number(100, 0, INT64_MAX)) return false; faults.vanishAfter = value; }
+  else if (name == "vanish-each") {
+    if (!number(100, 0, INT64_MAX)) return false;
+    faults.vanishAfter = value;
+    faults.vanishEachPowerUp = true;
+  }
   else if (name == "missing") { if (!number(7, 1, 1000000)) return false; faults.missingEvery = static_cast<int>(value); }
   return true;
 }

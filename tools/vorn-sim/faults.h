@@ -22,6 +22,7 @@ struct FaultSet {
   int burstBytes = 0;               // data lines held back and written in one write of at least this size
   std::int64_t stopAfter = -1;      // falls silent for good after this many data lines
   std::int64_t vanishAfter = -1;    // closes the port after this many data lines
+  bool vanishEachPowerUp = false;   // the vanish comes again after each power-up, not only once
   int missingEvery = 0;             // every Nth data line has one value sent as "*"
   int every = 20;                   // cadence, in data lines, of garbage, overlong and high-bytes
 
