@@ -856,14 +856,14 @@ int main(int argc, char **argv) {
   // A hang inside the driver must end the run with a report instead of stalling the caller.
   std::atomic<long> deadlineSeconds{0};
   std::atomic<bool> finished{false};
-  std::string current;
+  std::atomic<const char *> current{""};  // names in plan, which outlives the watchdog
   std::thread watchdog([&] {
     const auto start = Clock::now();
     while (!finished) {
       SleepMs(200);
       const long limit = deadlineSeconds.load();
       if (limit > 0 && Clock::now() - start > std::chrono::seconds(limit)) {
-        std::fprintf(stderr, "vorn-soak: HANG: scenario %s ran past its bound of %ld s\n", current.c_str(), limit);
+        std::fprintf(stderr, "vorn-soak: HANG: scenario %s ran past its bound of %ld s\n", current.load(), limit);
         std::fflush(stderr);
         std::_Exit(3);
       }
@@ -877,7 +877,7 @@ int main(int argc, char **argv) {
     Result r;
     r.name = name;
     r.requested = count;
-    current = name;
+    current = name.c_str();
     // Generous: several times what the scenario needs on a loaded machine.
     bound += 120 + count * (name == "silent" ? 30 : name == "overflow" ? 20 : name == "vanish" ? 5 : 3);
     deadlineSeconds = bound;
