@@ -7,6 +7,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,8 @@ namespace {
 constexpr const char *kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-// Opening a converter costs far more than a short conversion, so each thread
-// keeps the ones it used; they close when the thread ends.
+// Opening a converter costs far more than a short conversion, so the ones used
+// are kept; they close when the library is unloaded.
 class ConverterCache {
 public:
   ~ConverterCache() {
@@ -45,7 +46,19 @@ private:
   std::vector<Entry> entries_;
 };
 
-thread_local ConverterCache converters;
+// One cache for the process, used under its lock (a converter keeps state while it
+// runs). Not one per thread: a thread_local with a destructor keeps the library
+// loaded past dlclose while any thread that converted lives, and then unloading it
+// would not close the sessions.
+struct SharedConverters {
+  std::mutex lock;
+  ConverterCache cache;
+};
+
+SharedConverters &Converters() {
+  static SharedConverters shared;
+  return shared;
+}
 
 bool CharsetOf(std::uint32_t codePage, std::string &charset) {
   // ANSI and OEM are one thing here: the character set of the thread's locale.
@@ -92,12 +105,16 @@ void Convert(iconv_t converter, const char *input, std::size_t size, std::string
 bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string &out) {
   std::string charset;
   if (text.empty() || !CharsetOf(codePage, charset)) return false;
-  iconv_t converter = converters.Get(charset, true);
-  if (converter == kNoConverter) return false;
   std::string narrow;
   std::string_view replacement = codePage == 65001 ? std::string_view("\xEF\xBF\xBD") : std::string_view("?");
-  Convert(converter, reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t), narrow, replacement,
-          sizeof(char16_t));
+  {
+    SharedConverters &shared = Converters();
+    std::lock_guard<std::mutex> hold(shared.lock);
+    iconv_t converter = shared.cache.Get(charset, true);
+    if (converter == kNoConverter) return false;
+    Convert(converter, reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t), narrow,
+            replacement, sizeof(char16_t));
+  }
   if (narrow.empty()) return false;
   out.swap(narrow);
   return true;
@@ -106,12 +123,16 @@ bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string 
 bool SystemDecode(std::string_view text, std::uint32_t codePage, std::u16string &out) {
   std::string charset;
   if (text.empty() || !CharsetOf(codePage, charset)) return false;
-  iconv_t converter = converters.Get(charset, false);
-  if (converter == kNoConverter) return false;
   std::string bytes;
   constexpr char16_t kReplacement = 0xFFFD;
-  Convert(converter, text.data(), text.size(), bytes,
-          std::string_view(reinterpret_cast<const char *>(&kReplacement), sizeof kReplacement), 1);
+  {
+    SharedConverters &shared = Converters();
+    std::lock_guard<std::mutex> hold(shared.lock);
+    iconv_t converter = shared.cache.Get(charset, false);
+    if (converter == kNoConverter) return false;
+    Convert(converter, text.data(), text.size(), bytes,
+            std::string_view(reinterpret_cast<const char *>(&kReplacement), sizeof kReplacement), 1);
+  }
   if (bytes.size() < sizeof(char16_t)) return false;
   std::u16string wide(bytes.size() / sizeof(char16_t), u'\0');
   std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(char16_t));
