@@ -21,7 +21,7 @@ VornSerial::~VornSerial() { Close(); }
 void VornSerial::Close() {
   SendCommand(*this, 'X');
   SleepMs(kAfterStopCommandMs);
-  receiveThread.Stop(ProcessIsExiting());
+  receiveThread.Stop(ProcessIsExiting(), ModuleIsDetaching());
   COMPort::Close();
 }
 
@@ -32,7 +32,7 @@ std::int32_t VornSerial::StartTransport(const std::u16string &path) {
     return QVX::kStatusFail;
   }
   // A thread of an earlier start still uses the port it would replace.
-  receiveThread.Stop(ProcessIsExiting());
+  receiveThread.Stop(ProcessIsExiting(), ModuleIsDetaching());
   if (!portHandle.Open(path.c_str())) {
     failed = true;
     return QVX::kStatusFail;

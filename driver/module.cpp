@@ -11,10 +11,12 @@ namespace OpenPlotr {
 
 namespace {
 std::atomic<bool> processExiting{false};
+std::atomic<bool> detaching{false};
 bool setupApiLoaded = false;
 }
 
 bool ProcessIsExiting() { return processExiting; }
+bool ModuleIsDetaching() { return detaching; }
 
 void CloseEverything() {
   deviceTable().DestroyAll();
@@ -43,10 +45,12 @@ void ModuleAttach(void *instance) {
 
 void ModuleDetach(bool exiting) {
   processExiting = exiting;
+  detaching = true;
   try {
     CloseEverything();
   } catch (...) {
   }
+  detaching = false;
   SetModuleInstance(nullptr);
   // Only after the sessions and the enumerator are gone may the Setup API go.
   if (setupApiLoaded) {

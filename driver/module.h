@@ -10,6 +10,9 @@ void ModuleDetach(bool processExiting);
 
 // True once the detach notification of an exiting process has begun.
 bool ProcessIsExiting();
+// True while the detach notification runs: on Windows the caller holds the loader
+// lock then, and a thread cannot finish exiting until it is released.
+bool ModuleIsDetaching();
 
 // Everything CloseAll does: sessions from the last index to the first, then the discovery state.
 void CloseEverything();

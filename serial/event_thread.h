@@ -48,9 +48,11 @@ class Thread {
   // Starts body(argument) at above-normal priority; false when no thread could be made.
   bool Start(Body body, void *argument);
   bool Exists() const { return started_; }
-  // Lets go of a thread whose body no longer touches anything of ours. Never blocks
-  // on the thread's exit where that needs a lock the caller may hold (module detach).
-  void Release();
+  // Lets go of a thread whose body no longer touches anything of ours. With
+  // awaitExit it first waits (bounded) for the thread to have ended, so that none of
+  // its last instructions can run in a library the host unloads next; without, it
+  // never blocks on the exit, which needs a lock the caller may hold (module detach).
+  void Release(bool awaitExit = true);
 
  private:
   friend struct ThreadLauncher;

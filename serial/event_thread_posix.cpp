@@ -123,7 +123,9 @@ bool Thread::Start(Body body, void *argument) {
   return true;
 }
 
-void Thread::Release() {
+// A POSIX thread's exit takes no lock the unloading caller holds: the short join is
+// tried in every case.
+void Thread::Release(bool /*awaitExit*/) {
   if (!started_) return;
   started_ = false;
   const auto thread = static_cast<pthread_t>(handle);

@@ -6,6 +6,10 @@ namespace OpenPlotr {
 
 namespace {
 
+// A thread past its body only unwinds and runs the DLL thread-detach notifications;
+// the bound covers another thread holding the loader lock meanwhile.
+constexpr DWORD kExitWaitMs = 2000;
+
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 WaitOutcome Outcome(DWORD result) {
@@ -74,10 +78,13 @@ bool Thread::Start(Body body, void *argument) {
   return true;
 }
 
-void Thread::Release() {
+void Thread::Release(bool awaitExit) {
   if (!started_) return;
-  // Closing the handle does not wait: a thread's exit needs the loader lock, which
-  // the detach notification holds while sessions are destroyed.
+  // The body has signalled its end, but the thread still returns through our code;
+  // a host that calls CloseAll and then FreeLibrary would unmap it under the thread.
+  // Under the detach notification the wait would only time out: the exit needs the
+  // loader lock, which the caller holds then.
+  if (awaitExit) WaitForSingleObject(AsHandle(handle), kExitWaitMs);
   CloseHandle(AsHandle(handle));
   handle = 0;
   started_ = false;

@@ -37,7 +37,7 @@ bool ReceiveThread::Start(SerialPort &onPort, ChunkSink &toSink, std::atomic<boo
   return receiveThread.Start(Body, this);
 }
 
-void ReceiveThread::Stop(bool processExiting) {
+void ReceiveThread::Stop(bool processExiting, bool loaderLockHeld) {
   if (!receiveThread.Exists()) return;
   if (!stopRequested.load()) {
     stopRequested.store(true, std::memory_order_release);
@@ -52,7 +52,7 @@ void ReceiveThread::Stop(bool processExiting) {
       loopEnded.Wait(kWaitForever);
     }
   }
-  receiveThread.Release();
+  receiveThread.Release(!processExiting && !loaderLockHeld);
 }
 
 std::uint32_t ReceiveThread::Body(void *self) {

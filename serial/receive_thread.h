@@ -30,7 +30,9 @@ class ReceiveThread {
   // Tells the thread to stop, cancels the port's pending I/O and waits up to 500 ms for
   // the loop to let go; past that it cancels again and waits on, because what the
   // thread uses belongs to the caller. With processExiting the thread is already gone.
-  void Stop(bool processExiting);
+  // Then the thread's own end is awaited too (bounded), unless loaderLockHeld: under
+  // the module detach a thread cannot finish exiting.
+  void Stop(bool processExiting, bool loaderLockHeld = false);
   bool Started() const { return receiveThread.Exists(); }
 
   ReceiveRing *Ring() const { return receiveRing.get(); }
