@@ -173,5 +173,67 @@ TEST_F(Chain, ADeviceThatIsUnpluggedMidStreamFailsAndClosesPromptly) {
   EXPECT_EQ(lib.CloseAll(), 1);
 }
 
+// After CloseAll no code of the library may still run on a receive thread: a host
+// that frees the library next would have it unmapped under that thread.
+TEST_F(Chain, CloseAllReturnsOnlyOnceTheReceiveThreadsHaveEnded) {
+  ASSERT_EQ(FindFirst({Role::kDefault, Role::kSecond}), 0);
+  std::int32_t second = -1;
+  ASSERT_EQ(lib.FindDevice(&second), 1);
+  ASSERT_EQ(lib.Initialise(0), 1);
+  ASSERT_EQ(lib.Initialise(second), 1);
+  if (LibraryThreads(lib.handle).Taken() < 0) GTEST_SKIP() << "this platform cannot tell where a thread started";
+  ASSERT_TRUE(Command(0, 42, 1));
+  ASSERT_TRUE(Command(0, 37));
+  char line[128];
+  ASSERT_EQ(lib.ReadLine(0, line, sizeof line, 2000), 1);
+  for (int round = 1; round <= 10; ++round) {
+    const LibraryThreads receiving(lib.handle);
+    EXPECT_EQ(receiving.Taken(), round == 1 ? 2 : 1);
+    EXPECT_EQ(lib.CloseAll(), 1);
+    EXPECT_EQ(receiving.StillRunning(), 0) << "after CloseAll " << round;
+    ASSERT_EQ(FindFirst({Role::kDefault}), 0);
+    ASSERT_EQ(lib.Initialise(0), 1);
+  }
+}
+
+// Hosts may unload the library and load it again in one process: every round
+// starts from an empty table and streams through a receive thread of its own.
+TEST(Reload, RoundsOfStreamingInOneProcess) {
+  const std::string blocker = ReloadInOneProcessBlocker();
+  if (!blocker.empty()) GTEST_SKIP() << blocker;
+  const std::string port = DevicePort(Role::kCrc);
+  ASSERT_FALSE(port.empty());
+  for (int round = 1; round <= 4; ++round) {
+    SCOPED_TRACE(round);
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
+    EXPECT_EQ(lib.IsFailed(0), 1);  // nothing of the previous round is left
+    SetVornPorts(port);
+    std::int32_t index = -1;
+    ASSERT_EQ(lib.FindDevice(&index), 1);
+    ASSERT_EQ(index, 0);
+    ASSERT_EQ(lib.Initialise(index), 1);
+    CommandRecord r{};
+    r.argument = 1;
+    ASSERT_EQ(lib.DeviceCommand(index, 42, &r), 1);
+    r = CommandRecord{};
+    ASSERT_EQ(lib.DeviceCommand(index, 37, &r), 1);
+    char line[256];
+    for (int n = 0; n < 20; ++n) {
+      ASSERT_EQ(lib.ReadLine(index, line, sizeof line, 2000), 1) << "line " << n;
+      ASSERT_EQ(std::strncmp(line, "@ ", 2), 0) << line;
+    }
+    r = CommandRecord{};
+    EXPECT_EQ(lib.DeviceCommand(index, 38, &r), 1);
+    // Every other round the host leaves it to the unload to close the session.
+    if (round % 2) {
+      EXPECT_EQ(lib.CloseAll(), 1);
+    }
+    lib.Unload();
+    SetVornPorts("");
+  }
+}
+
 }  // namespace
 }  // namespace vorn_test

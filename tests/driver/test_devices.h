@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vorn_test {
 
@@ -18,5 +19,27 @@ void SetVornPorts(const std::string &value);
 
 // Ends the device's simulator (native only; under Wine false, the case is skipped).
 bool UnplugDevice(Role role);
+
+// The threads of this process that started in the loaded library's code (handle as
+// the host library holds it), taken when made.
+class LibraryThreads {
+ public:
+  explicit LibraryThreads(void *libraryHandle);
+  ~LibraryThreads();
+  LibraryThreads(const LibraryThreads &) = delete;
+  LibraryThreads &operator=(const LibraryThreads &) = delete;
+
+  // How many were taken; -1 where this platform cannot tell where a thread started.
+  int Taken() const { return known_ ? static_cast<int>(threads_.size()) : -1; }
+  // How many of those have not ended yet.
+  int StillRunning() const;
+
+ private:
+  bool known_ = false;
+  std::vector<void *> threads_;
+};
+
+// Why loading the library again in this process cannot be tested here; empty when it can.
+std::string ReloadInOneProcessBlocker();
 
 }  // namespace vorn_test

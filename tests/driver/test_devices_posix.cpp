@@ -43,4 +43,10 @@ bool UnplugDevice(Role role) {
   return true;
 }
 
+LibraryThreads::LibraryThreads(void *) {}
+LibraryThreads::~LibraryThreads() = default;
+int LibraryThreads::StillRunning() const { return -1; }
+
+std::string ReloadInOneProcessBlocker() { return {}; }
+
 }  // namespace vorn_test

@@ -1,0 +1,10 @@
+// A module that carries a TLS directory, as every mingw-built DLL does (the
+// runtime's TLS callbacks): loading it makes the system loader give each
+// running thread a slot for it.
+#include <windows.h>
+
+static thread_local int touches = 0;
+
+extern "C" __declspec(dllexport) int ProbeTouch() { return ++touches; }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
