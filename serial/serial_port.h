@@ -59,7 +59,10 @@ class SerialPort {
   static constexpr std::intptr_t kClosed = -1;
 
  private:
+  struct CommWait;  // a platform's pending character wait, where it has one
+
   std::intptr_t handle = kClosed;  // HANDLE on Windows, a descriptor elsewhere
+  CommWait *commWait = nullptr;
 };
 
 }  // namespace OpenPlotr

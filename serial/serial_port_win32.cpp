@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <new>
+
 #include "serial/event_thread.h"
 #include "serial/serial_port.h"
 
@@ -17,13 +19,15 @@ void CancelAndComplete(HANDLE port, OVERLAPPED &overlapped) {
   GetOverlappedResult(port, &overlapped, &transferred, TRUE);
 }
 
-// A new mask ends a pending comm-event wait on every port driver, also where the
-// wait does not heed a cancellation (Wine's polling wait); then it is completed.
-void EndCommWait(HANDLE port, OVERLAPPED &overlapped) {
-  CancelIoEx(port, &overlapped);
-  SetCommMask(port, 0);
-  DWORD transferred = 0;
-  GetOverlappedResult(port, &overlapped, &transferred, TRUE);
+// How often a pending comm-event wait is checked against the input queue, and how
+// long an ended wait is given to complete.
+constexpr DWORD kQueueCheckMs = 250;
+constexpr DWORD kEndWaitMs = 500;
+
+DWORD BytesQueued(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status = {};
+  return ClearCommError(port, &errors, &status) ? status.cbInQue : 0;
 }
 
 bool PortAnswers(HANDLE port) {
@@ -36,6 +40,29 @@ CharWait FromMask(DWORD mask) { return (mask & EV_RXCHAR) ? CharWait::kChars : C
 
 }  // namespace
 
+// Outlives the call that issued the wait: a wait that does not complete in time stays
+// armed here, where the system may still write to it, and is waited on again later.
+struct SerialPort::CommWait {
+  OVERLAPPED overlapped = {};
+  DWORD mask = 0;
+  bool pending = false;
+
+  // A new mask ends a pending comm-event wait on every port driver, also where the
+  // wait does not heed a cancellation (Wine's polling wait). Bounded: a wait the
+  // driver lost never completes, and then stays pending.
+  void End(HANDLE port) {
+    if (!pending) return;
+    CancelIoEx(port, &overlapped);
+    SetCommMask(port, 0);
+    if (WaitForSingleObject(overlapped.hEvent, kEndWaitMs) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(&overlapped)) {
+      return;
+    }
+    DWORD transferred = 0;
+    GetOverlappedResult(port, &overlapped, &transferred, FALSE);
+    pending = false;
+  }
+};
+
 bool SerialPort::Open(const char16_t *name) {
   Close();
   HANDLE port = CreateFileW(reinterpret_cast<const wchar_t *>(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -46,8 +73,13 @@ bool SerialPort::Open(const char16_t *name) {
 
 void SerialPort::Close() {
   if (!IsOpen()) return;
-  CloseHandle(AsHandle(handle));
+  HANDLE port = AsHandle(handle);
+  if (commWait) commWait->End(port);
+  CloseHandle(port);
   handle = kClosed;
+  // A wait that never completed keeps its record: the system may still write to it.
+  if (commWait && !commWait->pending) delete commWait;
+  commWait = nullptr;
 }
 
 ConfigureOutcome SerialPort::Configure(std::int32_t rate, std::int32_t rtsControl) {
@@ -93,34 +125,50 @@ bool SerialPort::CurrentRate(std::int32_t &rate) const {
 
 CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
   HANDLE port = AsHandle(handle);
-  if (!SetCommMask(port, EV_RXCHAR)) return CharWait::kFailed;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = reinterpret_cast<HANDLE>(commEvent.Native());
-  DWORD mask = 0;
-  if (WaitCommEvent(port, &mask, &overlapped)) {
-    // Completed at once (Wine does so whenever bytes are already buffered): the mask
-    // is filled, and the completion also signalled commEvent, which the next wait must not see.
-    ResetEvent(overlapped.hEvent);
-    return FromMask(mask);
+  if (!commWait) commWait = new (std::nothrow) CommWait();
+  if (!commWait) return CharWait::kFailed;
+  CommWait &wait = *commWait;
+  if (!wait.pending) {
+    if (!SetCommMask(port, EV_RXCHAR)) return CharWait::kFailed;
+    wait.overlapped = {};
+    wait.overlapped.hEvent = reinterpret_cast<HANDLE>(commEvent.Native());
+    wait.mask = 0;
+    if (WaitCommEvent(port, &wait.mask, &wait.overlapped)) {
+      // Completed at once (Wine does so whenever bytes are already buffered): the mask
+      // is filled, and the completion also signalled commEvent, which the next wait must not see.
+      ResetEvent(wait.overlapped.hEvent);
+      return FromMask(wait.mask);
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED) return CharWait::kAborted;
+    if (error != ERROR_IO_PENDING) return CharWait::kFailed;
+    wait.pending = true;
   }
-  const DWORD error = GetLastError();
-  if (error == ERROR_OPERATION_ABORTED) return CharWait::kAborted;
-  if (error != ERROR_IO_PENDING) return CharWait::kFailed;
 
-  const HANDLE pair[2] = {overlapped.hEvent, reinterpret_cast<HANDLE>(stopEvent.Native())};
+  const HANDLE pair[2] = {wait.overlapped.hEvent, reinterpret_cast<HANDLE>(stopEvent.Native())};
   for (;;) {
-    const DWORD woken = WaitForMultipleObjects(2, pair, FALSE, INFINITE);
+    const DWORD woken = WaitForMultipleObjects(2, pair, FALSE, kQueueCheckMs);
     if (woken == WAIT_OBJECT_0) {
       DWORD transferred = 0;
-      if (GetOverlappedResult(port, &overlapped, &transferred, FALSE)) return FromMask(mask);
+      if (GetOverlappedResult(port, &wait.overlapped, &transferred, FALSE)) {
+        wait.pending = false;
+        return FromMask(wait.mask);
+      }
       const DWORD result = GetLastError();
       // A stale signal of commEvent: our wait is still pending.
       if (result == ERROR_IO_INCOMPLETE) continue;
+      wait.pending = false;
       // USB CDC drivers end waits on line-state changes; Wine does it on a pty.
       if (result == ERROR_OPERATION_ABORTED) return CharWait::kAborted;
       return CharWait::kFailed;
     }
-    EndCommWait(port, overlapped);
+    if (woken == WAIT_TIMEOUT) {
+      // A wait that the port driver lost (Wine's, under load) would hold the bytes back
+      // for ever: what is queued is read while the wait stays armed.
+      if (BytesQueued(port) > 0) return CharWait::kChars;
+      continue;
+    }
+    wait.End(port);
     return woken == WAIT_OBJECT_0 + 1 ? CharWait::kStop : CharWait::kFailed;
   }
 }
