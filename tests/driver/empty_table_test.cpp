@@ -11,6 +11,12 @@
 namespace vorn_test {
 namespace {
 
+#ifdef _WIN32
+constexpr long kRuntimeHandlesPerLoad = 2;
+#else
+constexpr long kRuntimeHandlesPerLoad = 0;
+#endif
+
 using vorn_host::VornLibrary;
 
 class EmptyTable : public ::testing::Test {
@@ -128,7 +134,10 @@ TEST(LibraryLifetime, LoadAndUnloadWithoutCallsLeavesNoThreadOrHandle) {
   }
   const ProcessCounts after = CountProcessResources();
   EXPECT_EQ(after.threads, before.threads);
-  EXPECT_LE(after.handles, before.handles);
+  // The statically linked threading runtime gives each thread that first waits on a
+  // one-time initialisation a record (a copy of the thread's handle and an event)
+  // that its unload does not free: two handles per load for this thread, no more.
+  EXPECT_LE(after.handles, before.handles + kRuntimeHandlesPerLoad * 5) << "handles beyond the runtime's per-load record";
 }
 
 }  // namespace
