@@ -231,20 +231,28 @@ MatchResult Check(Sim &sim, const std::vector<int> &enabled, const std::vector<s
   return m;
 }
 
-// A stream session of a given length on an initialised device, checked; false when the session failed.
-bool StreamChecked(Host &host, Sim &sim, std::int32_t index, Clock::duration span, bool consecutive, Result &result,
-                   const std::string &where, long *sentOut = nullptr) {
+// Enables every channel at the fastest period and starts the stream, counting only the
+// lines sent from now on; the enabled positions, or none when it failed (recorded).
+std::vector<int> StartStream(Host &host, Sim &sim, std::int32_t index, Result &result, const std::string &where) {
   std::string error;
   const std::vector<int> enabled = host.PrepareStream(index, error);
   if (enabled.empty()) {
     result.Fail(where + ": " + error);
-    return false;
+    return {};
   }
   sim.NewSent();  // lines of earlier sessions are not this one's
   if (!host.Command(index, VORN_CMD_START)) {
     result.Fail(where + ": start failed");
-    return false;
+    return {};
   }
+  return enabled;
+}
+
+// A stream session of a given length on an initialised device, checked; false when the session failed.
+bool StreamChecked(Host &host, Sim &sim, std::int32_t index, Clock::duration span, bool consecutive, Result &result,
+                   const std::string &where, long *sentOut = nullptr) {
+  const std::vector<int> enabled = StartStream(host, sim, index, result, where);
+  if (enabled.empty()) return false;
   std::vector<std::string> delivered;
   ReadFor(host.lib, index, span, delivered);
   const bool stopped = host.Command(index, VORN_CMD_STOP);
@@ -347,10 +355,8 @@ void Vanish(const Options &o, long n, Result &r) {
       lib.CloseAll();
       return false;
     }
-    const std::vector<int> enabled = host.PrepareStream(index, error);
-    sim->NewSent();
-    bool ok = !enabled.empty() && host.Command(index, VORN_CMD_START);
-    if (!ok) r.Fail(where + ": start failed");
+    const std::vector<int> enabled = StartStream(host, *sim, index, r, where);
+    bool ok = !enabled.empty();
     std::vector<std::string> delivered;
     const auto bound = Clock::now() + std::chrono::seconds(10);
     bool failed = false;
@@ -522,10 +528,8 @@ void Overflow(const Options &o, long n, Result &r) {
       lib.CloseAll();
       return false;
     }
-    const std::vector<int> enabled = host.PrepareStream(index, error);
-    sim->NewSent();
-    bool ok = !enabled.empty() && host.Command(index, VORN_CMD_START);
-    if (!ok) r.Fail(where + ": start failed");
+    const std::vector<int> enabled = StartStream(host, *sim, index, r, where);
+    bool ok = !enabled.empty();
     std::vector<std::string> delivered;
     ReadFor(lib, index, std::chrono::milliseconds(200), delivered);
     long waiting = 0;
