@@ -66,6 +66,11 @@ class LineParser:
         if good and self.channels:
             text = b",".join([m.group(1) for m in found if m is not None])
             values[valid] = np.array(text.split(b","), dtype=np.int64).reshape(good, self.channels)
+            # The driver writes 32-bit values; more digits are damage.
+            wide = ((values > 2**31 - 1) | (values < -2**31)).any(axis=1)
+            if wide.any():
+                valid &= ~wide
+                values[wide] = 0
         return values, valid
 
     def _all_valid(self, block: bytes, count: int) -> "np.ndarray | None":

@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Any, List, Optional
 
 import numpy as np
 
-from .device import SCALED_MAXIMUM, Block, Channel
+from .device import SCALED_MAXIMUM, Block, Channel, missing_estimate
 
 if TYPE_CHECKING:  # pragma: no cover
     from .device import Device, Stream
@@ -43,6 +43,8 @@ class Recording:
     times: np.ndarray = None  # type: ignore[assignment]
     host_times: np.ndarray = None  # type: ignore[assignment]
     malformed: int = 0  #: lines that were not "@ " and one integer per channel
+    missing: int = 0  #: sample sets the period and the host clock expected that never arrived (an estimate)
+    seconds: float = 0.0  #: from the start to the stop, by the host clock
     interrupted: bool = False  #: ended early by Ctrl-C or a stop request
 
     # --- made by Device.record -------------------------------------------------
@@ -76,6 +78,9 @@ class Recording:
             self.times = np.zeros(0)
             self.host_times = np.zeros(0)
         self.malformed = int(len(self.valid) - np.count_nonzero(self.valid))
+        end = stream._stop_time if stream._stop_time is not None else time.monotonic()
+        self.seconds = end - self.start_host_time
+        self.missing = missing_estimate(self.seconds, self.period, len(self.valid))
         self._blocks = []
         return self
 
@@ -88,7 +93,7 @@ class Recording:
 
     def __repr__(self) -> str:
         return (f"<vorn.Recording {self.serial} {len(self)} samples x {len(self.channels)} channels "
-                f"at {self.period:g} s, {self.malformed} malformed>")
+                f"at {self.period:g} s, {self.malformed} malformed, {self.missing} missing>")
 
     # --- conversions -----------------------------------------------------------
 
