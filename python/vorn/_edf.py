@@ -120,8 +120,9 @@ def write_edf(rec: "Recording", path: str) -> None:
         ok = ok and (lib.edf_set_startdatetime(handle, t.year, t.month, t.day, t.hour, t.minute, t.second) == 0
                      and lib.edf_set_equipment(handle, edf_text(f"{rec.product} {rec.serial}", 80)) == 0
                      and lib.edf_set_recording_additional(handle, edf_text(f"firmware {rec.version}", 80)) == 0
-                     # One annotation per data record at most, plus the closing ones.
-                     and lib.edf_set_number_of_annotation_signals(handle, 2) == 0)
+                     # A record holds one annotation per annotation signal: the damaged-line
+                     # note and the two closing ones can fall into the same (last) record.
+                     and lib.edf_set_number_of_annotation_signals(handle, 3) == 0)
         if not ok:
             raise VornError(f"EDFlib refused the header of {path}")
 
