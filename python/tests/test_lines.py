@@ -49,7 +49,7 @@ def mutate(rng, line: bytes) -> bytes:
 @pytest.mark.parametrize("k", [1, 3, 8])
 def test_block_parser_agrees_with_the_plain_grammar(k):
     rng = random.Random(k)
-    for _ in range(200):
+    for _ in range(1000):
         lines = []
         for _ in range(rng.randrange(1, 40)):
             line = b"@ " + b",".join(str(rng.randrange(-5, 32768)).encode() for _ in range(k))

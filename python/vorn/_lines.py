@@ -21,6 +21,11 @@ def line_pattern(channels: int) -> "re.Pattern[bytes]":
     return re.compile(rb"@ (" + value + rb"(?:," + value + rb"){%d}),?\Z" % (channels - 1))
 
 
+# Digits to 9; the grammar's other bytes kept; everything else (";" included,
+# which marks a trailing comma) to "?".
+_SHAPE = bytes(0x39 if 0x30 <= b <= 0x39 else b if b in b"@ ,-\n" else 0x3F for b in range(256))
+
+
 class LineParser:
     """Splits the bytes read from the receive ring into lines and parses them.
 
@@ -34,6 +39,7 @@ class LineParser:
         self._pattern = line_pattern(channels)
         self._pending = b""
         self._discarding = False
+        self._skeleton = b"@ " + b"," * max(channels - 1, 0) + b"\n"
 
     def feed(self, data: bytes) -> Tuple[np.ndarray, np.ndarray]:
         """Returns (values, valid) for the complete lines in data and what was
@@ -50,14 +56,17 @@ class LineParser:
                     return np.zeros((1, self.channels), np.int64), np.zeros(1, bool)
             return np.zeros((0, self.channels), np.int64), np.zeros(0, bool)
         self._pending = buf[cut + 1:]
-        lines = buf[:cut].split(b"\n")
+        block = buf[:cut + 1]
         if self._discarding:
             self._discarding = False
-            lines = lines[1:]
-        block = buf[:cut + 1]
-        fast = self._all_valid(block, len(lines))
+            block = block[block.index(b"\n") + 1:]
+        count = block.count(b"\n")
+        if count == 0:
+            return np.zeros((0, self.channels), np.int64), np.zeros(0, bool)
+        fast = self._all_valid(block, count)
         if fast is not None:
-            return fast, np.ones(len(lines), bool)
+            return fast, np.ones(count, bool)
+        lines = block[:-1].split(b"\n")
         match = self._pattern.match
         found = [match(line) for line in lines]
         valid = np.fromiter((m is not None for m in found), bool, len(found))
@@ -75,39 +84,25 @@ class LineParser:
 
     def _all_valid(self, block: bytes, count: int) -> "np.ndarray | None":
         """The values of a block of complete lines when every line fits the
-        grammar, checked byte-wise with numpy; None when any does not."""
+        grammar, else None. Checked with whole-block byte operations: digits
+        become 9, a trailing comma ;, anything outside the grammar ?, so the
+        shape of the block can be compared at once."""
         k = self.channels
-        a = np.frombuffer(block, np.uint8)
-        ends = np.flatnonzero(a == 10)
-        if len(ends) != count:
+        if k == 0:
             return None
-        starts = np.empty_like(ends)
-        starts[0] = 0
-        starts[1:] = ends[:-1] + 1
-        if ((ends - starts) < 3).any() or not ((a[starts] == 64).all() and (a[starts + 1] == 32).all()):
+        shape = block.translate(_SHAPE).replace(b",\n", b";\n")
+        if b"?" in shape:
             return None
-        digit = (a >= 48) & (a <= 57)
-        comma = a == 44
-        minus = a == 45
-        allowed = digit | comma | minus
-        allowed[ends] = True
-        allowed[starts] = True
-        allowed[starts + 1] = True
-        if not allowed.all():
+        minus = shape.count(b"-")
+        # Every value begins after "@ " or a comma, a minus only begins one, and a
+        # trailing comma follows a value: no empty fields, no stray signs.
+        if (not shape.startswith(b"@") or shape.count(b"\n@") != count - 1 or shape.count(b"@") != count
+                or shape.count(b"@ 9") + shape.count(b"@ -") != count
+                or shape.count(b",9") + shape.count(b",-") != shape.count(b",")
+                or shape.count(b"9;") != shape.count(b";")
+                or shape.count(b"-9") != minus or (minus and b"9-" in shape)):
             return None
-        follows = np.empty_like(a)
-        follows[:-1] = a[1:]
-        follows[-1] = 10
-        after_digit = (follows >= 48) & (follows <= 57)
-        # A value begins after "@ " and after each comma but a trailing one; a minus only begins one.
-        if not (after_digit | (follows == 45))[starts + 1].all():
-            return None
-        if not (after_digit | (follows == 45) | (follows == 10))[comma].all():
-            return None
-        if not after_digit[minus].all() or np.count_nonzero(minus[starts + 2]) + np.count_nonzero(minus[1:] & comma[:-1]) != np.count_nonzero(minus):
-            return None
-        per_line = np.add.reduceat(comma.view(np.uint8), starts, dtype=np.int32) - comma[ends - 1]
-        if (per_line != k - 1).any():
+        if shape.translate(None, b"9-;") != self._skeleton * count:
             return None
         text = block.replace(b"@ ", b"").replace(b",\n", b"\n").replace(b"\n", b",")
         values = np.fromstring(text[:-1], dtype=np.int64, sep=",")

@@ -23,6 +23,8 @@ _WAIT_MS = 100
 # Blocks are read at most this often while the ring holds little, so that
 # many devices at a slow period cost little CPU.
 DEFAULT_BLOCK_SECONDS = 0.05
+# A recording needs no quick look at each block; fewer, larger reads cost less.
+RECORD_BLOCK_SECONDS = 0.25
 # Beyond this much waiting in the ring, read at once (the ring holds 65535 bytes).
 _EAGER_BYTES = 16 * 1024
 
@@ -274,8 +276,10 @@ class Device:
                       silence=silence, block_seconds=block_seconds)
 
     def record(self, seconds: float, channels: Optional[Sequence[ChannelSpec]] = None, period: PeriodSpec = None,
-               *, silence: Optional[float] = None, stop: Optional[threading.Event] = None) -> "Recording":
-        """Records for ``seconds`` and returns a :class:`vorn.Recording`.
+               *, silence: Optional[float] = None, stop: Optional[threading.Event] = None,
+               block_seconds: float = RECORD_BLOCK_SECONDS) -> "Recording":
+        """Records for ``seconds`` and returns a :class:`vorn.Recording`,
+        reading the ring every ``block_seconds``.
 
         Ctrl-C (or ``stop`` being set) ends the recording early; the recording
         so far is returned with ``interrupted`` set. A device that fails or
@@ -286,11 +290,11 @@ class Device:
 
         rec = None
         try:
-            with self.stream(channels, period, raw=True, silence=silence) as s:
+            with self.stream(channels, period, raw=True, silence=silence, block_seconds=block_seconds) as s:
                 rec = Recording._begin(self, s)
                 end = rec.start_host_time + seconds
                 while time.monotonic() < end and not (stop is not None and stop.is_set()):
-                    block = s.read(timeout=min(end - time.monotonic(), 0.25))
+                    block = s.read(timeout=max(0.0, min(end - time.monotonic(), block_seconds)))
                     if block is not None:
                         rec._add(block)
                 rec._add(s.stop())
@@ -427,12 +431,13 @@ class Stream:
             pause = self._next_read - now
             if pause > 0 and (deadline is None or now + pause < deadline):
                 time.sleep(pause)
-            if dev._call("IsFailed") == 1:
-                raise DeviceError("the device failed while streaming: " + dev._message())
             block = self._take(eager=False)
             now = time.monotonic()
             if block is not None:
                 return block
+            # A failed session delivers nothing more, so asking while data flows is not needed.
+            if dev._call("IsFailed") == 1:
+                raise DeviceError("the device failed while streaming: " + dev._message())
             if now - self._last_line > self.silence:
                 raise DeviceSilent(f"no data from device {dev.serial} for {now - self._last_line:.1f} s "
                                    f"(the stated silence is {self.silence:g} s)")
@@ -448,7 +453,7 @@ class Stream:
         waiting = dev._call("ReadBuffSize")
         if waiting <= 0 and not eager:
             if dev._call("ReadBuffer", buf, 1, _WAIT_MS) == 1:
-                chunks.append(buf.raw[:1])
+                chunks.append(ctypes.string_at(buf, 1))
                 waiting = dev._call("ReadBuffSize")
         # A ReadBuffer of no more than is waiting delivers exactly that much:
         # the host is the ring's only reader.
@@ -458,11 +463,11 @@ class Stream:
             count = min(waiting, len(buf))
             if dev._call("ReadBuffer", buf, count, 0) != 1:
                 break
-            chunks.append(buf.raw[:count])
+            chunks.append(ctypes.string_at(buf, count))
             waiting = dev._call("ReadBuffSize") if count == len(buf) else 0
         if not chunks:
             return None
-        data = b"".join(chunks)
+        data = chunks[0] if len(chunks) == 1 else b"".join(chunks)
         arrival = time.monotonic()
         self._next_read = arrival + (0 if len(data) >= _EAGER_BYTES else self.block_seconds)
         values, valid = self._parser.feed(data)
