@@ -429,7 +429,11 @@ class Stream:
         while True:
             now = time.monotonic()
             pause = self._next_read - now
-            if pause > 0 and (deadline is None or now + pause < deadline):
+            if pause > 0:
+                # Lines gather in the ring meanwhile; one read then takes them all.
+                if deadline is not None and now + pause > deadline:
+                    time.sleep(max(0.0, deadline - now))
+                    return None
                 time.sleep(pause)
             block = self._take(eager=False)
             now = time.monotonic()
