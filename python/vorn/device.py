@@ -135,28 +135,27 @@ class Device:
         self.channels: List[Channel] = []
         self._listed_periods: List[int] = []
         self._streaming = False
+        self._lock = threading.Lock()
 
     # --- calls into the library -------------------------------------------------
 
     def _call(self, name: str, *args):
-        lib = self._lib
-        lib.lock.acquire_shared()
-        try:
-            if lib.generation != self._generation:
-                raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
-                                   f"call vorn.devices() again")
-            return getattr(lib, name)(self.index, *args)
-        finally:
-            lib.lock.release_shared()
+        return self._locked(getattr(self._lib, name), self.index, *args)
 
     def _command(self, code: int, argument: int = 0) -> L.Reply:
+        return self._locked(self._lib.command, self.index, code, argument)
+
+    def _locked(self, fn, *args):
+        # The driver takes no two calls for one device at once, and no call at all
+        # during FindDevice or CloseAll: misuse from several threads waits instead.
         lib = self._lib
         lib.lock.acquire_shared()
         try:
-            if lib.generation != self._generation:
-                raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
-                                   f"call vorn.devices() again")
-            return lib.command(self.index, code, argument)
+            with self._lock:
+                if lib.generation != self._generation:
+                    raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
+                                       f"call vorn.devices() again")
+                return fn(*args)
         finally:
             lib.lock.release_shared()
 
