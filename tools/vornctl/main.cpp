@@ -7,6 +7,9 @@
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/usage_text.h"
+#if VORN_HAVE_VIEW
+#include "tools/vornctl/view_command.h"
+#endif
 
 int main(int argc, char **argv) {
   using namespace vornctl;
@@ -47,6 +50,10 @@ int main(int argc, char **argv) {
     status = RecordCommand(context, args);
   } else if (command == "demo") {
     status = DemoCommand(context, args);
+#if VORN_HAVE_VIEW
+  } else if (command == "view") {
+    status = ViewCommand(context, args);
+#endif
   } else {
     Complain("unknown command '" + command + "' (vornctl --help lists them)");
   }
