@@ -146,9 +146,14 @@
       for (const p of info.periods) this.periodSelect.append(el('option', { value: p.us }, p.label));
       this.update(info, true);
     }
-    sendChannels() {
+    syncChannels() {
+      for (const b of this.channelInputs) b.checked = this.info.channels.find((c) => c.position === Number(b.value)).enabled;
+    }
+    async sendChannels() {
       const channels = this.channelInputs.filter((b) => b.checked).map((b) => Number(b.value));
-      control(this.index, 'channels', { channels });
+      await control(this.index, 'channels', { channels });
+      // Refused or not, the boxes show what the device will stream.
+      this.syncChannels();
     }
     update(info, first) {
       this.info = info;
@@ -162,7 +167,7 @@
       this.recordButton.disabled = !streaming || info.recording.active;
       this.recordStopButton.disabled = !info.recording.active;
       if (first || document.activeElement !== this.periodSelect) this.periodSelect.value = String(info.periodUs);
-      if (first) for (const b of this.channelInputs) b.checked = info.channels.find((c) => c.position === Number(b.value)).enabled;
+      if (first) this.syncChannels();
       this.progress.textContent = info.stream ? progressText(info.stats) : '';
       const r = info.recording, last = info.lastRecording;
       this.recording.textContent = r.active ? `recording to ${r.path} (${r.lines} sets)`
@@ -257,6 +262,6 @@
     lastValues: (index, n) => panels.get(index).traces.map((t) => ({ position: t.channel.position, name: t.channel.name, values: t.lastValues(n) })),
     delays: () => delays.slice(),
     medianDelay: () => median(delays),
-    setWindow: (s) => { windowSeconds = s; },
+    setWindow: (s) => { windowSeconds = s; document.getElementById('window').value = s; },
   };
 })();
