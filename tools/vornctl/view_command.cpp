@@ -59,41 +59,30 @@ void OpenInBrowser(const std::string &url) {
 
 }  // namespace
 
-int ViewCommand(Context &context, const std::vector<std::string> &args) {
-  const std::vector<OptionSpec> specs = {{"port"}, {"listen"}, {"open", false}, {"out-dir"}, {"web"},
-                                         {"start", false}};
-  CommandArgs parsed;
+int ViewCommand(Context &context, const ViewOptions &given) {
   std::string error;
-  if (!ParseCommandArgs(args, specs, parsed, error) || !parsed.positional.empty()) {
-    Complain("view: " + (error.empty() ? "unexpected argument '" + parsed.positional.front() + "'" : error));
-    return kExitUsage;
-  }
   ViewServerOptions options;
-  if (const auto port = parsed.Value("port")) {
-    const std::optional<int> p = ParseIndex(*port);
+  if (!given.port.empty()) {
+    const std::optional<int> p = ParseIndex(given.port);
     if (!p || *p > 65535) {
-      Complain("view: --port takes a port number 0 to 65535 (0: any free port), not '" + *port + "'");
+      Complain("view: --port takes a port number 0 to 65535 (0: any free port), not '" + given.port + "'");
       return kExitUsage;
     }
     options.port = *p;
   }
-  if (const auto listen = parsed.Value("listen")) {
-    if (listen->empty()) {
-      Complain("view: --listen takes an address of this machine");
-      return kExitUsage;
-    }
+  if (!given.listen.empty()) {
     // Beyond loopback, whoever can reach the port could drive the devices:
     // the page must show the token printed here.
-    options.host = *listen;
+    options.host = given.listen;
     options.token = MakeToken();
   }
-  options.webDir = parsed.Value("web").value_or(FindWebDir(context.argv0));
+  options.webDir = given.web.empty() ? FindWebDir(context.argv0) : given.web;
   if (const std::string missing = MissingPageFiles(options.webDir); !missing.empty()) {
     Complain("view: the page is incomplete in " + options.webDir + " (missing " + missing +
              "); run scripts/bootstrap, then build again");
     return kExitFailure;
   }
-  const std::string recordDir = parsed.Value("out-dir").value_or(".");
+  const std::string recordDir = given.outDir.empty() ? "." : given.outDir;
   if (!fs::is_directory(recordDir)) {
     Complain("view: --out-dir " + recordDir + " is not a folder");
     return kExitUsage;
@@ -134,13 +123,13 @@ int ViewCommand(Context &context, const std::vector<std::string> &args) {
   std::fprintf(stderr, "vornctl: showing %zu device(s) at %s (Ctrl-C ends)\n", devices.size(), url.c_str());
   hub.Start();
   std::thread serving([&server] { server.Serve(); });
-  if (parsed.Has("start")) {
+  if (given.start) {
     for (auto &d : devices) {
       const ControlResult r = d->Start();
       if (!r.ok()) Complain("device " + std::to_string(d->Index()) + ": " + r.error);
     }
   }
-  if (parsed.Has("open")) OpenInBrowser(url);
+  if (given.open) OpenInBrowser(url);
   while (!StopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
   // Pages first, so nothing waits on a device that is being stopped.

@@ -8,6 +8,6 @@
 
 namespace vornctl {
 
-int ViewCommand(Context &context, const std::vector<std::string> &args);
+int ViewCommand(Context &context, const ViewOptions &options);
 
 }  // namespace vornctl
