@@ -88,11 +88,9 @@ struct ViewServer::Impl {
       : devices(std::move(d)), hub(h), options(std::move(o)) {}
 
   ViewDevice *Find(const std::string &text, httplib::Response &res) {
-    std::size_t index = 0;
-    try {
+    std::size_t index = devices.size();
+    if (!text.empty() && text.size() < 6 && text.find_first_not_of("0123456789") == std::string::npos) {
       index = std::stoul(text);
-    } catch (...) {
-      index = devices.size();
     }
     if (index >= devices.size()) {
       SendError(res, 404,

@@ -95,6 +95,8 @@ class ViewServerTest(unittest.TestCase):
         cases = [
             ("POST", "/api/devices/7/start", {}, {}, 404, "no device 7"),
             ("POST", "/api/devices/x/start", {}, {}, 404, "no device x"),
+            ("POST", "/api/devices/1x/start", {}, {}, 404, "no device 1x"),
+            ("POST", "/api/devices/-1/start", {}, {}, 404, "no device -1"),
             ("POST", "/api/devices/1/channels", {"channels": []}, {}, 400, "at least one channel"),
             ("POST", "/api/devices/1/channels", {"channels": [1, 9]}, {}, 400, "no channel 9"),
             ("POST", "/api/devices/1/channels", {"channels": [1, 1]}, {}, 400, "twice"),
