@@ -58,6 +58,18 @@ class Sim:
         with open(self.trace, encoding="utf-8", errors="replace") as f:
             return [line for line in f if " rx " in line]
 
+    def settled_commands(self):
+        """received_commands once the trace has stopped growing (it is written a moment after)."""
+        last = None
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            now = self.received_commands()
+            if now == last:
+                return now
+            last = now
+            time.sleep(0.3)
+        return last
+
     def sent_lines(self):
         rows = []
         with open(self.sent_log, encoding="ascii", errors="replace") as f:
