@@ -7,7 +7,7 @@ import dataclasses
 import math
 import threading
 import time
-from typing import Iterator, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Iterator, List, Optional, Sequence, Union
 
 import numpy as np
 
@@ -27,6 +27,9 @@ DEFAULT_BLOCK_SECONDS = 0.05
 RECORD_BLOCK_SECONDS = 0.25
 # Beyond this much waiting in the ring, read at once (the ring holds 65535 bytes).
 _EAGER_BYTES = 16 * 1024
+
+if TYPE_CHECKING:  # pragma: no cover
+    from .recording import Recording
 
 ChannelSpec = Union[int, str, "Channel"]
 PeriodSpec = Union[None, float, int, str]
