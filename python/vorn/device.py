@@ -299,16 +299,18 @@ class Device:
                     block = s.read(timeout=max(0.0, min(end - time.monotonic(), block_seconds)))
                     if block is not None:
                         rec._add(block)
-                rec._add(s.stop())
+                s.stop()
         except KeyboardInterrupt:
             if rec is None:
                 raise
-            rec._add(s.rest)
             rec.interrupted = True
         except DeviceError as e:
             if rec is not None:
+                # The lines read at the stop belong to the recording too.
+                rec._add(s.rest)
                 e.recording = rec._finish(s)
             raise
+        rec._add(s.rest)
         return rec._finish(s)
 
 
@@ -377,7 +379,12 @@ class Stream:
             if not dev._command(L.CMD_START).ok:
                 raise DeviceError("the device did not start streaming: " + dev._message())
         except BaseException:
+            # Ctrl-C while the device is asked to start may leave it streaming.
             dev._streaming = False
+            try:
+                dev._command(L.CMD_STOP)
+            except DeviceClosed:
+                pass
             raise
         self.started = True
         self.start_host_time = time.monotonic()
