@@ -2,8 +2,6 @@
 import threading
 import time
 
-import pytest
-
 import numpy as np
 
 import vorn

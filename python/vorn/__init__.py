@@ -19,8 +19,7 @@ import time
 from typing import List, Optional, Sequence
 
 from ._library import find_library
-from .device import (Block, Channel, Device, Stream, close_all, devices, nominal_period_us,
-                     SCALED_MAXIMUM)
+from .device import SCALED_MAXIMUM, Block, Channel, Device, Stream, close_all, devices
 from .errors import (DeviceClosed, DeviceError, DeviceNotFound, DeviceSilent, InitialiseError,
                      LibraryNotFound, VornError)
 from .recording import Recording

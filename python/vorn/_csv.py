@@ -9,7 +9,7 @@ import datetime
 import math
 from typing import TYPE_CHECKING, List
 
-from .device import SCALED_MAXIMUM, Channel, nominal_period_us
+from .device import SCALED_MAXIMUM, Channel
 
 if TYPE_CHECKING:  # pragma: no cover
     from .recording import Recording

@@ -7,7 +7,7 @@ import dataclasses
 import math
 import threading
 import time
-from typing import Iterator, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Iterator, List, Optional, Sequence, Union
 
 import numpy as np
 
@@ -27,6 +27,9 @@ DEFAULT_BLOCK_SECONDS = 0.05
 RECORD_BLOCK_SECONDS = 0.25
 # Beyond this much waiting in the ring, read at once (the ring holds 65535 bytes).
 _EAGER_BYTES = 16 * 1024
+
+if TYPE_CHECKING:  # pragma: no cover
+    from .recording import Recording
 
 ChannelSpec = Union[int, str, "Channel"]
 PeriodSpec = Union[None, float, int, str]
@@ -296,16 +299,18 @@ class Device:
                     block = s.read(timeout=max(0.0, min(end - time.monotonic(), block_seconds)))
                     if block is not None:
                         rec._add(block)
-                rec._add(s.stop())
+                s.stop()
         except KeyboardInterrupt:
             if rec is None:
                 raise
-            rec._add(s.rest)
             rec.interrupted = True
         except DeviceError as e:
             if rec is not None:
+                # The lines read at the stop belong to the recording too.
+                rec._add(s.rest)
                 e.recording = rec._finish(s)
             raise
+        rec._add(s.rest)
         return rec._finish(s)
 
 
@@ -374,7 +379,12 @@ class Stream:
             if not dev._command(L.CMD_START).ok:
                 raise DeviceError("the device did not start streaming: " + dev._message())
         except BaseException:
+            # Ctrl-C while the device is asked to start may leave it streaming.
             dev._streaming = False
+            try:
+                dev._command(L.CMD_STOP)
+            except DeviceClosed:
+                pass
             raise
         self.started = True
         self.start_host_time = time.monotonic()

@@ -3,14 +3,13 @@ from __future__ import annotations
 
 import dataclasses
 import datetime
-import math
 import re
 import time
 from typing import TYPE_CHECKING, Any, List, Optional
 
 import numpy as np
 
-from .device import SCALED_MAXIMUM, Block, Channel, missing_estimate
+from .device import Block, Channel, missing_estimate
 
 if TYPE_CHECKING:  # pragma: no cover
     from .device import Device, Stream
