@@ -15,7 +15,7 @@
 
 #include "driver/process_probe.h"
 #include "driver/test_devices.h"
-#include "soak/line_check.h"
+#include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
 
 namespace vorn_test {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "soak/line_check.h"
+#include "tools/hostcheck/line_check.h"
 
 namespace vorn_soak {
 namespace {

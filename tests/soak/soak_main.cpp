@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "common/sim_process.h"
-#include "soak/line_check.h"
-#include "soak/soak_resources.h"
+#include "tools/hostcheck/line_check.h"
+#include "tools/hostcheck/host_resources.h"
 #include "tools/hostlib/vorn_library.h"
 
 namespace vorn_soak {

@@ -1,4 +1,4 @@
-// The soak's own model of the host lines: built from what the simulator sent
+// The host lines as a host must receive them: built from what the simulator sent
 // and announced, never from the driver's code, so each checks the other.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "soak/soak_resources.h"
+#include "tools/hostcheck/host_resources.h"
 
 #include <malloc.h>
 
@@ -6,11 +6,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/process_probe.h"
+#include <dirent.h>
 
 namespace vorn_soak {
 
 namespace {
+long CountEntries(const char *dir) {
+  long n = 0;
+  if (DIR *d = opendir(dir)) {
+    while (const dirent *e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
 long ResidentKiB() {
   long kib = -1;
   if (std::FILE *f = std::fopen("/proc/self/status", "r")) {
@@ -28,12 +37,11 @@ long ResidentKiB() {
 }  // namespace
 
 Resources MeasureResources() {
-  // The soak's own line buffers are freed before each measurement; give their pages back so
+  // The host's own line buffers are freed before each measurement; give their pages back so
   // that only what is still held shows.
   malloc_trim(0);
-  const vorn_test::ProcessCounts c = vorn_test::CountProcessResources();
   // The counting itself holds one descriptor for the directory it reads.
-  return {c.threads, c.handles - 1, ResidentKiB()};
+  return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd") - 1, ResidentKiB()};
 }
 
 }  // namespace vorn_soak

@@ -1,4 +1,4 @@
-// What the soak process holds at a moment: threads, descriptors, resident memory.
+// What a host process holds at a moment: threads, descriptors, resident memory.
 #pragma once
 
 namespace vorn_soak {

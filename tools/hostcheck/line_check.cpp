@@ -1,4 +1,4 @@
-#include "soak/line_check.h"
+#include "tools/hostcheck/line_check.h"
 
 #include <algorithm>
 #include <charconv>
