@@ -206,6 +206,26 @@ class ViewServerTest(unittest.TestCase):
         # Every line the device sent while recording is in the file, in order.
         self.assertGreaterEqual(find_run(sent, physical, tolerance), 0)
 
+    def test_concurrent_controls_start_the_device_once(self):
+        from concurrent.futures import ThreadPoolExecutor
+        view, sim = self.view, self.b
+        before = len(sim.settled_commands())
+        with ThreadPoolExecutor(6) as pool:
+            starts = list(pool.map(lambda _: view.post(1, "start")[0], range(6)))
+        self.assertEqual(sorted(starts), [200] + [409] * 5)
+        # A restart with new channels racing with more starts: still one stream.
+        with ThreadPoolExecutor(4) as pool:
+            jobs = [pool.submit(view.post, 1, "channels", {"channels": [2]})] + \
+                   [pool.submit(view.post, 1, "start") for _ in range(3)]
+            codes = [j.result()[0] for j in jobs]
+        self.assertEqual(codes[0], 200)
+        self.assertTrue(all(c == 409 for c in codes[1:]), codes)
+        device = view.devices()[1]
+        self.assertEqual((device["status"], device["streamed"]), ("streaming", [2]))
+        starts_sent = [c for c in sim.settled_commands()[before:] if ":B" in c]
+        self.assertEqual(len(starts_sent), 2)  # the first start and the restart
+        self.assertEqual(view.post(1, "channels", {"channels": [1, 2]})[0], 200)
+
     def test_records_edf_with_the_same_writer_as_record(self):
         view = self.view
         self.assertEqual(view.post(1, "start")[0], 200)
