@@ -30,20 +30,16 @@ void AppendUnit(std::u16string &out, char32_t c) {
 std::size_t Utf8Sequence(std::string_view text, std::size_t at, char32_t &c) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(at);
-  std::size_t length;
-  char32_t lowest;
   if (lead < 0x80) {
     c = lead;
     return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, c = lead & 0x1F, lowest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, c = lead & 0x0F, lowest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, c = lead & 0x07, lowest = 0x10000;
-  } else {
-    return 0;
   }
+  // Lead bytes C0, C1 and F5..FF never start a well-formed sequence.
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (lead < 0xC2 || lead > 0xF4) return 0;
+  constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};
+  const char32_t lowest = kLowest[length];
+  c = lead & (0x7F >> length);
   if (text.size() - at < length) return 0;
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(at + i) & 0xC0) != 0x80) return 0;

@@ -34,8 +34,10 @@ std::string RunProbeIn(const std::string &dir, const std::string &ini) {
 TEST(FirmwareBesideHost, FileIsFoundUnderANameThatIsNotAscii) {
   char base[] = "/tmp/vorn-fwpath-XXXXXX";
   ASSERT_NE(mkdtemp(base), nullptr);
-  // UTF-8 names, and one in a legacy 8-bit encoding that is no UTF-8 at all.
-  const char *names[] = {"/opt/j\xC3\xB6s\xC3\xA9", "/\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\x88", "/caf\xE9-\xFF"};
+  // UTF-8 names; one in a legacy 8-bit encoding that is no UTF-8 at all; and byte
+  // runs that only look like UTF-8 (an encoded surrogate, an overlong "/").
+  const char *names[] = {"/opt/j\xC3\xB6s\xC3\xA9", "/\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\x88", "/caf\xE9-\xFF",
+                         "/\xED\xB2\x80-\xC0\xAF"};
   for (const char *name : names) {
     const std::string dir = std::string(base) + name;
     EXPECT_EQ(RunProbeIn(dir, "[required]\nlcrev=3\n"), "1 3\n") << dir;
