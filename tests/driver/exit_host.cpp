@@ -23,6 +23,10 @@ void SetPorts(const char *value) {
 #endif
 }
 
+// Never unloaded (the loader record has no destructor): the library goes with the
+// process, as in a host that just ends.
+vorn_host::VornLibrary library;
+
 [[noreturn]] void Fail(int status, const char *what) {
   std::fprintf(stderr, "exit_host: %s\n", what);
   std::fflush(stderr);
@@ -36,8 +40,7 @@ int main(int argc, char **argv) {
   const std::string stage = argv[3];
   const std::string ending = argv[4];
   SetPorts(argv[2]);
-  // Never unloaded: the library goes with the process, as in a host that just ends.
-  auto *lib = new vorn_host::VornLibrary();
+  vorn_host::VornLibrary *lib = &library;
   std::string error;
   if (!lib->Load(argv[1], error)) Fail(2, error.c_str());
   std::int32_t index = -1;
