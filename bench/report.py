@@ -68,6 +68,14 @@ def rows(runs):
         lambda v, b: True)
     add("memory per streaming session", get("BM_StreamingReceiveThread", "session_rss_kib"), "KiB", None, "-", "-",
         lambda v, b: True)
+    view_cpu = get("ViewServerCpu", "core_pct")
+    add("vornctl view, 8 devices x 4 channels x 500 lines/s, page open", view_cpu, "% core",
+        get("RecorderAloneCpu", "core_pct"), "8 vornctl record, same devices", "< 10 % core over the recorder",
+        lambda v, b: b is not None and v - b < 10)
+    add("vornctl view arrival to draw, median, 8 devices", get("ViewArrivalToDraw", "median_ms"), "ms", None, "-",
+        "< 100 ms", lambda v, b: v < 100)
+    add("vornctl view arrival to draw, p95, 8 devices", get("ViewArrivalToDraw", "p95_ms"), "ms", None, "-", "-",
+        lambda v, b: True)
     # The Python package (bench/python): its stream beside a C reader of the same exports and stream.
     add("Python stream to numpy rows", get("PythonStreamToNumpy", "lines_per_s"), "lines/s",
         get("BM_HostReaderCToRows", "lines_per_s"), "C reader, same exports and stream",

@@ -8,7 +8,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import time
 from typing import List, Optional
 
 import pytest

@@ -16,8 +16,8 @@ def made_recording(interrupted=False):
     raw = np.array([[0, 32767, 16384, 100, -7], [0, 0, 0, 0, 0], [32767, 1, 32766, 32767, 40000]], np.int32)
     valid = np.array([True, False, True])
     rec = Recording(channels=channels, period=0.002, serial="1234567", product="Quellograph", version="1.4",
-                    start_time=datetime.datetime(2026, 12, 9, 12, 0, 0), start_host_time=100.0,
-                    interrupted=interrupted)
+                    start_time=datetime.datetime(2026, 12, 9, 12, 0, 0, tzinfo=datetime.timezone.utc),
+                    start_host_time=100.0, host_origin=100.0, unique_id=0xBEEF, interrupted=interrupted)
     rec.raw = raw
     rec.valid = valid
     rec.data = np.array([c.to_physical(raw[:, i]) for i, c in enumerate(channels)]).T
@@ -30,13 +30,21 @@ def made_recording(interrupted=False):
 def test_csv_is_laid_out_as_the_recorder_writes_it(tmp_path):
     path = tmp_path / "r.csv"
     made_recording().to_csv(str(path))
-    lines = path.read_text().splitlines()
-    assert lines[0] == ("time [s],ECG raw,ECG [mV],Resp raw,Resp [l/min],SpO2 raw,SpO2 [%],"
+    text = path.read_text().splitlines()
+    comments = [l for l in text if l.startswith("# ")]
+    lines = text[len(comments):]
+    assert comments[1:] == ["# start: 2026-12-09T12:00:00.000Z", "# serial: 1234567", "# unique id: 0x0000BEEF",
+                            "# product: Quellograph", "# version: 1.4", "# period [us]: 2000"]
+    assert lines[0] == ("time [s],host time [s],ECG raw,ECG [mV],Resp raw,Resp [l/min],SpO2 raw,SpO2 [%],"
                         "Temp raw,Temp [degC],Marker raw,Marker")
     # Decimals show one scaled step: 10/32767 needs 5, 60/32767 4, 100/32767 4, 12/32767 5; unscaled none.
-    assert lines[1] == "0,0,-5.00000,32767,60.0000,16384,50.0015,100,30.03662,-7,-7"
-    assert lines[2] == "0.002" + ",," * 5
-    assert lines[3] == "0.004,32767,5.00000,1,0.0018,32766,99.9969,32767,42.00000,40000,40000"
+    assert lines[1] == "0,0.010000,0,-5.00000,32767,60.0000,16384,50.0015,100,30.03662,-7,-7"
+    assert lines[2] == "0.002,0.010000" + ",," * 5
+    assert lines[3] == "0.004,0.060000,32767,5.00000,1,0.0018,32766,99.9969,32767,42.00000,40000,40000"
+    # pandas reads it back, comments skipped.
+    import pandas as pd
+    frame = pd.read_csv(path, comment="#")
+    assert list(frame["ECG raw"].isna()) == [False, True, False] and frame["Temp [degC]"].iloc[2] == 42.0
 
 
 def test_dataframe_keeps_names_units_and_values():
@@ -96,11 +104,13 @@ def test_edf_written_through_edflib_reads_back(tmp_path):
     np.testing.assert_allclose(values[1, :3], [60.0, 60.0, 60 / 32767], atol=1e-3)
     np.testing.assert_allclose(values[4, :3], [-7, -7, 32767], atol=1e-6)
     np.testing.assert_allclose(values[3, 3:], 42.0, atol=1e-3)
-    # EDFlib keeps the first 40 characters of an annotation.
     texts = [(a["onset"], a["description"]) for a in back.annotations]
-    assert (0.0, "1 damaged line(s) in this record, previo") in texts
-    assert (0.006, "Recording ends; 497 padding sample(s) fo") in texts
-    assert (1.0, "Stopped by the user") in texts
+    assert (0.0, "Device 1234567 uid 0x0000BEEF") in texts
+    assert (0.0, f"Firmware 1.4, vorn {vorn.__version__}") in texts
+    assert (0.0, "1 damaged line(s), values repeated") in texts
+    # The true end, before the padding.
+    assert (0.006, "Recording ends, 497 samples padded") in texts and (0.006, "Stopped by the user") in texts
+    assert back.info["meas_date"] == made_recording().start_time
 
 
 def test_recording_of_the_simulator_converts(sim, tmp_path):
@@ -108,6 +118,6 @@ def test_recording_of_the_simulator_converts(sim, tmp_path):
     frame = rec.to_dataframe()
     np.testing.assert_array_equal(frame["Temp [degC]"].to_numpy(), rec.data[:, 1])
     rec.to_csv(str(tmp_path / "s.csv"))
-    assert len((tmp_path / "s.csv").read_text().splitlines()) == len(rec) + 1
+    assert len((tmp_path / "s.csv").read_text().splitlines()) == len(rec) + 8
     rec.to_edf(str(tmp_path / "s.edf"))
     assert (tmp_path / "s.edf").stat().st_size > 256

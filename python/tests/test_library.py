@@ -3,8 +3,6 @@ import os
 import subprocess
 import sys
 
-import vorn
-
 
 def run(code, **env):
     return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,

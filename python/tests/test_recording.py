@@ -135,3 +135,25 @@ def test_record_survives_ctrl_c_with_what_it_had(sim):
     assert rec.interrupted
     assert 0 < len(rec) and time.monotonic() - stop_at < 5
     check_against_log(rec, sim, [c.position for c in dev.channels])
+
+
+def test_reads_come_in_blocks_not_line_by_line(sim):
+    dev = vorn.devices()[0]
+    with dev.stream(block_seconds=0.2) as s:
+        end = time.monotonic() + 1.0
+        blocks = []
+        while time.monotonic() < end:
+            b = s.read(timeout=0.05)
+            if b is not None:
+                blocks.append(len(b))
+    # About five reads of about a hundred lines each, not five hundred reads of one.
+    assert len(blocks) <= 8 and sum(blocks) >= 200, blocks
+
+
+@pytest.mark.parametrize("profile", ["crc", "na", "many"])
+def test_other_device_descriptions_record_as_their_log_says(sims, profile):
+    sim = sims("--profile", profile)[0]
+    dev = vorn.devices()[0]
+    assert [c.name for c in dev.channels] == sim.describe().channel_names
+    rec = dev.record(0.5)
+    check_against_log(rec, sim, [c.position for c in dev.channels])

@@ -1,9 +1,11 @@
 """Several devices at once: one thread per device, and record_all on one host clock."""
 import threading
+import time
 
 import numpy as np
 
 import vorn
+import vorn._library
 from line_model import expected_rows, find_run
 
 
@@ -61,3 +63,48 @@ def test_record_all_reports_a_failing_device_and_keeps_the_others(sims):
         raise AssertionError("the vanished device was not reported")
     assert matches_log(recs[0], good)
     assert recs[1] is not None and 0 < len(recs[1]) <= 100
+
+
+def test_close_all_from_another_thread_ends_a_stream_without_a_hang(sim):
+    dev = vorn.devices()[0]
+    outcome = []
+
+    def stream():
+        try:
+            with dev.stream() as s:
+                for _ in s:
+                    pass
+        except BaseException as e:
+            outcome.append(e)
+
+    t = threading.Thread(target=stream)
+    t.start()
+    time.sleep(0.5)
+    vorn.close_all()
+    t.join(10)
+    assert not t.is_alive() and len(outcome) == 1 and isinstance(outcome[0], vorn.DeviceClosed)
+    sent = sim.sent_lines()
+    time.sleep(0.3)
+    assert sim.sent_lines() == sent, "CloseAll left the device streaming"
+
+
+def test_one_device_shared_by_threads_serialises_its_calls(sim):
+    dev = vorn.devices()[0]
+    errors = []
+
+    def describe():
+        try:
+            for _ in range(50):
+                assert dev._command(vorn._library.CMD_CHANNEL_NAME, 1).text == "ECG"
+        except BaseException as e:
+            errors.append(e)
+
+    threads = [threading.Thread(target=describe) for _ in range(4)]
+    for t in threads:
+        t.start()
+    with dev.stream() as s:
+        for _ in range(5):
+            s.read(timeout=1)
+    for t in threads:
+        t.join(30)
+    assert not errors

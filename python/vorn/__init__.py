@@ -15,11 +15,11 @@ $VORN_PORTS points the driver at given ports (e.g. vorn-sim's).
 from __future__ import annotations
 
 import threading
+import time
 from typing import List, Optional, Sequence
 
 from ._library import find_library
-from .device import (Block, Channel, Device, Stream, close_all, devices, nominal_period_us,
-                     SCALED_MAXIMUM)
+from .device import SCALED_MAXIMUM, Block, Channel, Device, Stream, close_all, devices
 from .errors import (DeviceClosed, DeviceError, DeviceNotFound, DeviceSilent, InitialiseError,
                      LibraryNotFound, VornError)
 from .recording import Recording
@@ -36,7 +36,8 @@ def record_all(seconds: float, channels: Optional[Sequence] = None, period=None,
                silence: Optional[float] = None) -> List[Recording]:
     """Records every found device at once, one thread per device, and returns
     one Recording per device in index order. All share the host clock
-    (``host_times``, ``start_host_time``: time.monotonic).
+    (``host_times``, ``start_host_time``: time.monotonic) and count the CSV's
+    host time from the same origin (``host_origin``).
 
     Ctrl-C ends every recording early (each is returned with ``interrupted``).
     If any device fails, DeviceError is raised once all have ended; its
@@ -45,12 +46,14 @@ def record_all(seconds: float, channels: Optional[Sequence] = None, period=None,
     """
     found = devices()
     stop = threading.Event()
+    origin = time.monotonic()
     results: List[Optional[Recording]] = [None] * len(found)
     errors: List[Optional[BaseException]] = [None] * len(found)
 
     def run(i: int, dev: Device) -> None:
         try:
             results[i] = dev.record(seconds, channels, period, silence=silence, stop=stop)
+            results[i].host_origin = origin
         except BaseException as e:  # reported in the caller's thread
             errors[i] = e
             results[i] = getattr(e, "recording", None)

@@ -1,11 +1,15 @@
-"""CSV as vornctl writes it: "time [s]", then per channel "NAME raw" and
-"NAME [UNIT]"; a damaged line keeps its row and time with empty values."""
+"""CSV as vornctl writes it: comment lines ("# key: value") saying what was
+recorded when, the column header, then per sample set "time [s]" (index x
+period, exact), "host time [s]" (the host's clock at arrival, from the run's
+start) and per channel "NAME raw" and "NAME [UNIT]"; a damaged line keeps its
+row and times with empty values. pandas reads it with comment="#"."""
 from __future__ import annotations
 
+import datetime
 import math
 from typing import TYPE_CHECKING, List
 
-from .device import SCALED_MAXIMUM, Channel, nominal_period_us
+from .device import SCALED_MAXIMUM, Channel
 
 if TYPE_CHECKING:  # pragma: no cover
     from .recording import Recording
@@ -45,8 +49,25 @@ def fixed_text(v: float, decimals: int) -> str:
     return text
 
 
+COMMENT = "# "
+
+
+def comment_lines(rec: "Recording") -> str:
+    from . import __version__
+
+    start = rec.start_time.astimezone(datetime.timezone.utc)
+    items = [("vorn", f"{__version__} (python)"),
+             ("start", start.strftime("%Y-%m-%dT%H:%M:%S.") + f"{start.microsecond // 1000:03d}Z"),
+             ("serial", rec.serial),
+             ("unique id", "-" if rec.unique_id is None else f"0x{rec.unique_id & 0xFFFFFFFF:08X}"),
+             ("product", rec.product), ("version", rec.version),
+             ("period [us]", str(round(rec.period * 1e6)))]
+    # A line end inside a value would end the comment.
+    return "".join(f"{COMMENT}{k}: {v.replace(chr(10), ' ').replace(chr(13), ' ')}\n" for k, v in items)
+
+
 def header_line(channels: List[Channel]) -> str:
-    cols = ["time [s]"]
+    cols = ["time [s]", "host time [s]"]
     for c in channels:
         physical = f"{c.name} [{c.unit}]" if c.unit else c.name
         cols += [csv_field(c.name + " raw"), csv_field(physical)]
@@ -57,11 +78,12 @@ def write_csv(rec: "Recording", path: str) -> None:
     period_us = round(rec.period * 1e6)
     decimals = [physical_decimals(c) for c in rec.channels]
     with open(path, "w", encoding="utf-8", newline="") as f:
-        f.write(header_line(rec.channels))
+        f.write(comment_lines(rec) + header_line(rec.channels))
         empty = ",," * len(rec.channels)
+        host = rec.host_times - rec.host_origin
         rows = []
         for n in range(len(rec)):
-            row = sample_time(n, period_us)
+            row = sample_time(n, period_us) + ",%.6f" % host[n]
             if not rec.valid[n]:
                 rows.append(row + empty + "\n")
                 continue

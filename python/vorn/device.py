@@ -7,7 +7,7 @@ import dataclasses
 import math
 import threading
 import time
-from typing import Iterator, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Iterator, List, Optional, Sequence, Union
 
 import numpy as np
 
@@ -27,6 +27,9 @@ DEFAULT_BLOCK_SECONDS = 0.05
 RECORD_BLOCK_SECONDS = 0.25
 # Beyond this much waiting in the ring, read at once (the ring holds 65535 bytes).
 _EAGER_BYTES = 16 * 1024
+
+if TYPE_CHECKING:  # pragma: no cover
+    from .recording import Recording
 
 ChannelSpec = Union[int, str, "Channel"]
 PeriodSpec = Union[None, float, int, str]
@@ -135,28 +138,27 @@ class Device:
         self.channels: List[Channel] = []
         self._listed_periods: List[int] = []
         self._streaming = False
+        self._lock = threading.Lock()
 
     # --- calls into the library -------------------------------------------------
 
     def _call(self, name: str, *args):
-        lib = self._lib
-        lib.lock.acquire_shared()
-        try:
-            if lib.generation != self._generation:
-                raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
-                                   f"call vorn.devices() again")
-            return getattr(lib, name)(self.index, *args)
-        finally:
-            lib.lock.release_shared()
+        return self._locked(getattr(self._lib, name), self.index, *args)
 
     def _command(self, code: int, argument: int = 0) -> L.Reply:
+        return self._locked(self._lib.command, self.index, code, argument)
+
+    def _locked(self, fn, *args):
+        # The driver takes no two calls for one device at once, and no call at all
+        # during FindDevice or CloseAll: misuse from several threads waits instead.
         lib = self._lib
         lib.lock.acquire_shared()
         try:
-            if lib.generation != self._generation:
-                raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
-                                   f"call vorn.devices() again")
-            return lib.command(self.index, code, argument)
+            with self._lock:
+                if lib.generation != self._generation:
+                    raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
+                                       f"call vorn.devices() again")
+                return fn(*args)
         finally:
             lib.lock.release_shared()
 
@@ -297,16 +299,18 @@ class Device:
                     block = s.read(timeout=max(0.0, min(end - time.monotonic(), block_seconds)))
                     if block is not None:
                         rec._add(block)
-                rec._add(s.stop())
+                s.stop()
         except KeyboardInterrupt:
             if rec is None:
                 raise
-            rec._add(s.rest)
             rec.interrupted = True
         except DeviceError as e:
             if rec is not None:
+                # The lines read at the stop belong to the recording too.
+                rec._add(s.rest)
                 e.recording = rec._finish(s)
             raise
+        rec._add(s.rest)
         return rec._finish(s)
 
 
@@ -375,7 +379,12 @@ class Stream:
             if not dev._command(L.CMD_START).ok:
                 raise DeviceError("the device did not start streaming: " + dev._message())
         except BaseException:
+            # Ctrl-C while the device is asked to start may leave it streaming.
             dev._streaming = False
+            try:
+                dev._command(L.CMD_STOP)
+            except DeviceClosed:
+                pass
             raise
         self.started = True
         self.start_host_time = time.monotonic()
@@ -429,7 +438,11 @@ class Stream:
         while True:
             now = time.monotonic()
             pause = self._next_read - now
-            if pause > 0 and (deadline is None or now + pause < deadline):
+            if pause > 0:
+                # Lines gather in the ring meanwhile; one read then takes them all.
+                if deadline is not None and now + pause > deadline:
+                    time.sleep(max(0.0, deadline - now))
+                    return None
                 time.sleep(pause)
             block = self._take(eager=False)
             now = time.monotonic()

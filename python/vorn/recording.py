@@ -3,14 +3,13 @@ from __future__ import annotations
 
 import dataclasses
 import datetime
-import math
 import re
 import time
 from typing import TYPE_CHECKING, Any, List, Optional
 
 import numpy as np
 
-from .device import SCALED_MAXIMUM, Block, Channel, missing_estimate
+from .device import Block, Channel, missing_estimate
 
 if TYPE_CHECKING:  # pragma: no cover
     from .device import Device, Stream
@@ -37,6 +36,9 @@ class Recording:
     device_index: int = -1
     start_time: datetime.datetime = dataclasses.field(default_factory=datetime.datetime.now)
     start_host_time: float = 0.0  #: time.monotonic() when the stream started
+    #: where "host time" of the CSV counts from: the stream's start, or for
+    #: record_all the run's start, common to every device
+    host_origin: float = 0.0
     data: np.ndarray = None  # type: ignore[assignment]
     raw: np.ndarray = None  # type: ignore[assignment]
     valid: np.ndarray = None  # type: ignore[assignment]
@@ -54,7 +56,9 @@ class Recording:
         rec = cls(channels=list(stream.channels), period=stream.period, serial=device.serial,
                   product=device.product, version=device.version, unique_id=device.unique_id,
                   device_index=device.index, start_host_time=stream.start_host_time)
-        rec.start_time = datetime.datetime.now() - datetime.timedelta(seconds=time.monotonic() - rec.start_host_time)
+        rec.start_time = (datetime.datetime.now(datetime.timezone.utc)
+                          - datetime.timedelta(seconds=time.monotonic() - rec.start_host_time)).astimezone()
+        rec.host_origin = rec.start_host_time
         rec._blocks: List[Block] = []
         return rec
 
@@ -134,7 +138,8 @@ class Recording:
         return raw
 
     def to_csv(self, path: str) -> None:
-        """A CSV laid out as vornctl writes it."""
+        """A CSV laid out as vornctl writes it: comment lines, then "time [s]",
+        "host time [s]" and per channel "NAME raw" and "NAME [UNIT]"."""
         from ._csv import write_csv
 
         write_csv(self, path)
