@@ -79,6 +79,7 @@ echo de_DE.utf8
 """,
     "npm": r"""#!/bin/bash
 echo "npm $* in $PWD" >> "$STANDIN_LOG"
+mkdir -p node_modules && echo '{}' > node_modules/.package-lock.json
 """,
 }
 
@@ -156,6 +157,22 @@ def test_test_set_adds_i386_for_wine32_and_the_rest_of_the_tools(sandbox):
     assert any(c == "dpkg --add-architecture i386" for c in sandbox.calls("dpkg "))
     assert sandbox.calls("npm") == [f"npm install --no-audit --no-fund --loglevel=error in {web}"]
     assert not (sandbox.root / "build" / "bootstrap-wine32.txt").exists()
+
+
+def test_the_web_libraries_come_from_the_lock_file_once(sandbox):
+    web = sandbox.root / "tools" / "vornctl" / "web"
+    web.mkdir(parents=True)
+    (web / "package.json").write_text('{"name": "web", "dependencies": {"uplot": "1.6.32"}}\n')
+    (web / "package-lock.json").write_text('{"lockfileVersion": 3}\n')
+    assert sandbox.run("test", STANDIN_ALL_INSTALLED="1").returncode == 0
+    assert sandbox.run("test", STANDIN_ALL_INSTALLED="1").returncode == 0
+    assert sandbox.calls("npm") == [f"npm ci --no-audit --no-fund --loglevel=error in {web}"]
+    # A changed lock file installs again; the demo never does.
+    os.utime(web / "package-lock.json", (2e9, 2e9))
+    assert sandbox.run("demo", STANDIN_ALL_INSTALLED="1").returncode == 0
+    assert len(sandbox.calls("npm")) == 1
+    assert sandbox.run("test", STANDIN_ALL_INSTALLED="1").returncode == 0
+    assert len(sandbox.calls("npm")) == 2
 
 
 def test_uninstallable_wine32_is_a_note_and_the_rest_is_installed(sandbox):
