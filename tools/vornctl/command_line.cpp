@@ -61,6 +61,17 @@ CLI::App *AddDemoCommand(CLI::App &app, DemoOptions &o) {
   return command;
 }
 
+CLI::App *AddViewCommand(CLI::App &app, ViewOptions &o) {
+  CLI::App *command = app.add_subcommand("view");
+  command->add_option("--port", o.port);
+  command->add_option("--listen", o.listen);
+  Flag(*command, "--open", o.open);
+  Flag(*command, "--start", o.start);
+  command->add_option("--out-dir", o.outDir);
+  command->add_option("--web", o.web);
+  return command;
+}
+
 }  // namespace
 
 ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine &out) {
@@ -73,7 +84,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine 
   app.require_subcommand(0, 1);
   const std::vector<CLI::App *> commands = {AddAboutCommand(app),         AddListCommand(app, out.list),
                                             AddInfoCommand(app, out.info), AddRecordCommand(app, out.record),
-                                            AddDemoCommand(app, out.demo)};
+                                            AddDemoCommand(app, out.demo),  AddViewCommand(app, out.view)};
   for (CLI::App *command : commands) command->fallthrough();
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());

@@ -44,6 +44,15 @@ struct DemoOptions {
   OutputOptions output;
 };
 
+struct ViewOptions {
+  std::string port;    // empty: any free port
+  std::string listen;  // empty: 127.0.0.1 only
+  bool open = false;
+  bool start = false;
+  std::string outDir = ".";
+  std::string web;     // empty: the page installed or built with vornctl
+};
+
 struct CommandLine {
   std::string library;
   std::string command;  // the subcommand's name
@@ -51,6 +60,7 @@ struct CommandLine {
   InfoOptions info;
   RecordOptions record;
   DemoOptions demo;
+  ViewOptions view;
 };
 
 struct ParseOutcome {

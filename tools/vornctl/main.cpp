@@ -7,6 +7,9 @@
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/usage_text.h"
+#if VORN_HAVE_VIEW
+#include "tools/vornctl/view_command.h"
+#endif
 
 int main(int argc, char **argv) {
   using namespace vornctl;
@@ -44,6 +47,13 @@ int main(int argc, char **argv) {
     status = RecordCommand(context, line.record);
   } else if (line.command == "demo") {
     status = DemoCommand(context, line.demo);
+  } else if (line.command == "view") {
+#if VORN_HAVE_VIEW
+    status = ViewCommand(context, line.view);
+#else
+    Complain("view: this vornctl was built without the web view (it needs cpp-httplib; POSIX builds only)");
+    status = kExitFailure;
+#endif
   }
   context.Unload();
   return status;
