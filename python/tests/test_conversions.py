@@ -104,11 +104,13 @@ def test_edf_written_through_edflib_reads_back(tmp_path):
     np.testing.assert_allclose(values[1, :3], [60.0, 60.0, 60 / 32767], atol=1e-3)
     np.testing.assert_allclose(values[4, :3], [-7, -7, 32767], atol=1e-6)
     np.testing.assert_allclose(values[3, 3:], 42.0, atol=1e-3)
-    # EDFlib keeps the first 40 characters of an annotation.
     texts = [(a["onset"], a["description"]) for a in back.annotations]
-    assert (0.0, "1 damaged line(s) in this record, previo") in texts
-    assert (0.006, "Recording ends; 497 padding sample(s) fo") in texts
-    assert (1.0, "Stopped by the user") in texts
+    assert (0.0, "Device 1234567 uid 0x0000BEEF") in texts
+    assert (0.0, f"Firmware 1.4, vorn {vorn.__version__}") in texts
+    assert (0.0, "1 damaged line(s), values repeated") in texts
+    # The true end, before the padding.
+    assert (0.006, "Recording ends, 497 samples padded") in texts and (0.006, "Stopped by the user") in texts
+    assert back.info["meas_date"] == made_recording().start_time
 
 
 def test_recording_of_the_simulator_converts(sim, tmp_path):

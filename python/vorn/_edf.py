@@ -1,8 +1,9 @@
 """EDF+ through EDFlib itself (the system's libedf, loaded with ctypes), laid
 out as vornctl writes it: one signal per channel with the device's label,
 unit and physical range, digital range 0..32767, data records of about a
-second; damaged lines repeat the previous values and are annotated; the last
-record is filled up with the final values and the true end is annotated."""
+second; the device and versions annotated at the start; damaged lines repeat
+the previous values and are annotated; the last record is filled up with the
+final values and the true end is annotated."""
 from __future__ import annotations
 
 import ctypes
@@ -52,6 +53,7 @@ def _edflib() -> ctypes.CDLL:
         "edf_blockwrite_digital_samples": [i, ctypes.POINTER(ctypes.c_int)],
         "edfwrite_annotation_utf8": [i, ll, ll, s], "edf_set_datarecord_duration": [i, i],
         "edf_set_micro_datarecord_duration": [i, i], "edf_set_number_of_annotation_signals": [i, i],
+        "edf_set_subsecond_starttime": [i, i], "edf_set_technician": [i, s],
     }.items():
         fn = getattr(lib, name)
         fn.argtypes = args
@@ -116,18 +118,26 @@ def write_edf(rec: "Recording", path: str) -> None:
                          and lib.edf_set_digital_maximum(handle, s, dhi) == 0
                          and lib.edf_set_label(handle, s, edf_text(c.name, 16)) == 0
                          and lib.edf_set_physical_dimension(handle, s, edf_text(c.unit, 8)) == 0)
+        from . import __version__
+
         t = rec.start_time
         ok = ok and (lib.edf_set_startdatetime(handle, t.year, t.month, t.day, t.hour, t.minute, t.second) == 0
+                     and lib.edf_set_subsecond_starttime(handle, t.microsecond // 1000 * 10000) == 0
                      and lib.edf_set_equipment(handle, edf_text(f"{rec.product} {rec.serial}", 80)) == 0
-                     and lib.edf_set_recording_additional(handle, edf_text(f"firmware {rec.version}", 80)) == 0
-                     # A record holds one annotation per annotation signal: the damaged-line
-                     # note and the two closing ones can fall into the same (last) record.
-                     and lib.edf_set_number_of_annotation_signals(handle, 3) == 0)
+                     and lib.edf_set_technician(handle, edf_text(f"vorn {__version__} (python)", 80)) == 0
+                     # EDFlib writes one annotation per annotation signal and data record:
+                     # room for the start's two, a damaged-lines note and the closing ones.
+                     and lib.edf_set_number_of_annotation_signals(handle, 6) == 0)
         if not ok:
             raise VornError(f"EDFlib refused the header of {path}")
 
         def annotate(sample: int, text: str) -> None:
-            lib.edfwrite_annotation_utf8(handle, sample * period_us // 100, -1, text.encode())
+            # EDFlib keeps at most 40 bytes of an annotation; longer texts are cut.
+            lib.edfwrite_annotation_utf8(handle, sample * period_us // 100, -1, text.encode()[:40])
+
+        uid = "-" if rec.unique_id is None else f"0x{rec.unique_id & 0xFFFFFFFF:08X}"
+        annotate(0, f"Device {rec.serial} uid {uid}")
+        annotate(0, f"Firmware {rec.version}, vorn {__version__}")
 
         # Damaged rows repeat the previous values (0 before the first good one).
         n = len(rec)
@@ -140,6 +150,9 @@ def write_edf(rec: "Recording", path: str) -> None:
         highs = np.array([r[1] for r in ranges])
         clamped = int(((digital < lows) | (digital > highs))[rec.valid].sum()) if n else 0
         digital = np.clip(digital, lows, highs)
+        # Both at the true end of the data, before any padding.
+        if rec.interrupted:
+            annotate(n, "Stopped by the user")
         written = 0
         while written + per_record <= n:
             _write_record(lib, handle, path, digital[written:written + per_record], rec.valid[written:written + per_record],
@@ -152,12 +165,9 @@ def write_edf(rec: "Recording", path: str) -> None:
             chunk = np.vstack([digital[written:], np.tile(last, (padding, 1))])
             valid = np.concatenate([rec.valid[written:], np.ones(padding, bool)])
             _write_record(lib, handle, path, chunk, valid, annotate, written)
-            annotate(n, f"Recording ends; {padding} padding sample(s) follow")
-            written += per_record
+            annotate(n, f"Recording ends, {padding} samples padded")
         else:
-            annotate(written, "Recording ends")
-        if rec.interrupted:
-            annotate(written, "Stopped by the user")
+            annotate(n, "Recording ends")
         if clamped:
             import warnings
 
@@ -173,7 +183,7 @@ def _write_record(lib, handle: int, path: str, chunk: np.ndarray, valid: np.ndar
     lost = len(valid) - int(np.count_nonzero(valid))
     if lost:
         # EDF+ has no gap inside a record: the previous values stand in, and the annotation says so.
-        annotate(first, f"{lost} damaged line(s) in this record, previous values repeated")
+        annotate(first, f"{lost} damaged line(s), values repeated")
     samples = np.ascontiguousarray(chunk.T, dtype=np.intc)  # channel-major, as EDFlib takes a data record
     if lib.edf_blockwrite_digital_samples(handle, samples.ctypes.data_as(ctypes.POINTER(ctypes.c_int))) != 0:
         raise VornError(f"cannot write the EDF+ file {path}")
