@@ -97,6 +97,10 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   }
   std::vector<std::unique_ptr<ViewDevice>> devices;
   for (std::int32_t index : found) {
+    if (StopRequested()) {
+      Complain("stopped before the page was served");
+      return kExitInterrupted;
+    }
     DeviceDescription description;
     if (ReadDescription(lib, index, description, error)) {
       devices.push_back(std::make_unique<ViewDevice>(lib, index, description, "", recordDir));
@@ -118,6 +122,9 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   std::string url = "http://" + (bracket ? "[" + options.host + "]" : options.host) + ":" +
                     std::to_string(server.Port()) + "/";
   if (!options.token.empty()) url += "?token=" + options.token;
+  // From here the page may start streams and recordings: Ctrl-C and SIGTERM
+  // ask for a clean stop.
+  BeginRecordingPhase();
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
   std::fprintf(stderr, "vornctl: showing %zu device(s) at %s (Ctrl-C ends)\n", devices.size(), url.c_str());
@@ -140,6 +147,7 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   for (auto &d : devices) stopping.emplace_back([&d] { d->Shutdown(); });
   for (auto &t : stopping) t.join();
   devices.clear();
+  EndRecordingPhase();
   std::fprintf(stderr, "vornctl: stopped every stream\n");
   return kExitOk;
 }
