@@ -1,0 +1,538 @@
+#include "tools/vorn-fuzz-calls/runner.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "common/sim_process.h"
+#include "tools/hostcheck/line_check.h"
+#include "tools/hostlib/vorn_library.h"
+
+namespace vorn_fuzz {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using vorn_host::VornLibrary;
+
+// ---- hang watchdog ----
+
+std::mutex g_watchMutex;
+std::string g_watchSequence, g_watchWhat, g_hangFile;
+Clock::time_point g_watchDeadline = Clock::time_point::max();
+
+void Arm(long boundMs, std::string what) {
+  std::lock_guard<std::mutex> lock(g_watchMutex);
+  g_watchDeadline = Clock::now() + std::chrono::milliseconds(boundMs);
+  g_watchWhat = std::move(what);
+}
+
+void Disarm() {
+  std::lock_guard<std::mutex> lock(g_watchMutex);
+  g_watchDeadline = Clock::time_point::max();
+}
+
+// ---- simulated devices ----
+
+int g_simSerial = 0;
+
+struct Sim {
+  std::unique_ptr<vorn_test::SimProcess> process;
+  std::string serial, link, sentLog;
+  vorn_soak::DeviceDescription device;
+  std::vector<std::string> sent;
+  std::size_t offset = 0;
+  void ReadSent() {
+    for (std::string &line : vorn_soak::ReadSentLog(sentLog, offset)) sent.push_back(std::move(line));
+  }
+};
+
+std::string Describe(const std::vector<std::string> &deviceArgs) {
+  std::string command = VORN_SIM_PATH;
+  for (const std::string &a : deviceArgs) command += " '" + a + "'";
+  command += " --describe 2>/dev/null";
+  std::string out;
+  if (std::FILE *p = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+    pclose(p);
+  }
+  return out;
+}
+
+std::unique_ptr<Sim> StartSim(const DeviceSpec &spec, const std::string &scratch, std::string &error) {
+  auto sim = std::make_unique<Sim>();
+  const int id = ++g_simSerial;
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "VSC%07d", 200 + id);
+  sim->serial = serial;
+  sim->sentLog = scratch + "/sim" + std::to_string(id) + ".sent";
+  sim->link = scratch + "/port" + std::to_string(id);
+  std::remove(sim->sentLog.c_str());
+  // The description comes from the device's own arguments; the faults change only how it runs.
+  std::vector<std::string> describeArgs;
+  for (std::size_t i = 0; i < spec.args.size(); ++i) {
+    if (spec.args[i] == "--fault" || spec.args[i] == "--fault-every" || spec.args[i] == "--vanish-action" ||
+        spec.args[i] == "--reopen-delay-ms") {
+      ++i;
+      continue;
+    }
+    describeArgs.push_back(spec.args[i]);
+  }
+  std::string why;
+  if (!vorn_soak::ParseDescription(Describe(describeArgs), sim->device, why)) {
+    error = "vorn-sim --describe: " + why;
+    return nullptr;
+  }
+  std::vector<std::string> args = spec.args;
+  args.insert(args.end(), {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link,
+                           "--exit-after", "900"});
+  sim->process = std::make_unique<vorn_test::SimProcess>(args);
+  if (!sim->process->ok()) {
+    error = "vorn-sim did not start with" + [&] {
+      std::string s;
+      for (const std::string &a : spec.args) s += " " + a;
+      return s;
+    }();
+    return nullptr;
+  }
+  return sim;
+}
+
+// The simulators of a sequence that ends the process: stopped after the library's own teardown.
+std::vector<std::unique_ptr<Sim>> *g_exitSims = nullptr;
+
+// ---- the host's view of one session ----
+
+struct Delivered {
+  std::string line;
+  std::size_t call;
+  bool firstAfterReset;
+};
+
+struct SessionModel {
+  int sim = -1;
+  bool initialised = false;  // Initialise has run on it
+  std::vector<std::vector<int>> history{{}};  // enabled positions, each change appended
+  std::string partial;
+  bool afterReset = true;
+  std::size_t sentBase = 0;
+  std::vector<Delivered> lines;
+};
+
+void Reset(SessionModel &s) {
+  s.partial.clear();
+  s.afterReset = true;
+}
+
+void Take(SessionModel &s, const char *bytes, std::size_t n, std::size_t call) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (bytes[i] != '\n') {
+      s.partial += bytes[i];
+      continue;
+    }
+    s.lines.push_back({s.partial, call, s.afterReset});
+    s.afterReset = false;
+    s.partial.clear();
+  }
+}
+
+// Every whole line a session delivered must be the host line of a data line its device
+// sent, in order, under the channels enabled at some moment since the previous line.
+bool CheckLines(const SessionModel &s, const Sim &sim, Finding &f) {
+  std::size_t j = s.sentBase, k = 0;
+  for (const Delivered &d : s.lines) {
+    if (d.line.rfind("@ ", 0) != 0) {
+      // A flush may cut a line; the first line after it may be its tail.
+      if (d.firstAfterReset) continue;
+      f = {"line", d.call, "delivered a line that is not a host line: \"" + d.line.substr(0, 120) + "\""};
+      return false;
+    }
+    const std::string want = d.line + "\n";
+    bool found = false;
+    for (std::size_t jj = j; jj < sim.sent.size() && !found; ++jj) {
+      for (std::size_t kk = k; kk < s.history.size(); ++kk) {
+        const auto e = vorn_soak::ExpectedHostLine(sim.sent[jj], sim.device, s.history[kk]);
+        if (e && *e == want) {
+          j = jj + 1;
+          k = kk;
+          found = true;
+          break;
+        }
+      }
+    }
+    if (!found) {
+      f = {"line", d.call,
+           "delivered line matches no data line the device sent (after " + std::to_string(j) + " of " +
+               std::to_string(sim.sent.size()) + ", corrupted, reordered or repeated): \"" + d.line.substr(0, 200) +
+               "\""};
+      return false;
+    }
+  }
+  return true;
+}
+
+constexpr unsigned char kGuard = 0xA5;
+constexpr std::size_t kGuardBytes = 64;
+
+// A host buffer of size bytes (none when size <= 0) followed by a guard.
+struct GuardedBuffer {
+  std::vector<char> bytes;
+  std::size_t size;
+  GuardedBuffer(std::int64_t n, char fill) : size(n > 0 ? static_cast<std::size_t>(n) : 0) {
+    bytes.assign(size + kGuardBytes, static_cast<char>(kGuard));
+    std::fill(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size), fill);
+  }
+  char *data() { return bytes.data(); }
+  bool GuardIntact() const {
+    for (std::size_t i = size; i < bytes.size(); ++i)
+      if (static_cast<unsigned char>(bytes[i]) != kGuard) return false;
+    return true;
+  }
+  bool Unchanged(char fill) const {
+    for (std::size_t i = 0; i < size; ++i)
+      if (bytes[i] != fill) return false;
+    return GuardIntact();
+  }
+};
+
+class Run {
+ public:
+  Run(const Sequence &s, const RunOptions &o, Finding &f, long &calls) : s_(s), o_(o), f_(f), calls_(calls) {}
+
+  bool Go() {
+    std::string error;
+    std::string ports;
+    for (const DeviceSpec &d : s_.devices) {
+      auto sim = StartSim(d, o_.scratch, error);
+      if (!sim) return Fail("load", 0, error);
+      ports += (ports.empty() ? "" : ";") + sim->serial + "=" + sim->link;
+      sims_.push_back(std::move(sim));
+    }
+    setenv("VORN_PORTS", ports.c_str(), 1);
+    if (!lib_.Load(o_.library, error)) return Fail("load", 0, "cannot load " + o_.library + ": " + error);
+    bool ok = true;
+    for (std::size_t i = 0; i < s_.calls.size() && ok; ++i) {
+      if (s_.calls[i].op == Op::Exit) {
+        // The library's teardown runs with the sessions open; the devices stay until after it.
+        g_exitSims = new std::vector<std::unique_ptr<Sim>>(std::move(sims_));
+        std::fflush(nullptr);
+        std::exit(0);
+      }
+      ok = Step(i, s_.calls[i]);
+    }
+    if (ok) ok = Step(s_.calls.size(), Call{Op::CloseAll});
+    Disarm();
+    // Lines are logged once written; give the logs a moment before the lines are compared.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    if (ok) {
+      for (auto &sim : sims_) sim->ReadSent();
+      for (const SessionModel &m : all_) {
+        if (m.sim >= 0 && !CheckLines(m, *sims_[static_cast<std::size_t>(m.sim)], f_)) {
+          ok = false;
+          break;
+        }
+      }
+    }
+    lib_.Unload();
+    return ok;
+  }
+
+ private:
+  bool Fail(const std::string &kind, std::size_t call, const std::string &detail) {
+    f_ = {kind, call, detail};
+    return false;
+  }
+
+  SessionModel *Session(std::int64_t index) {
+    if (index < 0 || index >= static_cast<std::int64_t>(table_.size())) return nullptr;
+    return &all_[table_[static_cast<std::size_t>(index)]];
+  }
+
+  static std::int32_t I32(std::int64_t v) { return static_cast<std::int32_t>(v); }
+
+  long BoundMs(const Call &c) const {
+    const long sessions = static_cast<long>(table_.size());
+    switch (c.op) {
+      case Op::FindDevice: return 5000;
+      // The S loop (5 s), the version wait (15 s), and the close of a failed start before it.
+      case Op::Initialise: return 21000 + 1000;
+      case Op::DeviceCommand:
+        // The configuration wait, then for a start or a stop the idle wait and the S loop.
+        return 15000 + ((c.b == 37 || c.b == 38) ? 10000 : 0) + 1000;
+      // A line arrives whole after at most one more wait.
+      case Op::ReadLine:
+      case Op::ReadBuffer: return 2 * std::max<long>(0, static_cast<long>(c.c));
+      case Op::CloseAll:
+      case Op::Reload: return 1000 * sessions;
+      case Op::Sleep: return static_cast<long>(c.a);
+      default: return 0;
+    }
+  }
+
+  bool Step(std::size_t i, const Call &c) {
+    if (o_.verbose) std::fprintf(stderr, "  %zu: %s\n", i, FormatCall(c).c_str());
+    Arm(BoundMs(c) + o_.slackMs, "call " + std::to_string(i) + " " + FormatCall(c));
+    if (c.op != Op::Sleep) ++calls_;
+    const bool ok = Execute(i, c);
+    Disarm();
+    return ok;
+  }
+
+  bool Execute(std::size_t i, const Call &c) {
+    SessionModel *m = Session(c.a);
+    const bool missing = m == nullptr;
+    auto bad = [&](const std::string &what) { return Fail("result", i, FormatCall(c) + ": " + what); };
+    auto zeroOne = [&](std::int32_t r) { return r == 0 || r == 1; };
+    switch (c.op) {
+      case Op::GetDeviceClassInfo: {
+        DeviceClassInfo info{};
+        if (lib_.GetDeviceClassInfo(&info) != 1) return bad("did not return 1");
+        if (!info.className || !info.shortName) return bad("left a name null");
+        return true;
+      }
+      case Op::FindDevice: {
+        std::int32_t index = -77;
+        const std::int32_t r = lib_.FindDevice(&index);
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (r == 0) {
+          if (index != -77) return bad("returned 0 but wrote an index");
+          cursor_ = 0;
+          return true;
+        }
+        if (index != static_cast<std::int32_t>(table_.size()))
+          return bad("wrote index " + std::to_string(index) + " for a table of " + std::to_string(table_.size()));
+        SessionModel s;
+        // VORN_PORTS lists the devices in order; discovery walks it from where it stopped.
+        s.sim = cursor_ < static_cast<int>(sims_.size()) ? cursor_ : -1;
+        if (s.sim >= 0) {
+          sims_[static_cast<std::size_t>(s.sim)]->ReadSent();
+          s.sentBase = sims_[static_cast<std::size_t>(s.sim)]->sent.size();
+        }
+        ++cursor_;
+        table_.push_back(all_.size());
+        all_.push_back(std::move(s));
+        return true;
+      }
+      case Op::Initialise: {
+        // A session that is up and has not failed keeps its configuration; otherwise it is read again.
+        const bool again = !missing && (!m->initialised || lib_.IsFailed(I32(c.a)) == 1);
+        const std::int32_t r = lib_.Initialise(I32(c.a));
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (missing && r != 0) return bad("returned 1 for a missing session");
+        if (!missing) {
+          m->initialised = true;
+          if (again) {
+            m->history.push_back({});
+            Reset(*m);
+          }
+        }
+        return true;
+      }
+      case Op::CloseAll:
+      case Op::Reload: {
+        if (c.op == Op::CloseAll) {
+          const std::int32_t r = lib_.CloseAll();
+          if (r != 1) return bad("returned " + std::to_string(r));
+        } else {
+          lib_.Unload();
+          std::string error;
+          if (!lib_.Load(o_.library, error)) return Fail("load", i, "cannot load the library again: " + error);
+        }
+        table_.clear();
+        cursor_ = 0;
+        return true;
+      }
+      case Op::IsFailed: {
+        const std::int32_t r = lib_.IsFailed(I32(c.a));
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (missing && r != 1) return bad("returned 0 for a missing session");
+        return true;
+      }
+      case Op::CanUseBaudRate:
+      case Op::SetBaudRate: {
+        const std::int32_t r = c.op == Op::CanUseBaudRate ? lib_.CanUseBaudRate(I32(c.a), I32(c.b))
+                                                         : lib_.SetBaudRate(I32(c.a), I32(c.b));
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (missing && r != 0) return bad("returned 1 for a missing session");
+        return true;
+      }
+      case Op::GetBaudRate: {
+        const std::int32_t r = lib_.GetBaudRate(I32(c.a));
+        if (r < 0 || (missing && r != 0)) return bad("returned " + std::to_string(r));
+        return true;
+      }
+      case Op::ReadLine: {
+        GuardedBuffer buffer(c.b, 'Z');
+        const std::int32_t r = lib_.ReadLine(I32(c.a), buffer.data(), I32(c.b), static_cast<std::uint32_t>(c.c));
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (!buffer.GuardIntact()) return Fail("buffer", i, FormatCall(c) + ": wrote past maxLen");
+        if (r == 0 || c.b <= 0) {
+          if (!buffer.Unchanged('Z')) return Fail("buffer", i, FormatCall(c) + ": changed the buffer without a line");
+          if (missing && r != 0) return bad("returned 1 for a missing session");
+          return true;
+        }
+        if (missing) return bad("returned 1 for a missing session");
+        const char *end = static_cast<const char *>(std::memchr(buffer.data(), '\0', buffer.size));
+        if (!end) return Fail("buffer", i, FormatCall(c) + ": delivered a line without its terminating null");
+        const std::size_t n = static_cast<std::size_t>(end - buffer.data());
+        Take(*m, buffer.data(), n, i);
+        // A shorter piece than the buffer allows had its line end taken with it.
+        if (n + 1 < buffer.size) Take(*m, "\n", 1, i);
+        return true;
+      }
+      case Op::ReadBuffer: {
+        GuardedBuffer buffer(c.b, '\0');
+        const std::int32_t r = lib_.ReadBuffer(I32(c.a), buffer.data(), I32(c.b), static_cast<std::uint32_t>(c.c));
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (!buffer.GuardIntact()) return Fail("buffer", i, FormatCall(c) + ": wrote past count");
+        if (r == 0) {
+          if (!buffer.Unchanged('\0')) return Fail("buffer", i, FormatCall(c) + ": changed the buffer without data");
+          return true;
+        }
+        if (missing || c.b <= 0) return bad("returned 1 without anything to deliver");
+        // The ring holds text without nulls, so the count delivered is where the zeros begin.
+        const std::size_t n = strnlen(buffer.data(), buffer.size);
+        if (n == 0) return Fail("buffer", i, FormatCall(c) + ": returned 1 but delivered no byte");
+        Take(*m, buffer.data(), n, i);
+        return true;
+      }
+      case Op::WriteBuffer: {
+        GuardedBuffer buffer(c.b, 'w');
+        const std::int32_t r = lib_.WriteBuffer(I32(c.a), buffer.data(), I32(c.b));
+        if (r != 0) return bad("returned " + std::to_string(r));
+        return true;
+      }
+      case Op::ReadBuffSize: {
+        const std::int32_t r = lib_.ReadBuffSize(I32(c.a));
+        if (r < 0 || r > 65535 || (missing && r != 0)) return bad("returned " + std::to_string(r));
+        return true;
+      }
+      case Op::FlushReadBuffer:
+        lib_.FlushReadBuffer(I32(c.a));
+        if (m) Reset(*m);
+        return true;
+      case Op::GetUniqueID: {
+        std::int32_t id = -77;
+        const std::int32_t r = lib_.GetUniqueID(I32(c.a), &id);
+        if (!zeroOne(r)) return bad("returned " + std::to_string(r));
+        if (missing && (r != 0 || id != -77)) return bad("wrote an identifier for a missing session");
+        if (!missing && r != 1) return bad("returned 0 for a present session");
+        return true;
+      }
+      case Op::DeviceCommand: return Command(i, c, m);
+      case Op::GetLastErrorMsg: {
+        const std::int32_t size = lib_.GetLastErrorMsg(I32(c.a), nullptr);
+        if (c.a == -1 && size < 1) return bad("general message of size " + std::to_string(size));
+        if (c.a != -1 && missing && size != 0) return bad("returned " + std::to_string(size) + " for a missing session");
+        if (size < 0 || size > 65536) return bad("returned size " + std::to_string(size));
+        if (size == 0) return true;
+        GuardedBuffer buffer(size, 'Z');
+        const std::int32_t again = lib_.GetLastErrorMsg(I32(c.a), buffer.data());
+        // A session's text may be taken or change in between; only a text that still fits is held to the size.
+        if (again <= size && !buffer.GuardIntact())
+          return Fail("buffer", i, FormatCall(c) + ": wrote past the size it gave");
+        return true;
+      }
+      case Op::Sleep:
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.a));
+        return true;
+      case Op::Exit: return true;
+    }
+    return true;
+  }
+
+  bool Command(std::size_t i, const Call &c, SessionModel *m) {
+    GuardedBuffer text(c.d, 'Z');
+    CommandRecord record{};
+    record.textBuffer = text.data();
+    record.textLength = I32(c.d);
+    record.argument = I32(c.c);
+    record.intResult = -77;
+    const std::int32_t r = lib_.DeviceCommand(I32(c.a), static_cast<std::uint32_t>(c.b), &record);
+    auto bad = [&](const std::string &what) { return Fail("result", i, FormatCall(c) + ": " + what); };
+    if (r != 0 && r != 1) return bad("returned " + std::to_string(r));
+    if (!text.GuardIntact()) return Fail("buffer", i, FormatCall(c) + ": wrote past textLength");
+    if (c.d <= 0 && !text.Unchanged('Z')) return Fail("buffer", i, FormatCall(c) + ": wrote into a buffer of no size");
+    if (!m) {
+      if (r != 0) return bad("returned 1 for a missing session");
+      if (!text.Unchanged('Z') || record.intResult != -77) return bad("wrote a reply for a missing session");
+      return true;
+    }
+    static const std::set<std::int64_t> known{0, 3, 4, 11, 17, 18, 19, 21, 22, 28, 32, 35, 37, 38, 41, 42, 59};
+    if (r == 1 && !known.count(c.b)) return bad("returned 1 for an unsupported code");
+    if (r == 1 && (c.b == 41 || c.b == 42)) {
+      std::vector<int> next = m->history.back();
+      const int p = I32(c.c);
+      const auto at = std::find(next.begin(), next.end(), p);
+      if (c.b == 42 && at == next.end()) next.insert(std::upper_bound(next.begin(), next.end(), p), p);
+      if (c.b == 41 && at != next.end()) next.erase(at);
+      m->history.push_back(std::move(next));
+    }
+    // The start empties the ring, whatever it returns.
+    if (c.b == 37) Reset(*m);
+    return true;
+  }
+
+  const Sequence &s_;
+  const RunOptions &o_;
+  Finding &f_;
+  long &calls_;
+  VornLibrary lib_;
+  std::vector<std::unique_ptr<Sim>> sims_;
+  std::vector<SessionModel> all_;     // every session of the run, closed ones too
+  std::vector<std::size_t> table_;    // the driver's table: positions in all_
+  int cursor_ = 0;                    // discovery's position in VORN_PORTS
+};
+
+}  // namespace
+
+void StartWatchdog(const std::string &hangFile) {
+  g_hangFile = hangFile;
+  std::thread([] {
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::lock_guard<std::mutex> lock(g_watchMutex);
+      if (Clock::now() < g_watchDeadline) continue;
+      std::fprintf(stderr, "FINDING hang: %s did not return within its bound\n", g_watchWhat.c_str());
+      if (!g_hangFile.empty()) {
+        if (std::FILE *f = std::fopen(g_hangFile.c_str(), "w")) {
+          std::fprintf(f, "# hang: %s did not return within its bound\n%s", g_watchWhat.c_str(),
+                       g_watchSequence.c_str());
+          std::fclose(f);
+        }
+      }
+      std::fflush(stderr);
+      std::_Exit(3);
+    }
+  }).detach();
+}
+
+void SetWatchdogSequence(const std::string &sequenceText) {
+  std::lock_guard<std::mutex> lock(g_watchMutex);
+  g_watchSequence = sequenceText;
+}
+
+bool RunSequence(const Sequence &s, const RunOptions &o, Finding &finding, long &calls) {
+  static const bool registered = [] {
+    // Runs after the library's own teardown at exit: the devices outlive the sessions.
+    std::atexit([] {
+      if (g_exitSims) g_exitSims->clear();
+    });
+    return true;
+  }();
+  (void)registered;
+  return Run(s, o, finding, calls).Go();
+}
+
+}  // namespace vorn_fuzz
