@@ -45,6 +45,7 @@ struct Options {
   long seconds = 60;
   int calls = 30;
   long rssToleranceKiB = 16384;  // 0: not checked (a sanitizer's quarantine grows on its own)
+  bool inProcess = false;         // replay here rather than one process per sequence
 };
 
 const char kUsage[] =
@@ -65,6 +66,7 @@ const char kUsage[] =
     "  --rss-tolerance-kib N  resident growth allowed over a run (0: not checked;\n"
     "                      default 16384)\n"
     "  --verbose           print each call as it is made\n"
+    "  --in-process        replay in this process (one sequence; an Exit call ends it)\n"
     "Exit status: 0 without a finding, 1 with one, 2 on a usage error, 3 on a hang.\n";
 
 bool ReadText(const std::string &path, std::string &text) {
@@ -99,8 +101,8 @@ std::string SelfPath() {
 
 ChildResult RunChild(const Options &o, const std::string &file, long boundSeconds) {
   const std::string errPath = file + ".stderr";
-  std::vector<std::string> args{SelfPath(), "--replay", file, "--library", o.run.library, "--slack-ms",
-                                std::to_string(o.run.slackMs)};
+  std::vector<std::string> args{SelfPath(),          "--in-process", "--replay", file, "--library",
+                                o.run.library,       "--slack-ms",   std::to_string(o.run.slackMs)};
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -144,6 +146,11 @@ ChildResult RunChild(const Options &o, const std::string &file, long boundSecond
 
 // ---- modes ----
 
+long ChildBound(const Sequence &s) {
+  return 60 + 40 * static_cast<long>(s.calls.size());
+}
+
+
 int Replay(const Options &o) {
   std::vector<std::string> files;
   for (const std::string &p : o.replay) {
@@ -161,7 +168,7 @@ int Replay(const Options &o) {
     std::fprintf(stderr, "vorn-fuzz-calls: no sequence to replay\n");
     return 2;
   }
-  StartWatchdog("");
+  if (o.inProcess) StartWatchdog("");
   int status = 0;
   for (const std::string &file : files) {
     std::string text, error;
@@ -170,12 +177,24 @@ int Replay(const Options &o) {
       std::fprintf(stderr, "vorn-fuzz-calls: %s: %s\n", file.c_str(), error.empty() ? "cannot read" : error.c_str());
       return 2;
     }
-    SetWatchdogSequence(text);
-    Finding f;
-    long calls = 0;
     const auto t0 = Clock::now();
     std::printf("%s: ", file.c_str());
     std::fflush(stdout);
+    if (!o.inProcess) {
+      // Each case in a process of its own, as a crash, a hang or an exit ends one.
+      const ChildResult r = RunChild(o, file, ChildBound(s));
+      if (r.ok) {
+        std::printf("ok (%zu calls, %.1f s)\n", s.calls.size(), std::chrono::duration<double>(Clock::now() - t0).count());
+      } else {
+        std::printf("FAILED: %s\n%s\n", r.kind.c_str(), r.detail.c_str());
+        status = 1;
+      }
+      std::fflush(nullptr);
+      continue;
+    }
+    SetWatchdogSequence(text);
+    Finding f;
+    long calls = 0;
     if (RunSequence(s, o.run, f, calls)) {
       std::printf("ok (%ld calls, %.1f s)\n", calls, std::chrono::duration<double>(Clock::now() - t0).count());
     } else {
@@ -186,10 +205,6 @@ int Replay(const Options &o) {
     std::fflush(nullptr);
   }
   return status;
-}
-
-long ChildBound(const Sequence &s) {
-  return 60 + 40 * static_cast<long>(s.calls.size());
 }
 
 int Minimise(const Options &o) {
@@ -354,6 +369,7 @@ int main(int argc, char **argv) {
     else if (a == "--slack-ms") o.run.slackMs = static_cast<long>(number());
     else if (a == "--rss-tolerance-kib") o.rssToleranceKiB = static_cast<long>(number());
     else if (a == "--verbose") o.run.verbose = true;
+    else if (a == "--in-process") o.inProcess = true;
     else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
       return 0;

@@ -16,6 +16,7 @@
 #include "common/sim_process.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
+#include "tools/vorn-fuzz-calls/delivered_lines.h"
 
 namespace vorn_fuzz {
 
@@ -112,76 +113,6 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &spec, const std::string &scratch
 // The simulators of a sequence that ends the process: stopped after the library's own teardown.
 std::vector<std::unique_ptr<Sim>> *g_exitSims = nullptr;
 
-// ---- the host's view of one session ----
-
-struct Delivered {
-  std::string line;
-  std::size_t call;
-  bool firstAfterReset;
-};
-
-struct SessionModel {
-  int sim = -1;
-  bool initialised = false;  // Initialise has run on it
-  std::vector<std::vector<int>> history{{}};  // enabled positions, each change appended
-  std::string partial;
-  bool afterReset = true;
-  std::size_t sentBase = 0;
-  std::vector<Delivered> lines;
-};
-
-void Reset(SessionModel &s) {
-  s.partial.clear();
-  s.afterReset = true;
-}
-
-void Take(SessionModel &s, const char *bytes, std::size_t n, std::size_t call) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (bytes[i] != '\n') {
-      s.partial += bytes[i];
-      continue;
-    }
-    s.lines.push_back({s.partial, call, s.afterReset});
-    s.afterReset = false;
-    s.partial.clear();
-  }
-}
-
-// Every whole line a session delivered must be the host line of a data line its device
-// sent, in order, under the channels enabled at some moment since the previous line.
-bool CheckLines(const SessionModel &s, const Sim &sim, Finding &f) {
-  std::size_t j = s.sentBase, k = 0;
-  for (const Delivered &d : s.lines) {
-    if (d.line.rfind("@ ", 0) != 0) {
-      // A flush may cut a line; the first line after it may be its tail.
-      if (d.firstAfterReset) continue;
-      f = {"line", d.call, "delivered a line that is not a host line: \"" + d.line.substr(0, 120) + "\""};
-      return false;
-    }
-    const std::string want = d.line + "\n";
-    bool found = false;
-    for (std::size_t jj = j; jj < sim.sent.size() && !found; ++jj) {
-      for (std::size_t kk = k; kk < s.history.size(); ++kk) {
-        const auto e = vorn_soak::ExpectedHostLine(sim.sent[jj], sim.device, s.history[kk]);
-        if (e && *e == want) {
-          j = jj + 1;
-          k = kk;
-          found = true;
-          break;
-        }
-      }
-    }
-    if (!found) {
-      f = {"line", d.call,
-           "delivered line matches no data line the device sent (after " + std::to_string(j) + " of " +
-               std::to_string(sim.sent.size()) + ", corrupted, reordered or repeated): \"" + d.line.substr(0, 200) +
-               "\""};
-      return false;
-    }
-  }
-  return true;
-}
-
 constexpr unsigned char kGuard = 0xA5;
 constexpr std::size_t kGuardBytes = 64;
 
@@ -238,7 +169,7 @@ class Run {
     if (ok) {
       for (auto &sim : sims_) sim->ReadSent();
       for (const SessionModel &m : all_) {
-        if (m.sim >= 0 && !CheckLines(m, *sims_[static_cast<std::size_t>(m.sim)], f_)) {
+        if (m.sim >= 0 && !CheckLines(m, sims_[static_cast<std::size_t>(m.sim)]->sent, sims_[static_cast<std::size_t>(m.sim)]->device, f_)) {
           ok = false;
           break;
         }
