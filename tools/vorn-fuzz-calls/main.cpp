@@ -329,6 +329,8 @@ int Fuzz(const Options &o) {
     }
   }
   std::printf("RESULT %s", writeFigures(true).c_str());
+  // Where the time went: calls and seconds by export, in this process.
+  std::printf("TIME %s\n", TimeByCall().c_str());
   return status;
 }
 

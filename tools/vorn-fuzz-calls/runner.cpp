@@ -42,6 +42,9 @@ void Disarm() {
   g_watchDeadline = Clock::time_point::max();
 }
 
+double g_secondsByOp[static_cast<int>(Op::Exit) + 1] = {};
+long g_countByOp[static_cast<int>(Op::Exit) + 1] = {};
+
 // ---- simulated devices ----
 
 int g_simSerial = 0;
@@ -217,8 +220,11 @@ class Run {
     if (o_.verbose) std::fprintf(stderr, "  %zu: %s\n", i, FormatCall(c).c_str());
     Arm(BoundMs(c) + o_.slackMs, "call " + std::to_string(i) + " " + FormatCall(c));
     if (c.op != Op::Sleep) ++calls_;
+    const auto t0 = Clock::now();
     const bool ok = Execute(i, c);
     Disarm();
+    g_secondsByOp[static_cast<int>(c.op)] += std::chrono::duration<double>(Clock::now() - t0).count();
+    ++g_countByOp[static_cast<int>(c.op)];
     return ok;
   }
 
@@ -449,6 +455,18 @@ void StartWatchdog(const std::string &hangFile) {
       std::_Exit(3);
     }
   }).detach();
+}
+
+std::string TimeByCall() {
+  std::string out;
+  for (int op = 0; op <= static_cast<int>(Op::Exit); ++op) {
+    if (!g_countByOp[op]) continue;
+    char item[96];
+    std::snprintf(item, sizeof item, "%s\"%s\": [%ld, %.1f]", out.empty() ? "" : ", ", OpName(static_cast<Op>(op)),
+                  g_countByOp[op], g_secondsByOp[op]);
+    out += item;
+  }
+  return "{" + out + "}";
 }
 
 void SetWatchdogSequence(const std::string &sequenceText) {

@@ -27,6 +27,9 @@ struct RunOptions {
 void StartWatchdog(const std::string &hangFile);
 void SetWatchdogSequence(const std::string &sequenceText);
 
+// Seconds spent in each kind of call since the process started, for the run's figures.
+std::string TimeByCall();
+
 // Runs s; false with the first finding. calls counts the export calls made.
 // An Exit call ends the process (status 0) with the sessions open.
 bool RunSequence(const Sequence &s, const RunOptions &o, Finding &finding, long &calls);
