@@ -6,6 +6,7 @@
 #include "driver/device_table.h"
 #include "host/prerelease_report.h"
 #include "resources/library_resources.h"
+#include "support/locale_info.h"
 #include "support/code_page_system.h"
 
 namespace OpenPlotr {
@@ -61,6 +62,8 @@ void ModuleDetach(bool exiting) {
   } catch (...) {
   }
   detaching = false;
+  // The installed number facets are the library's code: the process must not keep them past the unload.
+  QVX::RestoreProcessLocale();
   SetModuleInstance(nullptr);
   // Only after the sessions and the enumerator are gone may the Setup API go.
   if (setupApiLoaded) {

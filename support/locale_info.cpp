@@ -102,7 +102,42 @@ std::string RuntimeLocaleEnvironment::NumericLocaleName() {
   return name ? name : "";
 }
 
-void RuntimeLocaleEnvironment::InstallStreamLocale(const std::locale &locale) { std::locale::global(locale); }
+namespace {
+// What the process had before the snapshot installed its locale (one library load).
+struct InstalledLocale {
+  bool installed = false;
+  std::locale previous, ours;
+  std::string previousNumeric;
+};
+// Never destroyed: the restore runs from the unload and exit paths, after or
+// between the library's static destructors.
+InstalledLocale &Installed() {
+  static InstalledLocale *state = new InstalledLocale;
+  return *state;
+}
+}  // namespace
+
+void RuntimeLocaleEnvironment::InstallStreamLocale(const std::locale &locale) {
+  InstalledLocale &state = Installed();
+  const char *numeric = std::setlocale(LC_NUMERIC, nullptr);
+  state.previousNumeric = numeric ? numeric : "C";
+  state.previous = std::locale::global(locale);
+  state.ours = locale;
+  state.installed = true;
+}
+
+void RestoreProcessLocale() {
+  InstalledLocale &state = Installed();
+  if (!state.installed) return;
+  state.installed = false;
+  // A host that installed a locale of its own since keeps it.
+  if (std::locale() == state.ours) {
+    std::locale::global(state.previous);
+    std::setlocale(LC_NUMERIC, state.previousNumeric.c_str());
+  }
+  state.ours = std::locale::classic();
+  state.previous = std::locale::classic();
+}
 
 LocaleInfo::~LocaleInfo() = default;
 

@@ -88,6 +88,11 @@ public:
 LocaleSettings &UserLocaleSettings();
 LocaleEnvironment &ProcessLocaleEnvironment();
 
+// Puts back the process's global C++ locale and C numeric locale as they were
+// before the snapshot installed its own, while they are still the snapshot's.
+// Run when the library unloads: the installed facets' code goes with it.
+void RestoreProcessLocale();
+
 // Host string ids of the warnings.
 inline constexpr std::uint32_t kLocaleCaption = 20007;
 inline constexpr std::uint32_t kLocaleUnreadable = 20008;

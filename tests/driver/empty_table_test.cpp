@@ -2,7 +2,10 @@
 // native library and, under Wine, against the Windows DLL.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
+#include <locale>
+#include <sstream>
 #include <string>
 
 #include "driver/process_probe.h"
@@ -138,6 +141,28 @@ TEST(LibraryLifetime, LoadAndUnloadWithoutCallsLeavesNoThreadOrHandle) {
   // one-time initialisation a record (a copy of the thread's handle and an event)
   // that its unload does not free: two handles per load for this thread, no more.
   EXPECT_LE(after.handles, before.handles + kRuntimeHandlesPerLoad * 5) << "handles beyond the runtime's per-load record";
+}
+
+// The library installs the user's number punctuation as the C++ global locale
+// when it first converts a text; those facets are its own code, so an unload
+// that left them installed crashed the host's next use of the locale (found by
+// vorn-fuzz-calls after repeated loads).
+TEST(LibraryLifetime, UnloadLeavesTheHostItsOwnLocale) {
+  const std::locale before;
+  const std::string numericBefore = std::setlocale(LC_NUMERIC, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
+    char buffer[256] = {};
+    ASSERT_GT(lib.GetLastErrorMsg(-1, buffer), 0);
+    lib.Unload();
+    EXPECT_TRUE(std::locale() == before) << "load " << i;
+    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numericBefore) << "load " << i;
+    std::wostringstream text;
+    text << 1.5;
+    EXPECT_EQ(text.str(), L"1.5");
+  }
 }
 
 }  // namespace
