@@ -222,6 +222,7 @@ CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
     wait.overlapped = {};
     wait.overlapped.hEvent = reinterpret_cast<HANDLE>(commEvent.Native());
     wait.mask = 0;
+    wait.lost = false;
     if (WaitCommEvent(port, &wait.mask, &wait.overlapped)) {
       // Completed at once (Wine does so whenever bytes are already buffered): the mask
       // is filled, and the completion also signalled commEvent, which the next wait must not see.
