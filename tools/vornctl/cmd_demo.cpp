@@ -29,36 +29,29 @@ std::string TemporaryCsv() {
 
 }  // namespace
 
-int DemoCommand(Context &context, const std::vector<std::string> &args) {
-  const std::vector<OptionSpec> specs = {{"seconds"}, {"out", true, true}, {"plot"}, {"profile"},
-                                         {"sim-arg", true, true}, {"block", false}, {"no-progress", false}};
-  CommandArgs parsed;
-  std::string error;
-  if (!ParseCommandArgs(args, specs, parsed, error) || !parsed.positional.empty()) {
-    Complain("demo: " + (error.empty() ? "unexpected argument '" + parsed.positional.front() + "'" : error));
-    return kExitUsage;
-  }
+int DemoCommand(Context &context, const DemoOptions &options) {
   RecordPlan plan;
   plan.seconds = 3;
-  if (const auto seconds = parsed.Value("seconds")) {
-    const std::optional<double> s = ParseSeconds(*seconds);
+  if (!options.seconds.empty()) {
+    const std::optional<double> s = ParseSeconds(options.seconds);
     if (!s || *s <= 0) {
-      Complain("demo: --seconds takes a positive number of seconds, not '" + *seconds + "'");
+      Complain("demo: --seconds takes a positive number of seconds, not '" + options.seconds + "'");
       return kExitUsage;
     }
     plan.seconds = *s;
   }
-  plan.outputs = parsed.All("out");
+  plan.outputs = options.output.outputs;
   if (plan.outputs.empty()) plan.outputs.push_back(TemporaryCsv());
-  plan.plot = parsed.Value("plot").value_or("");
-  plan.blockMode = parsed.Has("block");
-  plan.progress = !parsed.Has("no-progress");
+  plan.plot = options.output.plot;
+  plan.blockMode = options.output.block;
+  plan.progress = !options.output.noProgress;
 
   const std::string simulator = FindSimulator(context.argv0);
   SimLauncher sim;
   std::vector<std::string> simArgs;
-  if (const auto profile = parsed.Value("profile")) simArgs = {"--profile", *profile};
-  for (const std::string &a : parsed.All("sim-arg")) simArgs.push_back(a);
+  if (!options.profile.empty()) simArgs = {"--profile", options.profile};
+  for (const std::string &a : options.simArgs) simArgs.push_back(a);
+  std::string error;
   if (!sim.Start(simulator, simArgs, error)) {
     Complain(error);
     return kExitFailure;

@@ -20,8 +20,8 @@ std::string Bound(const ChannelInfo &c, double v) {
 
 }  // namespace
 
-int InfoCommand(Context &context, const std::vector<std::string> &args) {
-  const std::optional<int> index = args.size() == 1 ? ParseIndex(args[0]) : std::nullopt;
+int InfoCommand(Context &context, const InfoOptions &options) {
+  const std::optional<int> index = ParseIndex(options.device);
   if (!index) {
     Complain("usage: vornctl info N (a device index from 'vornctl list')");
     return kExitUsage;

@@ -8,11 +8,7 @@
 
 namespace vornctl {
 
-int ListCommand(Context &context, const std::vector<std::string> &args) {
-  if (!args.empty()) {
-    Complain("list takes no arguments");
-    return kExitUsage;
-  }
+int ListCommand(Context &context, const ListOptions &) {
   if (!context.LoadOrComplain()) return kExitFailure;
   const vorn_host::VornLibrary &lib = context.lib;
   const std::vector<std::int32_t> found = FindAllDevices(lib);

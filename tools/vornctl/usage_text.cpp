@@ -34,6 +34,15 @@ Commands:
     --profile NAME  vorn-sim's device profile (vorn-sim --list-profiles)
     --sim-arg ARG   one more argument for vorn-sim; may be repeated
     --block, --no-progress   as for record
+  view            a live web page of every device: traces per channel,
+                  start/stop, channels, period, recording (POSIX builds):
+    --port N        port to serve on; default 0, a free one (printed)
+    --listen ADDR   serve on ADDR instead of 127.0.0.1; the page then needs
+                    the token printed with the URL
+    --open          open the page in the desktop's browser
+    --start         start every device at once
+    --out-dir DIR   where the page's recordings go; default the current folder
+    --web DIR       the page's files; default those installed with vornctl
 
 Recording: Ctrl-C stops cleanly (stream stopped, driver closed, files
 complete); a second Ctrl-C ends vornctl at once. The progress line on stderr
