@@ -263,6 +263,14 @@ CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
   }
 }
 
+CharWait SerialPort::WaitAfterFailure(Event &commEvent, Event &stopEvent) {
+  switch (WaitForEither(commEvent, stopEvent, kWaitForever)) {
+    case WaitOutcome::kFirst: return CharWait::kChars;
+    case WaitOutcome::kSecond: return CharWait::kStop;
+    default: return CharWait::kFailed;
+  }
+}
+
 std::int32_t SerialPort::ReadChunk(char *buffer, std::int32_t size) {
   HANDLE port = AsHandle(handle);
   if (!ioRecords || size < 0) return -1;

@@ -46,6 +46,7 @@ def mutate(rng, line: bytes) -> bytes:
     return line[:pos] + b"99999999999" + line[pos:]
 
 
+@pytest.mark.filterwarnings("error")  # numpy warns when it meets text the check let through
 @pytest.mark.parametrize("k", [1, 3, 8])
 def test_block_parser_agrees_with_the_plain_grammar(k):
     rng = random.Random(k)
@@ -55,7 +56,7 @@ def test_block_parser_agrees_with_the_plain_grammar(k):
             line = b"@ " + b",".join(str(rng.randrange(-5, 32768)).encode() for _ in range(k))
             if rng.random() < 0.3:
                 line += b","
-            if rng.random() < 0.2:
+            for _ in range(rng.choice([0, 0, 0, 1, 2])):
                 line = mutate(rng, line)
             lines.append(line.replace(b"\n", b""))
         values, valid = LineParser(k).feed(b"\n".join(lines) + b"\n")

@@ -26,6 +26,30 @@ def line_pattern(channels: int) -> "re.Pattern[bytes]":
 _SHAPE = bytes(0x39 if 0x30 <= b <= 0x39 else b if b in b"@ ,-\n" else 0x3F for b in range(256))
 
 
+
+# The shape's bytes as classes 0..7, so a pair of neighbours is one number below 64.
+_CLASSES = b"9,-\n@ ;?"
+_CLASS = bytes(_CLASSES.index(b) if b in _CLASSES else 7 for b in range(256))
+
+
+def _bad_pairs() -> np.ndarray:
+    """The pairs of neighbouring shape bytes that no sequence of host lines
+    holds: "@" without " " after it or " " without "@" before it, something
+    before the "@" of a line, an empty value (after "@ ", between commas,
+    before a trailing comma), a sign that does not begin a value."""
+    def code(pair: bytes) -> int:
+        return _CLASSES.index(pair[0]) * 8 + _CLASSES.index(pair[1])
+
+    bad = [code(bytes([a, b"@"[0]])) for a in b"9,-@ ;"]
+    bad += [code(bytes([b"@"[0], b])) for b in b"9,-\n@;"]
+    bad += [code(bytes([a, b" "[0]])) for a in b"9,-\n ;"]
+    bad += [code(p) for p in (b" ,", b" ;", b" \n", b",,", b",;", b"-,", b"-;", b"-\n", b"--", b"9-")]
+    return np.array(sorted(set(bad)))
+
+
+_BAD_PAIRS = _bad_pairs()
+
+
 class LineParser:
     """Splits the bytes read from the receive ring into lines and parses them.
 
@@ -84,23 +108,20 @@ class LineParser:
 
     def _all_valid(self, block: bytes, count: int) -> "np.ndarray | None":
         """The values of a block of complete lines when every line fits the
-        grammar, else None. Checked with whole-block byte operations: digits
-        become 9, a trailing comma ;, anything outside the grammar ?, so the
-        shape of the block can be compared at once."""
+        grammar, else None. Checked on the block's shape at once: digits
+        become 9, a trailing comma ;, anything outside the grammar ?; then no
+        two neighbouring bytes may form a pair the grammar excludes, and with
+        digits, signs and trailing commas taken out every line must read
+        "@ " and the commas between the values."""
         k = self.channels
         if k == 0:
             return None
         shape = block.translate(_SHAPE).replace(b",\n", b";\n")
-        if b"?" in shape:
+        if shape[0] != 64 or b"?" in shape:
             return None
-        minus = shape.count(b"-")
-        # Every value begins after "@ " or a comma, a minus only begins one, and a
-        # trailing comma follows a value: no empty fields, no stray signs.
-        if (not shape.startswith(b"@") or shape.count(b"\n@") != count - 1 or shape.count(b"@") != count
-                or shape.count(b"@ 9") + shape.count(b"@ -") != count
-                or shape.count(b",9") + shape.count(b",-") != shape.count(b",")
-                or shape.count(b"9;") != shape.count(b";")
-                or shape.count(b"-9") != minus or (minus and b"9-" in shape)):
+        c = np.frombuffer(shape.translate(_CLASS), np.uint8)
+        pairs = np.bincount(c[:-1] * 8 + c[1:], minlength=64)
+        if pairs[_BAD_PAIRS].any():
             return None
         if shape.translate(None, b"9-;") != self._skeleton * count:
             return None

@@ -86,8 +86,10 @@ TEST(ChannelSelection, TakesPositionsRangesAndNames) {
                                              Channel(3, "SpO2", 0, 1), Channel(4, "Temp", 0, 1)};
   std::string error;
   EXPECT_EQ(SelectChannels("all", channels, error), (std::vector<std::int32_t>{1, 2, 3, 4}));
-  EXPECT_EQ(SelectChannels("3,1", channels, error), (std::vector<std::int32_t>{1, 3}));
-  EXPECT_EQ(SelectChannels("2-4,ECG,temp", channels, error), (std::vector<std::int32_t>{1, 2, 3, 4}));
+  // The user's order is the files' order; each channel once.
+  EXPECT_EQ(SelectChannels("3,1", channels, error), (std::vector<std::int32_t>{3, 1}));
+  EXPECT_EQ(SelectChannels("3,1,3", channels, error), (std::vector<std::int32_t>{3, 1}));
+  EXPECT_EQ(SelectChannels("2-4,ECG,temp", channels, error), (std::vector<std::int32_t>{2, 3, 4, 1}));
   EXPECT_EQ(SelectChannels("SpO2,SpO2", channels, error), (std::vector<std::int32_t>{3}));
 }
 

@@ -6,13 +6,15 @@
 namespace vornctl {
 
 int RecordCommand(Context &context, const RecordOptions &options) {
-  const std::optional<int> index = options.devices.size() == 1 ? ParseIndex(options.devices[0]) : std::nullopt;
-  if (!index) {
-    Complain("usage: vornctl record N --out FILE [--channels LIST] [--period P] [--seconds S] [--plot FILE.svg]");
+  if (options.devices.empty() == !options.all) {
+    Complain(options.all ? "record: --all records every device; name no device beside it"
+                         : "usage: vornctl record N... | --all --out FILE [--channels LIST] [--period P] "
+                           "[--seconds S] [--plot FILE.svg]");
     return kExitUsage;
   }
   RecordPlan plan;
-  plan.device = *index;
+  plan.devices = options.devices;
+  plan.allDevices = options.all;
   plan.channels = options.channels;
   plan.period = options.period;
   if (!options.seconds.empty()) {
@@ -27,6 +29,9 @@ int RecordCommand(Context &context, const RecordOptions &options) {
   plan.plot = options.output.plot;
   plan.blockMode = options.output.block;
   plan.progress = !options.output.noProgress;
+  plan.subject = options.output.subject;
+  plan.recording = options.output.recording;
+  plan.reconnect = options.reconnect;
   if (plan.outputs.empty() && plan.plot.empty()) {
     Complain("record: say where the samples go: --out FILE (CSV, or EDF+ for .edf) and/or --plot FILE.svg");
     return kExitUsage;

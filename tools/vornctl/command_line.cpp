@@ -21,21 +21,30 @@ void AddOutputOptions(CLI::App &command, OutputOptions &o) {
   command.add_option("--plot", o.plot);
   Flag(command, "--block", o.block);
   Flag(command, "--no-progress", o.noProgress);
+  command.add_option("--subject", o.subject);
+  command.add_option("--recording", o.recording);
 }
 
 CLI::App *AddAboutCommand(CLI::App &app) { return app.add_subcommand("about"); }
 
-CLI::App *AddListCommand(CLI::App &app, ListOptions &) { return app.add_subcommand("list"); }
+CLI::App *AddListCommand(CLI::App &app, ListOptions &o) {
+  CLI::App *command = app.add_subcommand("list");
+  Flag(*command, "--json", o.json);
+  return command;
+}
 
 CLI::App *AddInfoCommand(CLI::App &app, InfoOptions &o) {
   CLI::App *command = app.add_subcommand("info");
   command->add_option("device", o.device)->required();
+  Flag(*command, "--json", o.json);
   return command;
 }
 
 CLI::App *AddRecordCommand(CLI::App &app, RecordOptions &o) {
   CLI::App *command = app.add_subcommand("record");
   command->add_option("device", o.devices);
+  Flag(*command, "--all", o.all);
+  Flag(*command, "--reconnect", o.reconnect);
   command->add_option("--channels", o.channels);
   command->add_option("--period", o.period);
   command->add_option("--seconds", o.seconds);

@@ -118,6 +118,9 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   std::string url = "http://" + (bracket ? "[" + options.host + "]" : options.host) + ":" +
                     std::to_string(server.Port()) + "/";
   if (!options.token.empty()) url += "?token=" + options.token;
+  // From here the page may start streams and recordings: Ctrl-C and SIGTERM
+  // ask for a clean stop.
+  BeginRecordingPhase();
   std::printf("%s\n", url.c_str());
   std::fflush(stdout);
   std::fprintf(stderr, "vornctl: showing %zu device(s) at %s (Ctrl-C ends)\n", devices.size(), url.c_str());
@@ -140,6 +143,7 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   for (auto &d : devices) stopping.emplace_back([&d] { d->Shutdown(); });
   for (auto &t : stopping) t.join();
   devices.clear();
+  EndRecordingPhase();
   std::fprintf(stderr, "vornctl: stopped every stream\n");
   return kExitOk;
 }

@@ -355,7 +355,10 @@ void ViewDevice::ReadLines() {
     if (sink_ && sinkError.empty()) {
       ++s.recordLines;
       if (!parsed) ++s.recordDropped;
-      if (!sink_->Add(parsed ? &values : nullptr, sinkError)) sinkError = sinkError.empty() ? "write failed" : sinkError;
+      const double host = std::chrono::duration<double>(Clock::now() - s.recordStart).count();
+      if (!sink_->Add(parsed ? &values : nullptr, host, sinkError)) {
+        sinkError = sinkError.empty() ? "write failed" : sinkError;
+      }
     }
   }
   const double now = Since(s.start);
@@ -438,7 +441,10 @@ ControlResult ViewDevice::DoStop(bool) {
       if (sink_ && sinkError.empty()) {
         ++stream_->recordLines;
         if (!parsed) ++stream_->recordDropped;
-        if (!sink_->Add(parsed ? &values : nullptr, sinkError)) sinkError = sinkError.empty() ? "write failed" : sinkError;
+        const double host = std::chrono::duration<double>(Clock::now() - stream_->recordStart).count();
+        if (!sink_->Add(parsed ? &values : nullptr, host, sinkError)) {
+          sinkError = sinkError.empty() ? "write failed" : sinkError;
+        }
       }
     }
   }
@@ -489,7 +495,7 @@ ControlResult ViewDevice::DoStartRecording(const std::string &format) {
     header.listedPeriodUs = description_.periodsUs[state_.periodChoice];
   }
   header.periodUs = NominalPeriodUs(header.listedPeriodUs);
-  header.startTime = std::time(nullptr);
+  StampStartTime(header);
   const std::string path = RecordingPath(format);
   std::unique_ptr<SampleSink> sink =
       format == "edf" ? MakeEdfWriter(path) : std::unique_ptr<SampleSink>(std::make_unique<CsvWriter>(path));

@@ -195,12 +195,13 @@ class ViewServerTest(unittest.TestCase):
         self.assertEqual(state["stats"]["missing"], 0)
         self.assertLess(rss_after - rss_before, 16 * 1024, "the stuck page's events piled up")
         with open(path, newline="") as f:
-            rows = list(csv.reader(f))[1:]
+            # The comment lines ("# KEY: VALUE") and the column header go.
+            rows = list(csv.reader(line for line in f if not line.startswith("# ")))[1:]
         self.assertEqual(len(rows), lines)
         self.assertGreater(len(rows), 3500)  # 8.5 s at 500 lines/s
         times = [float(r[0]) for r in rows]
         self.assertEqual(times[:3], [0, 0.002, 0.004])
-        physical = [[float(r[2]), float(r[4]), float(r[6])] for r in rows]
+        physical = [[float(r[3]), float(r[5]), float(r[7])] for r in rows]
         sent = self.a.sent_lines()
         tolerance = [300 / 32767 + 0.01, 12 / 32767 + 0.01, 60 / 32767 + 0.01]
         # Every line the device sent while recording is in the file, in order.
