@@ -163,6 +163,20 @@ TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {
                            "\"periods_us\": [", "\"control_list_bytes\": "}) {
     EXPECT_NE(info.out.find(text), std::string::npos) << text << "\n" << info.out;
   }
+  // A channel without unit or limits ("na") keeps the later channels' units in place.
+  vorn_test::SimProcess na({"--profile", "na"});
+  ASSERT_TRUE(na.ok());
+  RunOptions naOptions;
+  naOptions.environment = {"VORN_PORTS=" + na.PortEntry()};
+  const RunResult naInfo = RunVornctl({"info", "0", "--json"}, naOptions);
+  ASSERT_EQ(naInfo.exitCode, 0) << naInfo.err;
+  EXPECT_NE(naInfo.out.find("\"name\": \"Marker\", \"unit\": \"\""), std::string::npos) << naInfo.out;
+  EXPECT_NE(naInfo.out.find("\"name\": \"Flow\", \"unit\": \"ml/s\""), std::string::npos) << naInfo.out;
+  EXPECT_NE(naInfo.out.find("\"name\": \"Pulse\", \"unit\": \"\", \"minimum\": 20, \"maximum\": 250"),
+            std::string::npos)
+      << naInfo.out;
+  EXPECT_EQ(naInfo.err.find("na"), std::string::npos) << naInfo.err;
+
   const RunResult unknown = RunVornctl({"info", "VSC9999999"}, options);
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_NE(unknown.err.find("no device has the serial text"), std::string::npos) << unknown.err;
