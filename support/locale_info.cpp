@@ -1,6 +1,9 @@
 #include "support/locale_info.h"
 
 #include <clocale>
+#include <cstring>
+#include <new>
+#include <optional>
 #include <cstdio>
 #include <cwchar>
 #include <iomanip>
@@ -106,13 +109,15 @@ namespace {
 // What the process had before the snapshot installed its locale (one library load).
 struct InstalledLocale {
   bool installed = false;
-  std::locale previous, ours;
-  std::string previousNumeric;
+  std::optional<std::locale> previous, ours;
+  char previousNumeric[128] = {};
 };
-// Never destroyed: the restore runs from the unload and exit paths, after or
-// between the library's static destructors.
+// In static storage and never destroyed, and holding nothing once restored: the
+// restore runs from the unload and exit paths, after or between the library's
+// static destructors, and an unloaded library must leave no allocation behind.
 InstalledLocale &Installed() {
-  static InstalledLocale *state = new InstalledLocale;
+  alignas(InstalledLocale) static unsigned char storage[sizeof(InstalledLocale)];
+  static InstalledLocale *state = new (storage) InstalledLocale;
   return *state;
 }
 }  // namespace
@@ -120,7 +125,10 @@ InstalledLocale &Installed() {
 void RuntimeLocaleEnvironment::InstallStreamLocale(const std::locale &locale) {
   InstalledLocale &state = Installed();
   const char *numeric = std::setlocale(LC_NUMERIC, nullptr);
-  state.previousNumeric = numeric ? numeric : "C";
+  const std::size_t length = numeric ? std::strlen(numeric) : 0;
+  // A name too long to keep is not put back; the C++ locale still is.
+  if (length < sizeof state.previousNumeric) std::memcpy(state.previousNumeric, numeric ? numeric : "", length + 1);
+  else state.previousNumeric[0] = '\0';
   state.previous = std::locale::global(locale);
   state.ours = locale;
   state.installed = true;
@@ -131,12 +139,12 @@ void RestoreProcessLocale() {
   if (!state.installed) return;
   state.installed = false;
   // A host that installed a locale of its own since keeps it.
-  if (std::locale() == state.ours) {
-    std::locale::global(state.previous);
-    std::setlocale(LC_NUMERIC, state.previousNumeric.c_str());
+  if (std::locale() == *state.ours) {
+    std::locale::global(*state.previous);
+    if (state.previousNumeric[0]) std::setlocale(LC_NUMERIC, state.previousNumeric);
   }
-  state.ours = std::locale::classic();
-  state.previous = std::locale::classic();
+  state.ours.reset();
+  state.previous.reset();
 }
 
 LocaleInfo::~LocaleInfo() = default;
