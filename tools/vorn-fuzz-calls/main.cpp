@@ -84,7 +84,10 @@ void WriteText(const std::string &path, const std::string &text) {
 
 std::string Header(const Finding &f, const Sequence &s) {
   std::string call = f.call < s.calls.size() ? FormatCall(s.calls[f.call]) : "the closing CloseAll";
-  return "# " + f.kind + " at call " + std::to_string(f.call) + " (" + call + "): " + f.detail + "\n";
+  // Every line a comment, so that the finding file replays as it is.
+  std::string detail;
+  for (char c : f.detail) detail += c == '\n' ? std::string("\n#   ") : std::string(1, c);
+  return "# " + f.kind + " at call " + std::to_string(f.call) + " (" + call + "): " + detail + "\n";
 }
 
 // ---- one sequence in a child process ----
