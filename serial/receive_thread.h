@@ -39,7 +39,7 @@ class ReceiveThread {
 
   Event commEvent;
   Event stopEvent;
-  Event dataEvent;
+  DataEvent dataEvent;
 
  private:
   static std::uint32_t Body(void *self);
