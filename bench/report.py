@@ -75,6 +75,21 @@ def rows(runs):
         "poll+read thread handing off to a waiting thread", "<= 1.15x", lambda v, b: b is not None and v <= 1.15 * b)
     add("memory per streaming session", get("BM_StreamingReceiveThread", "session_rss_kib"), "KiB", None, "-", "-",
         lambda v, b: True)
+    view_cpu = get("ViewServerCpu", "core_pct")
+    add("vornctl view, 8 devices x 4 channels x 500 lines/s, page open", view_cpu, "% core",
+        get("RecorderAloneCpu", "core_pct"), "8 vornctl record, same devices", "< 10 % core over the recorder",
+        lambda v, b: b is not None and v - b < 10)
+    add("vornctl view arrival to draw, median, 8 devices", get("ViewArrivalToDraw", "median_ms"), "ms", None, "-",
+        "< 100 ms", lambda v, b: v < 100)
+    add("vornctl view arrival to draw, p95, 8 devices", get("ViewArrivalToDraw", "p95_ms"), "ms", None, "-", "-",
+        lambda v, b: True)
+    # The Python package (bench/python): its stream beside a C reader of the same exports and stream.
+    add("Python stream to numpy rows", get("PythonStreamToNumpy", "lines_per_s"), "lines/s",
+        get("BM_HostReaderCToRows", "lines_per_s"), "C reader, same exports and stream",
+        ">= 50,000 lines/s, within 5x of C", lambda v, b: v >= 50000 and b is not None and b <= 5 * v)
+    add("Python process recording 8 devices at 2 ms", get("PythonEightDevices", "process_core_pct"), "% core",
+        get("PythonEightDevices", "driver_threads_core_pct"), "its driver receive threads", "< 10 % of a core",
+        lambda v, b: v < 10)
     ring = runs.get("RingPushTake")
     if ring and "bytes_per_second" in ring:
         add("receive ring push+take", ring["bytes_per_second"] / 1e9, "GB/s", None, "-", "-", lambda v, b: True)

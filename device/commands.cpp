@@ -18,6 +18,16 @@ bool Indexes(const List &list, std::int32_t argument) {
   return argument >= 0 && static_cast<std::size_t>(argument) < list.size();
 }
 
+// A channel without a unit ("na") answers with an empty text rather than leaving
+// whatever the host's buffer held.
+void WriteUnitReply(CommandRecord &record, std::u16string_view unit) {
+  if (!unit.empty()) {
+    WriteTextReply(record, unit);
+  } else if (record.textBuffer != nullptr && record.textLength > 0) {
+    record.textBuffer[0] = '\0';
+  }
+}
+
 }  // namespace
 
 std::u16string PeriodListText(const DeviceConfiguration &configuration) {
@@ -82,7 +92,7 @@ bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
       if (Indexes(c.channelMaxima, argument)) record.floatResult = c.channelMaxima[argument];
       return true;
     case 19:
-      if (Indexes(c.channelUnits, argument)) WriteTextReply(record, c.channelUnits[argument]);
+      if (Indexes(c.channelUnits, argument)) WriteUnitReply(record, c.channelUnits[argument]);
       return true;
     case 21:
       if (Indexes(c.channelNames, argument)) WriteTextReply(record, c.channelNames[argument]);
@@ -141,6 +151,10 @@ bool HostCommands::SendPeriodSelect(std::int32_t value) {
 }
 
 bool HostCommands::WaitUntilNoAckWait() {
+  // A B request still unanswered has nobody waiting on it (the start returned at
+  // once), and its answer may never come: the next start or stop takes it over.
+  std::int32_t awaitingB = kAwaitB;
+  state_.waitState.compare_exchange_strong(awaitingB, kNoWait);
   auto idle = [this] { return state_.waitState.load() == kNoWait; };
   const auto step = state_.timing.ackStep;
   for (auto elapsed = std::chrono::milliseconds(0); !idle(); elapsed += step) {
@@ -169,11 +183,19 @@ bool HostCommands::RequestAcknowledgement() {
 }
 
 bool HostCommands::StartStreaming() {
-  session_.ResetReceiveRing();
-  if (!WaitUntilNoAckWait()) return false;
-  // A start while streaming stops decoding first, so that the S answers reach the acknowledgement rule.
+  if (!WaitUntilNoAckWait()) {
+    session_.ResetReceiveRing();
+    return false;
+  }
+  // A start while streaming stops decoding first, so that the S answers reach the
+  // acknowledgement rule; once S is answered no line of the old stream is decoded
+  // any more, and only then is the ring emptied.
   state_.streaming = false;
-  if (!RequestAcknowledgement()) return false;
+  const bool acknowledged = RequestAcknowledgement();
+  session_.ResetReceiveRing();
+  if (!acknowledged) return false;
+  // B uses the acknowledgement up: until its answer, or without one, a stop must send S again.
+  state_.acknowledged = false;
   state_.waitState = kAwaitB;
   sink_.SendCommand('B');
   return true;

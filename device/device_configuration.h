@@ -10,7 +10,7 @@ namespace OpenPlotr {
 
 struct DeviceConfiguration {
   std::vector<std::u16string> channelNames;
-  std::vector<std::u16string> channelUnits;  // "na" fields dropped, so it can be shorter
+  std::vector<std::u16string> channelUnits;  // "na" stored as an empty unit, positions kept
   std::vector<float> channelMaxima;
   std::vector<float> channelMinima;
   std::vector<std::int32_t> periodChoices;

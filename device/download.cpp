@@ -147,8 +147,9 @@ bool ConfigurationDownload::ParseNameLine(std::u16string_view line) {
 }
 
 void ConfigurationDownload::ParseUnitLine(std::u16string_view line) {
+  // A channel without a unit keeps its position: later units stay on their own channels.
   ForEachField(line, [&](std::u16string_view field) {
-    if (field != u"na") working_->channelUnits.emplace_back(field);
+    working_->channelUnits.emplace_back(field == u"na" ? std::u16string_view() : field);
   });
   working_->pendingLists &= static_cast<std::uint8_t>(~0x02);
 }

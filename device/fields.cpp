@@ -17,16 +17,30 @@ bool IsClassicSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r')
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool IsNumberCharacter(char16_t c) {
+  return (c >= u'0' && c <= u'9') || c == u'.' || c == u'+' || c == u'-' || c == u'e' || c == u'E';
+}
+
 }  // namespace
 
 float ReadNumber(std::u16string_view text) {
   std::size_t i = 0;
   while (i < text.size() && IsClassicSpace(text[i])) ++i;
+  text.remove_prefix(i);
 
-  // Only ASCII can belong to a number; a stack copy keeps the reader allocation-free.
-  char ascii[64];
+  // Only these characters can continue a number; the run is taken whole, however long
+  // (zeros in front, a long fraction), so that what follows it is never cut off.
   std::size_t n = 0;
-  for (; i < text.size() && n < sizeof ascii && text[i] < 0x80; ++i) ascii[n++] = static_cast<char>(text[i]);
+  while (n < text.size() && IsNumberCharacter(text[n])) ++n;
+  // Fields of ordinary length are read from the stack, keeping the decoder allocation-free.
+  char small[64];
+  std::string large;
+  char *ascii = small;
+  if (n > sizeof small) {
+    large.resize(n);
+    ascii = large.data();
+  }
+  for (std::size_t k = 0; k < n; ++k) ascii[k] = static_cast<char>(text[k]);
 
   // A stream extraction accepts a sign and then digits or a point; it never reads inf or nan.
   std::size_t p = 0;

@@ -37,10 +37,9 @@ QVX::Status LineAssembler::AssembleLines(const std::uint8_t *bytes, std::size_t 
     }
     const QVX::Status result = router_.RouteLine(lineBuffer);
     lineBuffer.clear();
-    if (result != QVX::kStatusOk) {
-      skipLineFeed_ = false;
-      return QVX::kStatusFail;
-    }
+    // The rest of the chunk is dropped; the LF mark stays, so that when this CR
+    // ended the read its LF, at the start of the next one, is still passed over.
+    if (result != QVX::kStatusOk) return QVX::kStatusFail;
   }
   return QVX::kStatusOk;
 }

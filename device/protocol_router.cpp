@@ -18,9 +18,16 @@ QVX::Status ProtocolRouter::Route(std::u16string_view line) {
     state_.acknowledged = true;
     state_.waitState = kNoWait;
   } else if (wait == kAwaitB && first == u'B') {
-    state_.acknowledged = false;
+    // streaming is set before the wait ends, so a stop that sees the wait over also
+    // sees the stream. A start or stop that took the B wait over first wins: the
+    // stream stays off.
     state_.streaming = true;
-    state_.waitState = kNoWait;
+    std::int32_t awaitingB = kAwaitB;
+    if (state_.waitState.compare_exchange_strong(awaitingB, kNoWait)) {
+      state_.acknowledged = false;
+    } else {
+      state_.streaming = false;
+    }
     state_.signal.Notify();
   }
   return QVX::kStatusOk;

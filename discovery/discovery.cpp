@@ -16,7 +16,12 @@ struct DiscoveryState {
   std::unique_ptr<DevRegEnum> deviceEnumerator;
 };
 
-DiscoveryState discovery;
+// Made at library start-up (PrepareDiscoveryState), so that it is destroyed only after
+// the shut-down that discards it, also when the process exits.
+DiscoveryState &State() {
+  static DiscoveryState state;
+  return state;
+}
 
 // The serial number of the current device: cut from its instance identifier,
 // or, when that gives nothing, asked of the converter on its registered port.
@@ -33,7 +38,10 @@ std::u16string CurrentKey(DevRegEnum &devices, PortSource &source, FtdiLookup &f
 
 }  // namespace
 
+void PrepareDiscoveryState() { State(); }
+
 std::unique_ptr<VornSerial> SearchNextDevice() {
+  DiscoveryState &discovery = State();
   if (!discovery.ftdiLibrary) {
     discovery.source = MakePortSource();
     discovery.ftdiLibrary = discovery.source->MakeFtdiLookup();
@@ -58,17 +66,19 @@ std::unique_ptr<VornSerial> SearchNextDevice() {
 }
 
 void DiscardDiscoveryState() {
+  DiscoveryState &discovery = State();
   discovery.deviceEnumerator.reset();
   discovery.ftdiLibrary.reset();
   discovery.source.reset();
 }
 
 bool CurrentFtdiFlags(FtdiFlags &out) {
+  const DiscoveryState &discovery = State();
   if (!discovery.ftdiLibrary) return false;
   out = discovery.ftdiLibrary->Flags();
   return true;
 }
 
-bool DeviceEnumeratorExists() { return discovery.deviceEnumerator != nullptr; }
+bool DeviceEnumeratorExists() { return State().deviceEnumerator != nullptr; }
 
 }  // namespace OpenPlotr

@@ -12,6 +12,9 @@ class VornSerial;
 // A new session for the next Vorn device, or null at the end of the list.
 std::unique_ptr<VornSerial> SearchNextDevice();
 
+// Makes the process-wide discovery state (empty); run at library start-up.
+void PrepareDiscoveryState();
+
 // Forgets the enumerator and the FTDI library record.
 void DiscardDiscoveryState();
 

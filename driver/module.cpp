@@ -6,6 +6,7 @@
 #include "driver/device_table.h"
 #include "host/prerelease_report.h"
 #include "resources/library_resources.h"
+#include "support/code_page_system.h"
 
 namespace OpenPlotr {
 
@@ -13,6 +14,9 @@ namespace {
 std::atomic<bool> processExiting{false};
 std::atomic<bool> detaching{false};
 bool setupApiLoaded = false;
+// Detach may be reached twice on POSIX (the exit handler, then the loader's
+// destructor); only the first runs.
+bool attached = false;
 }
 
 bool ProcessIsExiting() { return processExiting; }
@@ -24,13 +28,17 @@ void CloseEverything() {
 }
 
 void ModuleAttach(void *instance) {
-  // The table and the Setup API loader exist before the first export can run.
+  // The table and the Setup API loader exist before the first export can run. Made
+  // here, the process-wide objects are destroyed only after the detach (see module_posix.cpp).
   try {
     deviceTable();
+    PrepareDiscoveryState();
+    QVX::PrepareSystemConverters();
     LoadSetupApi();
     setupApiLoaded = true;
   } catch (...) {
   }
+  attached = true;
   SetModuleInstance(instance);
   try {
     deviceTable().DestroyAll();
@@ -44,6 +52,8 @@ void ModuleAttach(void *instance) {
 }
 
 void ModuleDetach(bool exiting) {
+  if (!attached) return;
+  attached = false;
   processExiting = exiting;
   detaching = true;
   try {

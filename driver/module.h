@@ -6,6 +6,7 @@ namespace OpenPlotr {
 // Builds the process-wide objects, then runs the attach work. Never throws.
 void ModuleAttach(void *instance);
 // processExiting: the process is ending and its other threads are already gone.
+// Runs once per attach; a second call does nothing.
 void ModuleDetach(bool processExiting);
 
 // True once the detach notification of an exiting process has begun.

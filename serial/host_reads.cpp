@@ -11,7 +11,7 @@ bool IsLineEnd(std::uint8_t byte) { return byte == '\n' || byte == '\r'; }
 
 std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buffer, std::int32_t maxLen,
                               std::uint32_t timeoutMs) {
-  if (!ring || maxLen <= 0) return 0;
+  if (!ring) return 0;
   // Look for a whole line first; nothing is taken until one is there. dataEvent is
   // signalled per chunk, not per line, so every wake-up looks at the ring again.
   std::int32_t look = ring->ReadPosition();
@@ -24,17 +24,20 @@ std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buf
     if (IsLineEnd(byte)) break;
   }
 
+  // A buffer without room (maxLen 0 or less) is read like one of a single byte, but
+  // nothing is written to it: a host polling that way still waits for the line.
+  const std::int32_t room = maxLen > 0 ? maxLen - 1 : 0;
   std::int32_t read = ring->ReadPosition();
   const std::int32_t end = ring->WritePosition();
   std::int32_t stored = 0;
-  while (stored < maxLen - 1 && read != end) {
+  while (stored < room && read != end) {
     const std::uint8_t byte = ring->At(read);
     read = ReceiveRing::Next(read);
     if (IsLineEnd(byte)) break;
     buffer[stored++] = static_cast<char>(byte);
   }
   ring->ConsumeTo(read);
-  buffer[stored] = '\0';
+  if (maxLen > 0) buffer[stored] = '\0';
   return 1;
 }
 

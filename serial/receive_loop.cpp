@@ -14,10 +14,9 @@ std::uint32_t ReceiveLoop::Run() {
   for (;;) {
     if (cycle == Cycle::kFail) {
       failed = true;
-      // Only a later comm event or the stop request leaves this state. A wait that cannot
+      // Only arriving characters or the stop request leave this state. A wait that cannot
       // be made ends the thread rather than spinning at raised priority.
-      const WaitOutcome woken = WaitForEither(commEvent, stopEvent, kWaitForever);
-      if (woken != WaitOutcome::kFirst) return 0;
+      if (port.WaitAfterFailure(commEvent, stopEvent) != CharWait::kChars) return 0;
     } else if (cycle == Cycle::kStop) {
       return 0;
     }

@@ -48,6 +48,10 @@ class SerialPort {
   // Waits until characters arrive or stopEvent is signalled. commEvent is the event the
   // platform's own wait completes on, where it needs one.
   CharWait WaitForChars(Event &commEvent, Event &stopEvent);
+  // After a failed cycle: kChars once characters arrive (on Windows, a later comm event),
+  // kStop at the stop request, kFailed when not even that can be waited for. A port that
+  // is gone for good only waits for the stop request.
+  CharWait WaitAfterFailure(Event &commEvent, Event &stopEvent);
   // Reads what is buffered, at most size bytes: the count (0 when nothing was waiting), or -1.
   std::int32_t ReadChunk(char *buffer, std::int32_t size);
   // Writes length bytes, waiting at most boundMs for them to go out; a write that is

@@ -104,6 +104,9 @@ void SerialPort::Close() {
     commWait = nullptr;
   }
   const int fd = Fd(handle);
+  // The flag belongs to the tty, not to this descriptor: a pty's tty outlives the
+  // close, and left set it refuses every later open by anyone but root.
+  ioctl(fd, TIOCNXCL);
   close(fd);
   handle = kClosed;
 }
@@ -202,6 +205,30 @@ CharWait SerialPort::WaitForChars(Event &, Event &stopEvent) {
         Decide(polled[0].revents & POLLIN, polled[0].revents & (POLLHUP | POLLERR | POLLNVAL),
                polled[1].revents & POLLIN, polled[1].revents & (POLLERR | POLLNVAL), stopEvent);
     if (outcome != CharWait::kNothing) return outcome;
+  }
+}
+
+// Nothing here signals a comm event, so arriving characters resume the cycles. Each
+// round first pauses on the stop request: a port that polls readable but keeps failing
+// its reads, or a poll that keeps failing, costs a few wake-ups a second, not a core.
+CharWait SerialPort::WaitAfterFailure(Event &, Event &stopEvent) {
+  constexpr std::uint32_t kRetryPauseMs = 10;
+  for (;;) {
+    switch (stopEvent.Wait(kRetryPauseMs)) {
+      case WaitOutcome::kTimeout: break;
+      case WaitOutcome::kFirst: return CharWait::kStop;
+      default: return CharWait::kFailed;
+    }
+    if (!IsOpen()) return CharWait::kFailed;
+    pollfd polled[2] = {{Fd(handle), POLLIN, 0}, {static_cast<int>(stopEvent.Native()), POLLIN, 0}};
+    if (poll(polled, 2, -1) < 0) continue;
+    if ((polled[1].revents & POLLIN) && stopEvent.Wait(0) == WaitOutcome::kFirst) return CharWait::kStop;
+    if (polled[1].revents & (POLLERR | POLLNVAL)) return CharWait::kFailed;
+    // Hung up (the master of a pty closed, the adapter unplugged): it stays so.
+    if (polled[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      return stopEvent.Wait(kWaitForever) == WaitOutcome::kFirst ? CharWait::kStop : CharWait::kFailed;
+    }
+    if (polled[0].revents & POLLIN) return CharWait::kChars;
   }
 }
 

@@ -173,6 +173,14 @@ CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
   }
 }
 
+CharWait SerialPort::WaitAfterFailure(Event &commEvent, Event &stopEvent) {
+  switch (WaitForEither(commEvent, stopEvent, kWaitForever)) {
+    case WaitOutcome::kFirst: return CharWait::kChars;
+    case WaitOutcome::kSecond: return CharWait::kStop;
+    default: return CharWait::kFailed;
+  }
+}
+
 std::int32_t SerialPort::ReadChunk(char *buffer, std::int32_t size) {
   HANDLE port = AsHandle(handle);
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -12,4 +12,8 @@ namespace QVX {
 bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string &out);
 bool SystemDecode(std::string_view text, std::uint32_t codePage, std::u16string &out);
 
+// Makes the process-wide converter state now. Made at library start-up, it is
+// destroyed after the shut-down that may still convert.
+void PrepareSystemConverters();
+
 }  // namespace QVX

@@ -102,6 +102,8 @@ void Convert(iconv_t converter, const char *input, std::size_t size, std::string
 
 }  // namespace
 
+void PrepareSystemConverters() { Converters(); }
+
 bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string &out) {
   std::string charset;
   if (text.empty() || !CharsetOf(codePage, charset)) return false;

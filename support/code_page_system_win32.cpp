@@ -33,4 +33,7 @@ bool SystemDecode(std::string_view text, std::uint32_t codePage, std::u16string 
   return true;
 }
 
+// The system converters keep no state of ours.
+void PrepareSystemConverters() {}
+
 }  // namespace QVX

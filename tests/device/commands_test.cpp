@@ -16,17 +16,27 @@ class InstantDevice : public testing::RecordingCommands {
  public:
   LineRouter *router = nullptr;
   bool answers = true;
+  bool answersB = true;  // false: B starts the stream, but its answer line is lost
   bool SendCommand(char letter) override {
     RecordingCommands::SendCommand(letter);
-    if (answers && router && (letter == 'S' || letter == 'B')) router->RouteLine(std::u16string(1, letter));
+    if (!answers || !router) return true;
+    if (letter == 'S' || (letter == 'B' && answersB)) router->RouteLine(std::u16string(1, letter));
     return true;
   }
 };
 
 class RingControl : public SessionControl {
  public:
-  void ResetReceiveRing() override { ++resets; }
+  void ResetReceiveRing() override {
+    ++resets;
+    linesAtReset = hostLines ? hostLines->lines.size() : 0;
+    // The receive thread may decode a line of the running stream at this very moment.
+    if (oldStreamRouter) oldStreamRouter->RouteLine(u"9,1,2,3");
+  }
   int resets = 0;
+  const testing::RecordingLines *hostLines = nullptr;
+  LineRouter *oldStreamRouter = nullptr;
+  std::size_t linesAtReset = 0;
 };
 
 class Commands : public ::testing::Test {
@@ -107,6 +117,21 @@ TEST_F(Commands, RangeTextIsMinimumMaximumAndUnit) {
   EXPECT_EQ(Text(), "-32767,32767,s;");
   EXPECT_TRUE(Run(22, 3));
   EXPECT_EQ(Text(), "<unchanged>");
+}
+
+// A unit line of s,mV,na,ml/s: the "na" channel has no unit and ml/s stays on the last one.
+TEST_F(Commands, ChannelWithoutAUnitGivesAnEmptyUnitAndTheOthersKeepTheirs) {
+  auto c = std::make_shared<DeviceConfiguration>(*state.configuration.load());
+  c->channelUnits = {u"s", u"mV", u"", u"ml/s"};
+  state.configuration.store(c);
+  EXPECT_TRUE(Run(19, 2));
+  EXPECT_EQ(Text(), "");
+  EXPECT_TRUE(Run(22, 2));
+  EXPECT_EQ(Text(), "0,300,;");
+  EXPECT_TRUE(Run(19, 3));
+  EXPECT_EQ(Text(), "ml/s");
+  EXPECT_TRUE(Run(22, 3));
+  EXPECT_EQ(Text(), "50,100,ml/s;");
 }
 
 TEST_F(Commands, PeriodListIsWrittenLastEntryFirst) {
@@ -226,13 +251,61 @@ TEST_F(Commands, ALostAnswerTimesOutWithoutJammingLaterCommands) {
   EXPECT_TRUE(Run(38));
 }
 
-TEST_F(Commands, LostBAnswerDoesNotBlockTheNextStart) {
-  device.answers = true;
-  state.acknowledged = true;
-  state.waitState = kAwaitB;  // a start whose B never came
-  EXPECT_FALSE(Run(38));       // times out waiting for the B wait to end, and clears it
-  EXPECT_EQ(state.waitState, kNoWait);
+// The device started streaming but its B line never came: the stop must still
+// send S (and so stop the device), and start and stop work normally afterwards.
+TEST_F(Commands, AStopAfterALostBAnswerSendsSAndWaitsForIt) {
+  device.answersB = false;
   EXPECT_TRUE(Run(37));
+  EXPECT_EQ(state.waitState, kAwaitB);
+  EXPECT_FALSE(state.acknowledged);
+  device.answersB = true;
+  device.frames.clear();
+  EXPECT_TRUE(Run(38));
+  EXPECT_EQ(device.frames, std::vector<std::string>{":S\n"});
+  EXPECT_FALSE(state.streaming);
+  EXPECT_TRUE(state.acknowledged);
+  EXPECT_EQ(state.waitState, kNoWait);
+
+  device.frames.clear();
+  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(state.streaming);
+  EXPECT_TRUE(Run(38));
+  EXPECT_EQ(device.frames, (std::vector<std::string>{":B\n", ":S\n"}));
+  EXPECT_FALSE(state.streaming);
+}
+
+TEST_F(Commands, AStartAfterALostBAnswerHandshakesAgain) {
+  device.answersB = false;
+  EXPECT_TRUE(Run(37));
+  device.answersB = true;
+  device.frames.clear();
+  EXPECT_TRUE(Run(37));
+  EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":B\n"}));
+  EXPECT_TRUE(state.streaming);
+}
+
+// A late B line after a stop took its wait over does not turn decoding back on.
+TEST_F(Commands, ALateBLineAfterTheStopIsIgnored) {
+  device.answersB = false;
+  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(38));
+  router.RouteLine(u"B");
+  EXPECT_FALSE(state.streaming);
+  EXPECT_TRUE(state.acknowledged);
+}
+
+// A restart must not hand the host a line of the old stream: the ring is emptied
+// only once the old stream can no longer be decoded.
+TEST_F(Commands, RestartEmptiesTheRingOnlyAfterTheOldStreamStopped) {
+  EXPECT_TRUE(Run(37));
+  ASSERT_TRUE(state.streaming);
+  ring.hostLines = &hostLines;
+  ring.oldStreamRouter = &router;
+  device.frames.clear();
+  EXPECT_TRUE(Run(37));
+  EXPECT_EQ(hostLines.lines.size(), ring.linesAtReset);
+  EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":B\n"}));
+  EXPECT_TRUE(state.streaming);
 }
 
 TEST_F(Commands, WithoutAConfigurationEveryCodeFailsAfterTheWait) {

@@ -49,7 +49,7 @@ TEST_F(Download, FullExchangeFillsTheConfigurationAndSendsEachRequestOnce) {
   ASSERT_TRUE(c);
   EXPECT_TRUE(c->Complete());
   EXPECT_EQ(c->channelNames, (std::vector<std::u16string>{u"t", u"ECG", u"BP", u"SpO2"}));
-  EXPECT_EQ(c->channelUnits, (std::vector<std::u16string>{u"s", u"mV", u"%"}));
+  EXPECT_EQ(c->channelUnits, (std::vector<std::u16string>{u"s", u"mV", u"", u"%"}));
   EXPECT_EQ(c->channelMaxima, (std::vector<float>{32767.0f, 5.0f, 300.0f, 100.0f}));
   EXPECT_EQ(c->channelMinima, (std::vector<float>{-32767.0f, -5.0f, 0.0f, 50.0f}));
   EXPECT_TRUE(c->offersEndOfCycle);
@@ -164,8 +164,16 @@ TEST_F(Download, UnreadableLimitsStoreTheMostNegativeFloat) {
   Feed(u"t,a");
   Feed(u"na,na");
   Feed(u"na,xyz");
-  EXPECT_TRUE(Config()->channelUnits.empty());
+  EXPECT_EQ(Config()->channelUnits, (std::vector<std::u16string>{u"", u""}));
   EXPECT_EQ(Config()->channelMaxima[1], kUnreadableNumber);
+}
+
+// An "na" unit must not move the later units onto earlier channels.
+TEST_F(Download, NaUnitsKeepEveryLaterUnitOnItsOwnChannel) {
+  UpToNames(u"t,ECG,SpO2,Flow");
+  Feed(u"t,ECG,SpO2,Flow");
+  Feed(u"s,mV,na,ml/s");
+  EXPECT_EQ(Config()->channelUnits, (std::vector<std::u16string>{u"s", u"mV", u"", u"ml/s"}));
 }
 
 TEST_F(Download, ANewDownloadReplacesTheConfigurationAndForgetsEnabledChannels) {

@@ -2,6 +2,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <string>
 
 #include "device/fields.h"
 
@@ -25,6 +26,14 @@ TEST(ReadNumber, ReadsTheLongestNumericPrefixLikeAClassicStream) {
   EXPECT_FLOAT_EQ(ReadNumber(u"1e3"), 1000.0f);
   EXPECT_FLOAT_EQ(ReadNumber(u"12;note"), 12.0f);
   EXPECT_FLOAT_EQ(ReadNumber(u"1,5"), 1.0f);  // never a decimal comma
+}
+
+// A field is read whole, however long, as a stream extraction reads it.
+TEST(ReadNumber, LongFieldsAreReadToTheirEnd) {
+  EXPECT_FLOAT_EQ(ReadNumber(std::u16string(65, u'0') + u"12"), 12.0f);
+  EXPECT_FLOAT_EQ(ReadNumber(u"1." + std::u16string(70, u'0') + u"e5"), 100000.0f);
+  EXPECT_FLOAT_EQ(ReadNumber(u"  -" + std::u16string(300, u'0') + u"2.5" + std::u16string(300, u'0') + u"x"), -2.5f);
+  EXPECT_FLOAT_EQ(ReadNumber(u"0." + std::u16string(100, u'3')), 1.0f / 3.0f);
 }
 
 TEST(ReadNumber, TextWithoutANumberGivesTheMostNegativeFloat) {

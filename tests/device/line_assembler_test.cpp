@@ -84,6 +84,20 @@ TEST_F(Assembler, FailingHandlerDropsTheRestOfTheChunk) {
   EXPECT_EQ(router.lines.back(), u"next");
 }
 
+// A failing line whose CR ends the read leaves its LF to the next read; that LF
+// must not begin the next line (the names line after a failed count check).
+TEST_F(Assembler, FailingLineAtTheEndOfAReadStillSkipsItsLineFeed) {
+  router.failOn = u"bad";
+  EXPECT_EQ(Feed("ok\r\nbad\r"), QVX::kStatusFail);
+  EXPECT_EQ(Feed("\nd,e,f\r\n"), 0);
+  EXPECT_EQ(router.lines, (std::vector<std::u16string>{u"ok", u"bad", u"d,e,f"}));
+  // After a failing line in the middle of a read the next read starts clean.
+  router.lines.clear();
+  EXPECT_EQ(Feed("bad\r\nlost\r\n"), QVX::kStatusFail);
+  EXPECT_EQ(Feed("g\r\n"), 0);
+  EXPECT_EQ(router.lines, (std::vector<std::u16string>{u"bad", u"g"}));
+}
+
 TEST_F(Assembler, ResetForgetsAPartialLine) {
   Feed("par");
   assembler.Reset();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -215,6 +216,62 @@ TEST_F(Session, StreamsDecodedLinesAndStopsOnRequest) {
   ASSERT_TRUE(s->ExecuteCommand(37, &r));
   EXPECT_EQ(s->ReadLineFromRing(line, sizeof line, 2000), 1);
   ASSERT_TRUE(s->ExecuteCommand(38, &r));
+}
+
+// The device starts streaming but its B line never arrives: the stop must still
+// send S and so stop the device; a start and a stop after that work as usual.
+TEST_F(Session, AStopAfterALostBAnswerStillStopsTheDevice) {
+  const std::string trace = ::testing::TempDir() + "vorn-session-lose-b.trace";
+  std::remove(trace.c_str());
+  SimProcess sim({"--fault", "lose-b-answer", "--trace", trace});
+  auto s = Open(sim);
+  ASSERT_EQ(s->InitialiseSession(s->portName), QVX::kStatusOk);
+  ASSERT_TRUE(WaitFor([&] { return Complete(*s); }));
+  auto traced = [&](const std::string &text) {
+    std::ifstream in(trace);
+    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return all.find(text) != std::string::npos;
+  };
+  char text[16];
+  CommandRecord r = Record(text, sizeof text, 1);
+  ASSERT_TRUE(s->ExecuteCommand(42, &r));
+  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  ASSERT_TRUE(WaitFor([&] { return traced("stream started"); }));
+  EXPECT_FALSE(s->protocol.streaming);
+
+  ASSERT_TRUE(s->ExecuteCommand(38, &r));
+  EXPECT_TRUE(WaitFor([&] { return traced("stream stopped by S"); }));
+  EXPECT_FALSE(s->protocol.streaming);
+
+  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  char line[128];
+  ASSERT_EQ(s->ReadLineFromRing(line, sizeof line, 2000), 1);
+  EXPECT_EQ(std::string(line, 2), "@ ");
+  ASSERT_TRUE(s->ExecuteCommand(38, &r));
+  EXPECT_FALSE(s->protocol.streaming);
+  std::remove(trace.c_str());
+}
+
+// The na profile's units line is cnt,mmHg,na,ml/s,na: every unit stays on its channel.
+TEST_F(Session, ChannelsWithoutAUnitKeepTheLaterUnitsInPlace) {
+  SimProcess sim({"--profile", "na"});
+  auto s = Open(sim);
+  ASSERT_EQ(s->InitialiseSession(s->portName), QVX::kStatusOk);
+  ASSERT_TRUE(WaitFor([&] { return Complete(*s); }));
+  auto unit = [&](std::int32_t channel) {
+    char text[32] = "stale";
+    CommandRecord r = Record(text, sizeof text, channel);
+    EXPECT_TRUE(s->ExecuteCommand(19, &r));
+    return std::string(text);
+  };
+  EXPECT_EQ(unit(1), "mmHg");
+  EXPECT_EQ(unit(2), "");
+  EXPECT_EQ(unit(3), "ml/s");
+  EXPECT_EQ(unit(4), "");
+  char text[64] = {};
+  CommandRecord r = Record(text, sizeof text, 3);
+  EXPECT_TRUE(s->ExecuteCommand(22, &r));
+  EXPECT_STREQ(text, "-32767,32767,ml/s;");
 }
 
 TEST_F(Session, DeviceThatVanishesMidStreamFailsAndClosesPromptly) {

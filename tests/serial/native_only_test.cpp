@@ -1,14 +1,19 @@
-// Cases that need POSIX means to arrange: a descriptor limit, a FIFO as the port.
+// Cases that need POSIX means to arrange: a descriptor limit, a FIFO as the port,
+// an unprivileged opener.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "serial/event_thread.h"
 #include "serial/receive_loop.h"
@@ -94,6 +99,71 @@ TEST(ReceiveLoopBurst, BurstLargerThanOneReadIsReadInFullChunksWithNothingLeft) 
   close(writer);
   unlink(path.c_str());
   rmdir(dir);
+}
+
+class ReceiveAfterFailure : public vorn_test::SessionTest {
+ protected:
+  std::string ReadLine() {
+    char buffer[256] = {};
+    return session->ReadLineFromRing(buffer, sizeof buffer, 3000) == 1 ? std::string(buffer) : "<none>";
+  }
+};
+
+TEST_F(ReceiveAfterFailure, CharactersArrivingAfterAFailedWaitResumeTheCycles) {
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(peer->Send("first\n"));
+  ASSERT_EQ(ReadLine(), "first");
+  // The thread sits in its wait already; a descriptor limit below the two descriptors
+  // that wait polls makes the next one fail, right after the thread reads "second".
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit tight = saved;
+  tight.rlim_cur = 1;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  const bool sent = peer->Send("second\n");
+  const bool sawFailure = vorn_test::Eventually([&] { return session->failed.load(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_TRUE(sent);
+  ASSERT_TRUE(sawFailure);
+  EXPECT_EQ(ReadLine(), "second");
+
+  ASSERT_TRUE(peer->Send("third\n"));
+  EXPECT_EQ(ReadLine(), "third");
+  ASSERT_TRUE(peer->Send("fourth\n"));
+  EXPECT_EQ(ReadLine(), "fourth");
+  // Recovery does not hide that the port failed.
+  EXPECT_TRUE(session->failed);
+  session->Close();
+  EXPECT_FALSE(session->receiveThread.Started());
+}
+
+// Root ignores the exclusive-open flag, so what a normal user meets is seen only
+// with the privileges dropped, in a child.
+class UnprivilegedPort : public vorn_test::PeerTest {};
+
+TEST_F(UnprivilegedPort, PortClosedByTheDriverOpensAgainForANormalUser) {
+  const std::u16string name = peer->PortName();
+  const std::string path(name.begin(), name.end());
+  ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    SerialPort port;
+    if (!port.Open(name.c_str())) _exit(11);
+    // Held: another opener is still kept out.
+    if (open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0 || errno != EBUSY) _exit(12);
+    port.Close();
+    if (!port.Open(name.c_str())) _exit(13);
+    port.Close();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  // 10: privileges not dropped, 11: first open, 12: not exclusive while held, 13: reopen refused.
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <thread>
 
 #include "serial/event_thread.h"
 #include "serial/host_reads.h"
@@ -140,12 +142,27 @@ TEST_F(HostReads, BufferOfOneGetsAnEmptyStringAndTakesNothing) {
   EXPECT_EQ(ring.BytesWaiting(), 2);
 }
 
-TEST_F(HostReads, BufferOfZeroOrLessIsNeverWritten) {
-  Put("x\n");
+// A host polling with no room must still see when a line is there, or it spins.
+TEST_F(HostReads, BufferOfZeroOrLessReadsAsOneButIsNeverWritten) {
   buffer[0] = 'z';
-  EXPECT_EQ(Line(0), 0);
-  EXPECT_EQ(Line(-5), 0);
+  Put("x");
+  EXPECT_EQ(Line(0, 0), 0);
+  Put("\n");
+  for (const std::int32_t maxLen : {0, -5, std::numeric_limits<std::int32_t>::min()}) {
+    EXPECT_EQ(Line(maxLen), 1) << maxLen;
+  }
   EXPECT_EQ(buffer[0], 'z');
+  EXPECT_EQ(ring.BytesWaiting(), 2);
+}
+
+TEST_F(HostReads, BufferOfZeroWaitsForALineToComplete) {
+  Put("x");
+  std::thread producer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    Put("\n");
+  });
+  EXPECT_EQ(Line(0, 5000), 1);
+  producer.join();
   EXPECT_EQ(ring.BytesWaiting(), 2);
 }
 

@@ -47,6 +47,10 @@ TEST_F(SessionExports, HostReadExportsTakeFromTheSessionRing) {
   ASSERT_TRUE(peer->Send("@ 1,2\n0123456789"));
   ASSERT_TRUE(Eventually([&] { return ReadBuffSize(index) == 16; }));
   char line[32] = {};
+  // No room: the line is reported, nothing is taken or written.
+  EXPECT_EQ(ReadLine(index, line, 0, 1000), 1);
+  EXPECT_EQ(ReadBuffSize(index), 16);
+  EXPECT_EQ(line[0], '\0');
   EXPECT_EQ(ReadLine(index, line, sizeof line, 1000), 1);
   EXPECT_STREQ(line, "@ 1,2");
   EXPECT_EQ(ReadBuffSize(index), 10);

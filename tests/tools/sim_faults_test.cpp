@@ -225,10 +225,28 @@ TEST(SimFaults, MissingValuesRotateThroughTheChannels) {
   }
 }
 
+TEST(SimFaults, LoseBAnswerStreamsWithoutTheFirstBLineOnly) {
+  Device d(SettingsFor("default", Faults({"lose-b-answer"})));
+  EXPECT_EQ(d.Ask(":B\n", 0), "");
+  EXPECT_TRUE(d.proto.Streaming());
+  std::vector<std::string> lines = Lines(d.Out(ms(10)));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(IsDataLine(lines.front(), 5)) << lines.front();
+  EXPECT_TRUE(d.trace.Contains("answer B not sent"));
+  EXPECT_EQ(Lines(d.Ask(":S\n", ms(10))), std::vector<std::string>{"S"});
+  EXPECT_FALSE(d.proto.Streaming());
+  // Only the first: the next start is answered, also after a power-up the fault comes back.
+  EXPECT_EQ(Lines(d.Ask(":B\n", ms(20))).at(0), "B");
+  d.proto.PowerCycle(ms(30));
+  EXPECT_EQ(d.Ask(":B\n", ms(30)), "");
+  EXPECT_TRUE(d.proto.Streaming());
+}
+
 TEST(SimFaults, BadFaultSpecsAreRejected) {
   FaultSet f;
   std::string error;
-  for (const char* bad : {"nope", "silent=1", "late=abc", "late=-1", "burst=0", "trickle=", "missing=0", "wrong-firmware=a,b"})
+  for (const char* bad : {"nope", "silent=1", "late=abc", "late=-1", "burst=0", "trickle=", "missing=0", "wrong-firmware=a,b",
+                          "lose-b-answer=1"})
     EXPECT_FALSE(ApplyFault(bad, f, error)) << bad;
   EXPECT_TRUE(ApplyFault("stop-after=0", f, error));
   EXPECT_EQ(f.stopAfter, 0);

@@ -100,7 +100,8 @@ TEST(SimOptions, HelpNamesEveryProfileAndFaultMode) {
   const std::string help = HelpText();
   for (const DeviceProfile& p : BuiltinProfiles()) EXPECT_NE(help.find("  " + p.name + " "), std::string::npos) << p.name;
   for (const char* mode : {"silent", "late", "wrong-firmware", "names-mismatch", "garbage", "overlong", "high-bytes",
-                           "split-crlf", "trickle", "burst", "stop-after", "vanish", "vanish-each", "missing"}) {
+                           "split-crlf", "trickle", "burst", "stop-after", "vanish", "vanish-each", "missing",
+                           "lose-b-answer"}) {
     FaultSet f;
     std::string error;
     EXPECT_TRUE(ApplyFault(mode, f, error)) << mode;

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/vornctl/commands.h"
 #include "tools/vornctl/csv_writer.h"
 
 namespace vornctl {
@@ -40,6 +41,12 @@ class CsvWriterTest : public ::testing::Test {
     header_.channels = {ecg, odd};
     header_.listedPeriodUs = 4999;
     header_.periodUs = 5000;
+    header_.identity.serial = "VSC0000042";
+    header_.identity.uniqueId = 0x1A2B3C4D;
+    header_.identity.product = "Quellograph";
+    header_.identity.version = "1.4.27";
+    header_.startTime = 1765282080;  // 2025-12-09T12:08:00Z
+    header_.startMilliseconds = 7;
   }
   void TearDown() override { std::filesystem::remove(path_); }
 
@@ -53,13 +60,30 @@ TEST_F(CsvWriterTest, WritesHeaderTimeAndScaledAndPhysicalValues) {
   ASSERT_TRUE(writer.Begin(header_, error)) << error;
   const std::vector<std::int32_t> first = {0, 32767};
   const std::vector<std::int32_t> second = {16384, 0};
-  ASSERT_TRUE(writer.Add(&first, error));
-  ASSERT_TRUE(writer.Add(&second, error));
+  ASSERT_TRUE(writer.Add(&first, 0.25, error));
+  ASSERT_TRUE(writer.Add(&second, 1.0000004, error));
+  ASSERT_TRUE(writer.Note(2, "Reconnected after a gap of 1.5 s", error));
   ASSERT_TRUE(writer.Finish(RecordingSummary{}, error)) << error;
-  EXPECT_EQ(Slurp(path_),
-            "time [s],ECG raw,ECG [mV],\"Flow, \"\"net\"\" raw\",\"Flow, \"\"net\"\"\"\n"
-            "0,0,-5.00000,32767,300.0000\n"
-            "0.005,16384,0.00015,0,0.0000\n");
+  EXPECT_EQ(Slurp(path_), std::string("# vornctl: ") + kVornctlVersion +
+                              "\n"
+                              "# start: 2025-12-09T12:08:00.007Z\n"
+                              "# serial: VSC0000042\n"
+                              "# unique id: 0x1A2B3C4D\n"
+                              "# product: Quellograph\n"
+                              "# version: 1.4.27\n"
+                              "# period [us]: 5000\n"
+                              "time [s],host time [s],ECG raw,ECG [mV],\"Flow, \"\"net\"\" raw\",\"Flow, \"\"net\"\"\"\n"
+                              "0,0.250000,0,-5.00000,32767,300.0000\n"
+                              "0.005,1.000000,16384,0.00015,0,0.0000\n"
+                              "# Reconnected after a gap of 1.5 s\n");
+}
+
+TEST_F(CsvWriterTest, SubjectAndRecordingTextsJoinTheCommentLinesOnOneLineEach) {
+  header_.subject = "P-17";
+  header_.recording = "rest\nthen exercise";
+  const std::string comments = CsvCommentLines(header_);
+  EXPECT_NE(comments.find("# subject: P-17\n"), std::string::npos) << comments;
+  EXPECT_NE(comments.find("# recording: rest then exercise\n"), std::string::npos) << comments;
 }
 
 TEST_F(CsvWriterTest, DamagedLineKeepsItsRowAndTimeWithoutValues) {
@@ -67,17 +91,19 @@ TEST_F(CsvWriterTest, DamagedLineKeepsItsRowAndTimeWithoutValues) {
   std::string error;
   ASSERT_TRUE(writer.Begin(header_, error));
   const std::vector<std::int32_t> v = {1, 2};
-  ASSERT_TRUE(writer.Add(&v, error));
-  ASSERT_TRUE(writer.Add(nullptr, error));
-  ASSERT_TRUE(writer.Add(&v, error));
+  ASSERT_TRUE(writer.Add(&v, 0, error));
+  ASSERT_TRUE(writer.Add(nullptr, 0.005, error));
+  ASSERT_TRUE(writer.Add(&v, 0.01, error));
   ASSERT_TRUE(writer.Finish(RecordingSummary{}, error));
   std::istringstream lines(Slurp(path_));
   std::string line;
   std::vector<std::string> rows;
-  while (std::getline(lines, line)) rows.push_back(line);
+  while (std::getline(lines, line)) {
+    if (line.rfind(kCsvCommentPrefix, 0) != 0) rows.push_back(line);
+  }
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[2], "0.005,,,,");
-  EXPECT_EQ(rows[3].substr(0, 6), "0.01,1");
+  EXPECT_EQ(rows[2], "0.005,0.005000,,,,");
+  EXPECT_EQ(rows[3].substr(0, 15), "0.01,0.010000,1");
 }
 
 TEST_F(CsvWriterTest, UnwritablePathFailsBeforeAnySample) {

@@ -69,9 +69,20 @@ TEST_F(RecordTest, RecordsOnlyTheChosenChannelsAtTheChosenPeriod) {
                              csvPath, "--no-progress"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const CsvRecording csv = ReadCsv(csvPath);
-  CheckRecording(csv, {kChannels[0], kChannels[2]}, 0.005);
-  EXPECT_GE(csv.rows.size(), 100u);  // 0.6 s / 5 ms = 120
-  EXPECT_LE(csv.rows.size(), 130u);
+  // The columns in the order the user named the channels.
+  CheckRecording(csv, {kChannels[2], kChannels[0]}, 0.005);
+  // 0.6 s of data at 5 ms, counted from the first line.
+  EXPECT_EQ(csv.rows.size(), 120u);
+  EXPECT_NE(csv.Comment("serial").find("1234567"), std::string::npos);
+  EXPECT_EQ(csv.Comment("product"), "Bench Quellograph");
+  EXPECT_EQ(csv.Comment("period [us]"), "5000");
+  EXPECT_EQ(csv.Comment("unique id").rfind("0x", 0), 0u);
+  EXPECT_FALSE(csv.Comment("version").empty());
+  EXPECT_FALSE(csv.Comment("vornctl").empty());
+  const std::string start = csv.Comment("start");
+  ASSERT_EQ(start.size(), 24u) << start;  // 2026-12-09T12:08:00.123Z
+  EXPECT_EQ(start[10], 'T');
+  EXPECT_EQ(start.back(), 'Z');
 }
 
 TEST_F(RecordTest, PeriodTheDeviceDoesNotOfferIsAUsageErrorListingTheChoices) {
@@ -85,7 +96,8 @@ TEST(RecordWithoutDevice, ReportsTheDriversGeneralMessage) {
   RunOptions options;
   // A port whose serial number is no Vorn device's.
   options.environment = {"VORN_PORTS=FTX123=/dev/null"};
-  const RunResult run = RunVornctl({"record", "0", "--out", "/nonexistent/x.csv"}, options);
+  const std::string csv = (std::filesystem::temp_directory_path() / "vornctl-never-written.csv").string();
+  const RunResult run = RunVornctl({"record", "0", "--out", csv}, options);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("The Vorn Device cannot be found.\nPlease plug in your Vorn Device"), std::string::npos)
       << run.err;
@@ -96,10 +108,10 @@ TEST(RecordWithoutDevice, ReportsTheDriversGeneralMessage) {
 
 TEST(CommandLine, MistakesAreUsageErrorsWithAMessage) {
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-           {"record", "0"}, {"record", "x", "--out", "a.csv"}, {"record", "0", "--seconds", "-1", "--out", "a.csv"},
+           {"record", "0"}, {"record", "--all", "0", "--out", "a.csv"}, {"record", "0", "--out", "a.txt"}, {"record", "0", "--seconds", "-1", "--out", "a.csv"},
            {"info"}, {"frobnicate"}, {"demo", "--seconds", "0"}, {"list", "extra"}}) {
     const RunResult run = RunVornctl(args);
-    EXPECT_EQ(run.exitCode, 2) << args[0];
+    EXPECT_EQ(run.exitCode, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     EXPECT_NE(run.err.find("vornctl: "), std::string::npos) << args[0];
   }
   const RunResult help = RunVornctl({"--help"});
@@ -157,8 +169,8 @@ TEST_F(RecordTest, EdfRecordingReadsBackWithEdflibLikeTheCsv) {
     const double step = (c.maximum - c.minimum) / 32767;
     for (long long i = 0; i < rows; ++i) {
       const auto &row = csv.rows[static_cast<std::size_t>(i)];
-      const long raw = std::strtol(row[1 + 2 * static_cast<std::size_t>(s)].c_str(), nullptr, 10);
-      const double value = std::strtod(row[2 + 2 * static_cast<std::size_t>(s)].c_str(), nullptr);
+      const long raw = std::strtol(row[2 + 2 * static_cast<std::size_t>(s)].c_str(), nullptr, 10);
+      const double value = std::strtod(row[3 + 2 * static_cast<std::size_t>(s)].c_str(), nullptr);
       ASSERT_LE(std::abs(digital[static_cast<std::size_t>(i)] - raw), 1) << c.name << " sample " << i;
       ASSERT_NEAR(physical[static_cast<std::size_t>(i)], value, step) << c.name << " sample " << i;
     }

@@ -20,8 +20,17 @@ struct ExpectedChannel {
 };
 
 struct CsvRecording {
+  std::vector<std::string> comments;  // "# key: value" lines before the header, prefix removed
+  std::vector<std::string> notes;     // comment lines between the rows
   std::vector<std::string> header;
   std::vector<std::vector<std::string>> rows;
+
+  std::string Comment(const std::string &key) const {
+    for (const std::string &c : comments) {
+      if (c.rfind(key + ": ", 0) == 0) return c.substr(key.size() + 2);
+    }
+    return {};
+  }
 };
 
 inline std::vector<std::string> SplitCsvLine(const std::string &line) {
@@ -37,13 +46,20 @@ inline CsvRecording ReadCsv(const std::string &path) {
   CsvRecording csv;
   std::ifstream in(path);
   std::string line;
-  if (std::getline(in, line)) csv.header = SplitCsvLine(line);
-  while (std::getline(in, line)) csv.rows.push_back(SplitCsvLine(line));
+  while (std::getline(in, line)) {
+    if (line.rfind("# ", 0) == 0) {
+      (csv.header.empty() ? csv.comments : csv.notes).push_back(line.substr(2));
+    } else if (csv.header.empty()) {
+      csv.header = SplitCsvLine(line);
+    } else {
+      csv.rows.push_back(SplitCsvLine(line));
+    }
+  }
   return csv;
 }
 
 inline std::vector<std::string> ExpectedHeader(const std::vector<ExpectedChannel> &channels) {
-  std::vector<std::string> header = {"time [s]"};
+  std::vector<std::string> header = {"time [s]", "host time [s]"};
   for (const ExpectedChannel &c : channels) {
     header.push_back(c.name + " raw");
     header.push_back(c.name + " [" + c.unit + "]");
@@ -51,20 +67,26 @@ inline std::vector<std::string> ExpectedHeader(const std::vector<ExpectedChannel
   return header;
 }
 
-// Header, a time column that advances by exactly one period per row, raw
-// values within 0..32767 and physical values within the channel's range that
-// agree with the raw ones; every row complete.
+// Header, a time column that advances by exactly one period per row, a host
+// time that never runs backwards, raw values within 0..32767 and physical
+// values within the channel's range that agree with the raw ones; every row
+// complete.
 inline void CheckRecording(const CsvRecording &csv, const std::vector<ExpectedChannel> &channels, double periodS) {
   ASSERT_EQ(csv.header, ExpectedHeader(channels));
   for (std::size_t i = 0; i < csv.rows.size(); ++i) {
     const std::vector<std::string> &row = csv.rows[i];
-    ASSERT_EQ(row.size(), 1 + 2 * channels.size()) << "row " << i;
+    ASSERT_EQ(row.size(), 2 + 2 * channels.size()) << "row " << i;
     ASSERT_NEAR(std::strtod(row[0].c_str(), nullptr), static_cast<double>(i) * periodS, 1e-9) << "row " << i;
+    const double host = std::strtod(row[1].c_str(), nullptr);
+    ASSERT_GE(host, 0) << "row " << i;
+    if (i > 0) {
+      ASSERT_GE(host, std::strtod(csv.rows[i - 1][1].c_str(), nullptr)) << "row " << i;
+    }
     for (std::size_t c = 0; c < channels.size(); ++c) {
       const ExpectedChannel &ch = channels[c];
-      ASSERT_FALSE(row[1 + 2 * c].empty()) << "row " << i << " has no value for " << ch.name;
-      const long raw = std::strtol(row[1 + 2 * c].c_str(), nullptr, 10);
-      const double physical = std::strtod(row[2 + 2 * c].c_str(), nullptr);
+      ASSERT_FALSE(row[2 + 2 * c].empty()) << "row " << i << " has no value for " << ch.name;
+      const long raw = std::strtol(row[2 + 2 * c].c_str(), nullptr, 10);
+      const double physical = std::strtod(row[3 + 2 * c].c_str(), nullptr);
       ASSERT_GE(raw, 0) << "row " << i;
       ASSERT_LE(raw, 32767) << "row " << i;
       const double span = ch.maximum - ch.minimum;

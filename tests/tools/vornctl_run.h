@@ -15,7 +15,8 @@ struct RunResult {
 struct RunOptions {
   std::vector<std::string> environment;  // NAME=VALUE added to this process's
   int timeoutMs = 60000;                 // then SIGKILL
-  int interruptAfterMs = -1;             // send SIGINT after this long
+  int interruptAfterMs = -1;             // send interruptSignal after this long
+  int interruptSignal = 2;               // SIGINT
   std::string interruptWhenFile;         // or once this file holds
   long interruptAtBytes = 0;             //   at least this many bytes
 };

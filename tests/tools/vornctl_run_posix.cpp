@@ -63,7 +63,7 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
                            options.interruptAtBytes &&
                        !ec;
     if (!interrupted && ((options.interruptAfterMs >= 0 && elapsed >= options.interruptAfterMs) || grown)) {
-      kill(pid, SIGINT);
+      kill(pid, options.interruptSignal);
       interrupted = true;
     }
     if (!killed && elapsed >= options.timeoutMs) {

@@ -6,6 +6,7 @@
 
 #include "tools/vornctl/channel_selection.h"
 #include "tools/vornctl/cli_args.h"
+#include "tools/vornctl/command_line.h"
 #include "tools/vornctl/edf_writer.h"
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/unit_conversion.h"
@@ -85,8 +86,10 @@ TEST(ChannelSelection, TakesPositionsRangesAndNames) {
                                              Channel(3, "SpO2", 0, 1), Channel(4, "Temp", 0, 1)};
   std::string error;
   EXPECT_EQ(SelectChannels("all", channels, error), (std::vector<std::int32_t>{1, 2, 3, 4}));
-  EXPECT_EQ(SelectChannels("3,1", channels, error), (std::vector<std::int32_t>{1, 3}));
-  EXPECT_EQ(SelectChannels("2-4,ECG,temp", channels, error), (std::vector<std::int32_t>{1, 2, 3, 4}));
+  // The user's order is the files' order; each channel once.
+  EXPECT_EQ(SelectChannels("3,1", channels, error), (std::vector<std::int32_t>{3, 1}));
+  EXPECT_EQ(SelectChannels("3,1,3", channels, error), (std::vector<std::int32_t>{3, 1}));
+  EXPECT_EQ(SelectChannels("2-4,ECG,temp", channels, error), (std::vector<std::int32_t>{2, 3, 4, 1}));
   EXPECT_EQ(SelectChannels("SpO2,SpO2", channels, error), (std::vector<std::int32_t>{3}));
 }
 
@@ -105,20 +108,46 @@ TEST(ChannelSelection, RejectsWhatTheDeviceDoesNotHave) {
   EXPECT_FALSE(SelectChannels("all", {}, error));
 }
 
-TEST(CommandArgs, ParsesValuesFlagsAndRepeats) {
-  const std::vector<OptionSpec> specs = {{"out", true, true}, {"seconds"}, {"block", false}};
-  CommandArgs args;
-  std::string error;
-  ASSERT_TRUE(ParseCommandArgs({"0", "--out", "a.csv", "--out=b.edf", "--seconds=2", "--block"}, specs, args, error));
-  EXPECT_EQ(args.positional, std::vector<std::string>{"0"});
-  EXPECT_EQ(args.All("out"), (std::vector<std::string>{"a.csv", "b.edf"}));
-  EXPECT_EQ(args.Value("seconds"), "2");
-  EXPECT_TRUE(args.Has("block"));
-  EXPECT_FALSE(ParseCommandArgs({"--seconds", "1", "--seconds", "2"}, specs, args, error));
-  EXPECT_FALSE(ParseCommandArgs({"--seconds"}, specs, args, error));
-  EXPECT_FALSE(ParseCommandArgs({"--block=yes"}, specs, args, error));
-  EXPECT_FALSE(ParseCommandArgs({"--period", "2ms"}, specs, args, error));
-  EXPECT_EQ(error, "unknown option --period");
+TEST(CommandLine, ParsesValuesFlagsRepeatsAndTheLibraryAnywhere) {
+  CommandLine line;
+  ParseOutcome outcome = ParseCommandLine({"record", "0", "--out", "a.csv", "--out=b.edf", "--seconds=2", "--block",
+                                           "--library", "lib.so"},
+                                          line);
+  ASSERT_EQ(outcome.kind, ParseOutcome::Kind::Run) << outcome.message;
+  EXPECT_EQ(line.command, "record");
+  EXPECT_EQ(line.library, "lib.so");
+  EXPECT_EQ(line.record.devices, std::vector<std::string>{"0"});
+  EXPECT_EQ(line.record.output.outputs, (std::vector<std::string>{"a.csv", "b.edf"}));
+  EXPECT_EQ(line.record.seconds, "2");
+  EXPECT_EQ(line.record.channels, "all");
+  EXPECT_EQ(line.record.period, "fastest");
+  EXPECT_TRUE(line.record.output.block);
+  EXPECT_FALSE(line.record.output.noProgress);
+  // One value per --out: the device after it stays a device.
+  outcome = ParseCommandLine({"--library=x.so", "record", "--out", "a.csv", "1"}, line);
+  ASSERT_EQ(outcome.kind, ParseOutcome::Kind::Run) << outcome.message;
+  EXPECT_EQ(line.library, "x.so");
+  EXPECT_EQ(line.record.devices, std::vector<std::string>{"1"});
+  outcome = ParseCommandLine({"demo", "--sim-arg", "--fault", "--sim-arg=late=300"}, line);
+  ASSERT_EQ(outcome.kind, ParseOutcome::Kind::Run) << outcome.message;
+  EXPECT_EQ(line.demo.simArgs, (std::vector<std::string>{"--fault", "late=300"}));
+
+  EXPECT_EQ(ParseCommandLine({"record", "0", "--seconds", "1", "--seconds", "2"}, line).kind,
+            ParseOutcome::Kind::Usage);
+  EXPECT_EQ(ParseCommandLine({"record", "0", "--seconds"}, line).kind, ParseOutcome::Kind::Usage);
+  EXPECT_EQ(ParseCommandLine({"record", "0", "--block=yes"}, line).kind, ParseOutcome::Kind::Usage);
+  outcome = ParseCommandLine({"list", "--period", "2ms"}, line);
+  EXPECT_EQ(outcome.kind, ParseOutcome::Kind::Usage);
+  EXPECT_NE(outcome.message.find("list: "), std::string::npos) << outcome.message;
+  outcome = ParseCommandLine({"--library", "lib.so", "lsit"}, line);
+  EXPECT_EQ(outcome.kind, ParseOutcome::Kind::Usage);
+  EXPECT_EQ(outcome.message, "unknown command 'lsit' (vornctl --help lists them)");
+  EXPECT_EQ(ParseCommandLine({}, line).kind, ParseOutcome::Kind::Usage);
+  EXPECT_EQ(ParseCommandLine({"info"}, line).kind, ParseOutcome::Kind::Usage);
+  EXPECT_EQ(ParseCommandLine({"record", "--help"}, line).kind, ParseOutcome::Kind::Help);
+  EXPECT_EQ(ParseCommandLine({"-h"}, line).kind, ParseOutcome::Kind::Help);
+  EXPECT_EQ(ParseCommandLine({"--version"}, line).kind, ParseOutcome::Kind::Version);
+
   EXPECT_EQ(ParseIndex("12"), 12);
   EXPECT_FALSE(ParseIndex("-1"));
   EXPECT_FALSE(ParseIndex("1x"));

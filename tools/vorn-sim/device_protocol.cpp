@@ -33,6 +33,7 @@ void DeviceProtocol::ResetState() {
   streaming = false;
   hung = false;
   vanishPending = false;
+  bAnswerLost = false;
   backlogNoted = false;
   periodPosition = DefaultPosition(settings.profile);
   mask.assign(static_cast<size_t>(settings.profile.FieldCount()), true);
@@ -173,7 +174,12 @@ void DeviceProtocol::Answer(std::vector<std::string> lines, SimMicros now) {
 }
 
 void DeviceProtocol::StartStream(SimMicros now) {
-  Answer({"B"}, now);
+  if (settings.faults.loseFirstBAnswer && !bAnswerLost) {
+    bAnswerLost = true;
+    Trace(now, "answer B not sent (lose-b-answer fault)");
+  } else {
+    Answer({"B"}, now);
+  }
   const SimMicros answered = now + MillisToMicros(settings.faults.lateMs);
   if (!streaming) nextSample = answered + PeriodMicros();
   streaming = true;

@@ -87,6 +87,7 @@ class DeviceProtocol {
   bool hung = false;
   bool vanishPending = false;
   bool vanishDone = false;
+  bool bAnswerLost = false; // the lose-b-answer fault has swallowed its one answer
   bool backlogNoted = false;
   int periodPosition = 0;
   std::vector<bool> mask;

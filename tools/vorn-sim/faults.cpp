@@ -28,6 +28,7 @@ constexpr FaultMode kModes[] = {
     {"vanish", "N", "after N data lines (default 100) the port disappears (see --vanish-action)"},
     {"vanish-each", "N", "as vanish, and again N data lines after every reopening (--vanish-action reopen)"},
     {"missing", "N", "every N-th data line (default 7) sends one value as '*' (a legal missing sample)"},
+    {"lose-b-answer", "", "the answer \"B\" to the first :B after power-up is never sent; the stream starts all the same"},
 };
 
 bool ReadInt(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t& out) {
@@ -92,6 +93,7 @@ bool ApplyFault(std::string_view given, FaultSet& faults, std::string& error) {
     faults.vanishEachPowerUp = true;
   }
   else if (name == "missing") { if (!number(7, 1, 1000000)) return false; faults.missingEvery = static_cast<int>(value); }
+  else if (name == "lose-b-answer") faults.loseFirstBAnswer = true;
   return true;
 }
 

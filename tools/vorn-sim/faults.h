@@ -24,6 +24,7 @@ struct FaultSet {
   std::int64_t vanishAfter = -1;    // closes the port after this many data lines
   bool vanishEachPowerUp = false;   // the vanish comes again after each power-up, not only once
   int missingEvery = 0;             // every Nth data line has one value sent as "*"
+  bool loseFirstBAnswer = false;    // the first B after power-up streams without its "B" line
   int every = 20;                   // cadence, in data lines, of garbage, overlong and high-bytes
 
   bool ShapesWrites() const { return splitDelayMs >= 0 || trickleMs >= 0 || burstBytes > 0; }

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <charconv>
 #include <cmath>
 
@@ -17,93 +19,85 @@ bool ReadInt(const std::string& text, long long low, long long high, long long& 
 } // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (name.rfind("--", 0) == 0) {
-      const size_t eq = name.find('=');
-      if (eq != std::string::npos) {
-        inlineValue = name.substr(eq + 1);
-        name.resize(eq);
-      }
+  CLI::App app("vorn-sim");
+  // The help text is our own (HelpText); CLI11 only reads the words.
+  app.set_help_flag();
+  auto flag = [&](const std::string& names, bool& target) {
+    // "--help=yes" is a mistake, not a way of saying true.
+    return app.add_flag(names, target)->disable_flag_override();
+  };
+  bool crc = false;
+  bool noCrc = false;
+  std::string cycleMs, seed, faultEvery, vanishAction, portWatch, reopenDelayMs, exitAfter;
+  flag("-h,--help", o.help);
+  flag("--list-profiles", o.listProfiles);
+  flag("--describe", o.describe);
+  flag("--no-product", o.noProduct);
+  flag("--crc", crc);
+  flag("--no-crc", noCrc);
+  app.add_option("--serial", o.serial);
+  app.add_option("--profile", o.profile);
+  app.add_option("--firmware", o.firmware);
+  app.add_option("--product", o.product);
+  app.add_option("--channels", o.channels);
+  app.add_option("--periods", o.periods);
+  app.add_option("--cycle-ms", cycleMs);
+  app.add_option("--seed", seed);
+  app.add_option("--fault", o.faults)->allow_extra_args(false)->take_all();
+  app.add_option("--fault-every", faultEvery);
+  app.add_option("--vanish-action", vanishAction);
+  app.add_option("--port-watch", portWatch);
+  app.add_option("--reopen-delay-ms", reopenDelayMs);
+  app.add_option("--link", o.link);
+  app.add_option("--trace", o.trace);
+  app.add_option("--sent-log", o.sentLog);
+  app.add_option("--exit-after", exitAfter);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ExtrasError& e) {
+    error = std::string(e.what()) + " (see --help)";
+    return false;
+  } catch (const CLI::ParseError& e) {
+    error = e.what();
+    return false;
+  }
+  auto given = [&](const char* name) { return app.count(name) > 0; };
+  auto integer = [&](const char* name, const std::string& text, long long low, long long high, auto& out) {
+    long long v = 0;
+    if (!given(name)) return true;
+    if (!ReadInt(text, low, high, v)) {
+      error = std::string(name) + " needs a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+      return false;
     }
-    auto flag = [&]() {
-      if (inlineValue) error = name + " takes no value";
-      return !inlineValue;
-    };
-    std::string value;
-    auto take = [&]() {
-      if (inlineValue) value = *inlineValue;
-      else if (i + 1 < args.size()) value = args[++i];
-      else {
-        error = name + " needs a value";
-        return false;
-      }
-      return true;
-    };
-    auto integer = [&](long long low, long long high, auto& out) {
-      long long v = 0;
-      if (!take()) return false;
-      if (!ReadInt(value, low, high, v)) {
-        error = name + " needs a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-        return false;
-      }
-      out = static_cast<std::remove_reference_t<decltype(out)>>(v);
-      return true;
-    };
-
-    bool ok = true;
-    if (name == "-h" || name == "--help") ok = flag() && (o.help = true);
-    else if (name == "--list-profiles") ok = flag() && (o.listProfiles = true);
-    else if (name == "--describe") ok = flag() && (o.describe = true);
-    else if (name == "--serial") ok = take() && (o.serial = value, true);
-    else if (name == "--profile") ok = take() && (o.profile = value, true);
-    else if (name == "--firmware") ok = take() && (o.firmware = value, true);
-    else if (name == "--product") ok = take() && (o.product = value, true);
-    else if (name == "--no-product") ok = flag() && (o.noProduct = true);
-    else if (name == "--channels") ok = take() && (o.channels = value, true);
-    else if (name == "--periods") ok = take() && (o.periods = value, true);
-    else if (name == "--crc") ok = flag() && (o.crc = true, true);
-    else if (name == "--no-crc") ok = flag() && (o.crc = false, true);
-    else if (name == "--cycle-ms") ok = integer(1, 60000, o.cycleMs);
-    else if (name == "--seed") ok = integer(0, INT64_MAX, o.seed);
-    else if (name == "--fault") ok = take() && (o.faults.push_back(value), true);
-    else if (name == "--fault-every") ok = integer(1, 1000000, o.faultEvery);
-    else if (name == "--vanish-action") {
-      ok = take();
-      if (ok && value != "exit" && value != "reopen") {
-        error = "--vanish-action is exit or reopen";
-        ok = false;
-      }
-      o.vanishReopen = value == "reopen";
+    out = static_cast<std::remove_reference_t<decltype(out)>>(v);
+    return true;
+  };
+  if (crc) o.crc = true;
+  if (noCrc) o.crc = false;
+  if (!integer("--cycle-ms", cycleMs, 1, 60000, o.cycleMs) || !integer("--seed", seed, 0, INT64_MAX, o.seed) ||
+      !integer("--fault-every", faultEvery, 1, 1000000, o.faultEvery) ||
+      !integer("--reopen-delay-ms", reopenDelayMs, 0, 600000, o.reopenDelayMs))
+    return false;
+  if (given("--vanish-action")) {
+    if (vanishAction != "exit" && vanishAction != "reopen") {
+      error = "--vanish-action is exit or reopen";
+      return false;
     }
-    else if (name == "--port-watch") {
-      ok = take();
-      if (ok && value != "inotify" && value != "hangup") {
-        error = "--port-watch is inotify or hangup";
-        ok = false;
-      }
-      o.portWatch = value == "hangup" ? PortWatch::Hangup : PortWatch::Inotify;
+    o.vanishReopen = vanishAction == "reopen";
+  }
+  if (given("--port-watch")) {
+    if (portWatch != "inotify" && portWatch != "hangup") {
+      error = "--port-watch is inotify or hangup";
+      return false;
     }
-    else if (name == "--reopen-delay-ms") ok = integer(0, 600000, o.reopenDelayMs);
-    else if (name == "--link") ok = take() && (o.link = value, true);
-    else if (name == "--trace") ok = take() && (o.trace = value, true);
-    else if (name == "--sent-log") ok = take() && (o.sentLog = value, true);
-    else if (name == "--exit-after") {
-      ok = take();
-      char* end = nullptr;
-      o.exitAfter = ok ? std::strtod(value.c_str(), &end) : 0.0;
-      if (ok && (value.empty() || *end != '\0' || !std::isfinite(o.exitAfter) || o.exitAfter <= 0.0 || o.exitAfter > 1e7)) {
-        error = "--exit-after needs a number of seconds above 0";
-        ok = false;
-      }
-    }
-    else {
-      error = "unknown option '" + args[i] + "' (see --help)";
-      ok = false;
-    }
-    if (!ok) {
-      if (error.empty()) error = "bad use of " + name;
+    o.portWatch = portWatch == "hangup" ? PortWatch::Hangup : PortWatch::Inotify;
+  }
+  if (given("--exit-after")) {
+    char* end = nullptr;
+    o.exitAfter = std::strtod(exitAfter.c_str(), &end);
+    if (exitAfter.empty() || *end != '\0' || !std::isfinite(o.exitAfter) || o.exitAfter <= 0.0 || o.exitAfter > 1e7) {
+      error = "--exit-after needs a number of seconds above 0";
       return false;
     }
   }

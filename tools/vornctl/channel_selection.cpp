@@ -84,9 +84,11 @@ std::optional<std::vector<std::int32_t>> SelectChannels(std::string_view list, c
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
-  std::sort(chosen.begin(), chosen.end());
-  chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
-  return chosen;
+  std::vector<std::int32_t> once;
+  for (std::int32_t p : chosen) {
+    if (std::find(once.begin(), once.end(), p) == once.end()) once.push_back(p);
+  }
+  return once;
 }
 
 }  // namespace vornctl

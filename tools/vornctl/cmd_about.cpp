@@ -37,11 +37,7 @@ std::string Utf16ToUtf8(const VornChar16 *text) {
 
 }  // namespace
 
-int AboutCommand(Context &context, const std::vector<std::string> &args) {
-  if (!args.empty()) {
-    Complain("about takes no arguments");
-    return kExitUsage;
-  }
+int AboutCommand(Context &context) {
   if (!context.LoadOrComplain()) return kExitFailure;
   const vorn_host::VornLibrary &lib = context.lib;
   DeviceClassInfo info{};

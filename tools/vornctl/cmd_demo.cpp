@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <random>
+#include <ctime>
 
 #include "tools/vornctl/cli_args.h"
 #include "tools/vornctl/commands.h"
@@ -16,49 +16,65 @@ namespace vornctl {
 
 namespace {
 
-std::string TemporaryCsv() {
-  std::random_device random;
-  const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+// Every demo writes into this one folder, so its files are easy to find
+// and to clear away.
+std::filesystem::path DemoFolder() {
   std::error_code ec;
   std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
   if (ec) dir = ".";
-  return (dir / ("vornctl-demo-" + std::to_string(stamp % 1000000000) + "-" + std::to_string(random() % 100000) +
-                 ".csv"))
-      .string();
+  return dir / "vornctl-demo";
+}
+
+std::string DemoCsv(std::string &error) {
+  const std::filesystem::path folder = DemoFolder();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    error = "cannot make the demo's folder " + folder.string() + ": " + ec.message();
+    return {};
+  }
+  const std::time_t now = std::time(nullptr);
+  char stamp[32] = "demo";
+  if (const std::tm *local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "demo-%Y%m%d-%H%M%S", local);
+  std::string name = stamp;
+  for (int n = 2; std::filesystem::exists(folder / (name + ".csv"), ec); ++n) name = std::string(stamp) + "-" + std::to_string(n);
+  return (folder / (name + ".csv")).string();
 }
 
 }  // namespace
 
-int DemoCommand(Context &context, const std::vector<std::string> &args) {
-  const std::vector<OptionSpec> specs = {{"seconds"}, {"out", true, true}, {"plot"}, {"profile"},
-                                         {"sim-arg", true, true}, {"block", false}, {"no-progress", false}};
-  CommandArgs parsed;
-  std::string error;
-  if (!ParseCommandArgs(args, specs, parsed, error) || !parsed.positional.empty()) {
-    Complain("demo: " + (error.empty() ? "unexpected argument '" + parsed.positional.front() + "'" : error));
-    return kExitUsage;
-  }
+int DemoCommand(Context &context, const DemoOptions &options) {
   RecordPlan plan;
   plan.seconds = 3;
-  if (const auto seconds = parsed.Value("seconds")) {
-    const std::optional<double> s = ParseSeconds(*seconds);
+  if (!options.seconds.empty()) {
+    const std::optional<double> s = ParseSeconds(options.seconds);
     if (!s || *s <= 0) {
-      Complain("demo: --seconds takes a positive number of seconds, not '" + *seconds + "'");
+      Complain("demo: --seconds takes a positive number of seconds, not '" + options.seconds + "'");
       return kExitUsage;
     }
     plan.seconds = *s;
   }
-  plan.outputs = parsed.All("out");
-  if (plan.outputs.empty()) plan.outputs.push_back(TemporaryCsv());
-  plan.plot = parsed.Value("plot").value_or("");
-  plan.blockMode = parsed.Has("block");
-  plan.progress = !parsed.Has("no-progress");
+  plan.outputs = options.output.outputs;
+  std::string error;
+  if (plan.outputs.empty()) {
+    plan.outputs.push_back(DemoCsv(error));
+    if (plan.outputs.back().empty()) {
+      Complain(error);
+      return kExitFailure;
+    }
+    std::fprintf(stderr, "vornctl: the demo's recording goes to %s\n", plan.outputs.back().c_str());
+  }
+  plan.plot = options.output.plot;
+  plan.blockMode = options.output.block;
+  plan.progress = !options.output.noProgress;
+  plan.subject = options.output.subject;
+  plan.recording = options.output.recording;
 
   const std::string simulator = FindSimulator(context.argv0);
   SimLauncher sim;
   std::vector<std::string> simArgs;
-  if (const auto profile = parsed.Value("profile")) simArgs = {"--profile", *profile};
-  for (const std::string &a : parsed.All("sim-arg")) simArgs.push_back(a);
+  if (!options.profile.empty()) simArgs = {"--profile", options.profile};
+  for (const std::string &a : options.simArgs) simArgs.push_back(a);
   if (!sim.Start(simulator, simArgs, error)) {
     Complain(error);
     return kExitFailure;
@@ -74,7 +90,7 @@ int DemoCommand(Context &context, const std::vector<std::string> &args) {
   const int status = RunRecordPlan(context, plan, {&statistics});
   if (context.loaded) context.lib.CloseAll();
   sim.Stop();
-  if (status == kExitOk || status == kExitInterrupted) {
+  if (status != kExitFailure && status != kExitUsage) {
     PrepareConsole();
     std::printf("\n%s", statistics.Table().c_str());
   }

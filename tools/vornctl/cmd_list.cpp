@@ -3,38 +3,79 @@
 
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/device_description.h"
+#include "tools/vornctl/device_lookup.h"
 #include "tools/vornctl/driver_calls.h"
+#include "tools/vornctl/json_text.h"
 #include "tools/vornctl/text_table.h"
 
 namespace vornctl {
 
-int ListCommand(Context &context, const std::vector<std::string> &args) {
-  if (!args.empty()) {
-    Complain("list takes no arguments");
-    return kExitUsage;
+namespace {
+
+struct Row {
+  std::int32_t index = 0;
+  DeviceIdentity id;
+  std::string state;  // ok, incomplete, failed
+  std::string error;
+};
+
+std::string Json(const std::vector<Row> &rows) {
+  std::string text = "{\"devices\": [";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row &r = rows[i];
+    text += std::string(i ? ",\n  " : "\n  ") + "{\"index\": " + std::to_string(r.index) +
+            ", \"serial\": " + JsonString(r.id.serial) + ", \"unique_id\": " +
+            (r.id.uniqueId ? JsonString(UniqueIdText(r.id.uniqueId)) : "null") +
+            ", \"product\": " + JsonString(r.id.product) + ", \"version\": " + JsonString(r.id.version) +
+            ", \"state\": " + JsonString(r.state) + ", \"error\": " +
+            (r.error.empty() ? "null" : JsonString(r.error)) + "}";
   }
+  return text + (rows.empty() ? "]}\n" : "\n]}\n");
+}
+
+}  // namespace
+
+int ListCommand(Context &context, const ListOptions &options) {
   if (!context.LoadOrComplain()) return kExitFailure;
   const vorn_host::VornLibrary &lib = context.lib;
-  const std::vector<std::int32_t> found = FindAllDevices(lib);
-  if (found.empty()) {
-    Complain("no device found: " + GeneralMessage(lib));
+  std::vector<std::int32_t> found;
+  std::string error;
+  if (!FindDevices(lib, found, error)) {
+    if (options.json) std::fputs(Json({}).c_str(), stdout);
+    Complain(error);
     return kExitFailure;
   }
-  TextTable table({"index", "serial", "unique id", "product", "version"});
-  std::vector<std::string> failures;
-  std::string error;
+  std::vector<Row> rows;
   for (std::int32_t index : found) {
-    DeviceIdentity id;
-    if (!ReadIdentity(lib, index, id, error)) {
-      table.Add({std::to_string(index), "-", UniqueIdText(id.uniqueId), "-", "-"});
-      failures.push_back("device " + std::to_string(index) + ": " + error);
-      continue;
+    Row row;
+    row.index = index;
+    if (ReadIdentity(lib, index, row.id, error)) {
+      row.state = "ok";
+    } else {
+      row.state = row.id.incomplete ? "incomplete" : "failed";
+      row.error = error;
     }
-    table.Add({std::to_string(index), id.serial, UniqueIdText(id.uniqueId), id.product, id.version});
+    rows.push_back(row);
   }
-  std::fputs(table.Text().c_str(), stdout);
-  for (const std::string &f : failures) Complain(f);
-  return failures.empty() ? kExitOk : kExitFailure;
+  bool anyFailed = false;
+  if (options.json) {
+    std::fputs(Json(rows).c_str(), stdout);
+  } else {
+    TextTable table({"index", "serial", "unique id", "product", "version"});
+    for (const Row &r : rows) {
+      const bool ok = r.state == "ok";
+      const std::string serial = r.id.serial.empty() ? "-" : r.id.serial;
+      table.Add({std::to_string(r.index), serial, UniqueIdText(r.id.uniqueId),
+                 ok ? r.id.product : "(" + r.state + ")", ok ? r.id.version : "-"});
+    }
+    std::fputs(table.Text().c_str(), stdout);
+  }
+  for (const Row &r : rows) {
+    if (r.state == "ok") continue;
+    anyFailed = true;
+    Complain("device " + std::to_string(r.index) + ": " + r.error);
+  }
+  return anyFailed ? kExitFailure : kExitOk;
 }
 
 }  // namespace vornctl

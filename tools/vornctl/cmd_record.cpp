@@ -5,37 +5,33 @@
 
 namespace vornctl {
 
-int RecordCommand(Context &context, const std::vector<std::string> &args) {
-  const std::vector<OptionSpec> specs = {{"channels"},        {"period"},         {"seconds"},
-                                         {"out", true, true}, {"plot"},           {"block", false},
-                                         {"no-progress", false}};
-  CommandArgs parsed;
-  std::string error;
-  if (!ParseCommandArgs(args, specs, parsed, error)) {
-    Complain("record: " + error);
-    return kExitUsage;
-  }
-  const std::optional<int> index = parsed.positional.size() == 1 ? ParseIndex(parsed.positional[0]) : std::nullopt;
-  if (!index) {
-    Complain("usage: vornctl record N --out FILE [--channels LIST] [--period P] [--seconds S] [--plot FILE.svg]");
+int RecordCommand(Context &context, const RecordOptions &options) {
+  if (options.devices.empty() == !options.all) {
+    Complain(options.all ? "record: --all records every device; name no device beside it"
+                         : "usage: vornctl record N... | --all --out FILE [--channels LIST] [--period P] "
+                           "[--seconds S] [--plot FILE.svg]");
     return kExitUsage;
   }
   RecordPlan plan;
-  plan.device = *index;
-  plan.channels = parsed.Value("channels").value_or("all");
-  plan.period = parsed.Value("period").value_or("fastest");
-  if (const auto seconds = parsed.Value("seconds")) {
-    const std::optional<double> s = ParseSeconds(*seconds);
+  plan.devices = options.devices;
+  plan.allDevices = options.all;
+  plan.channels = options.channels;
+  plan.period = options.period;
+  if (!options.seconds.empty()) {
+    const std::optional<double> s = ParseSeconds(options.seconds);
     if (!s) {
-      Complain("record: --seconds takes a number of seconds, not '" + *seconds + "'");
+      Complain("record: --seconds takes a number of seconds, not '" + options.seconds + "'");
       return kExitUsage;
     }
     plan.seconds = *s;
   }
-  plan.outputs = parsed.All("out");
-  plan.plot = parsed.Value("plot").value_or("");
-  plan.blockMode = parsed.Has("block");
-  plan.progress = !parsed.Has("no-progress");
+  plan.outputs = options.output.outputs;
+  plan.plot = options.output.plot;
+  plan.blockMode = options.output.block;
+  plan.progress = !options.output.noProgress;
+  plan.subject = options.output.subject;
+  plan.recording = options.output.recording;
+  plan.reconnect = options.reconnect;
   if (plan.outputs.empty() && plan.plot.empty()) {
     Complain("record: say where the samples go: --out FILE (CSV, or EDF+ for .edf) and/or --plot FILE.svg");
     return kExitUsage;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "tools/hostlib/vorn_library.h"
+#include "tools/vornctl/command_line.h"
 #include "tools/vornctl/host_environment.h"
 
 namespace vornctl {
@@ -33,11 +34,14 @@ struct Context {
   void Unload();
 };
 
-int AboutCommand(Context &context, const std::vector<std::string> &args);
-int ListCommand(Context &context, const std::vector<std::string> &args);
-int InfoCommand(Context &context, const std::vector<std::string> &args);
-int RecordCommand(Context &context, const std::vector<std::string> &args);
-int DemoCommand(Context &context, const std::vector<std::string> &args);
+// This build's version, as --version and the recordings' headers give it.
+extern const char kVornctlVersion[];
+
+int AboutCommand(Context &context);
+int ListCommand(Context &context, const ListOptions &options);
+int InfoCommand(Context &context, const InfoOptions &options);
+int RecordCommand(Context &context, const RecordOptions &options);
+int DemoCommand(Context &context, const DemoOptions &options);
 
 // "vornctl: " + text on stderr.
 void Complain(const std::string &text);

@@ -5,6 +5,8 @@
 
 namespace vornctl {
 
+const char kVornctlVersion[] = VORNCTL_VERSION;
+
 bool Context::LoadOrComplain() {
   std::string error;
   if (Load(error)) return true;

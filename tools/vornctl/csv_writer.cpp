@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/vornctl/commands.h"
 #include "tools/vornctl/unit_conversion.h"
 
 namespace vornctl {
@@ -43,6 +44,27 @@ std::string CsvChannelColumns(const ChannelInfo &channel) {
   return CsvField(channel.name + " raw") + "," + CsvField(physical);
 }
 
+std::string CsvCommentLines(const RecordingHeader &header) {
+  const DeviceIdentity &id = header.identity;
+  std::string text;
+  auto line = [&](const std::string &key, const std::string &value) {
+    std::string clean;
+    // A line end inside a value would end the comment.
+    for (char c : value) clean += (c == '\n' || c == '\r') ? ' ' : c;
+    text += kCsvCommentPrefix + key + ": " + clean + "\n";
+  };
+  line("vornctl", kVornctlVersion);
+  line("start", IsoStartTime(header));
+  line("serial", id.serial);
+  line("unique id", UniqueIdText(id.uniqueId));
+  line("product", id.product);
+  line("version", id.version);
+  line("period [us]", std::to_string(header.periodUs));
+  if (!header.subject.empty()) line("subject", header.subject);
+  if (!header.recording.empty()) line("recording", header.recording);
+  return text;
+}
+
 CsvWriter::CsvWriter(std::string path) : path_(std::move(path)) {}
 
 CsvWriter::~CsvWriter() {
@@ -58,7 +80,7 @@ bool CsvWriter::Begin(const RecordingHeader &header, std::string &error) {
     return false;
   }
   decimals_.clear();
-  std::string line = "time [s]";
+  std::string line = CsvCommentLines(header) + "time [s],host time [s]";
   for (const ChannelInfo &c : header.channels) {
     line += "," + CsvChannelColumns(c);
     decimals_.push_back(PhysicalDecimals(c));
@@ -74,8 +96,20 @@ bool CsvWriter::Begin(const RecordingHeader &header, std::string &error) {
   return true;
 }
 
-bool CsvWriter::Add(const std::vector<std::int32_t> *values, std::string &error) {
+bool CsvWriter::Note(std::int64_t, const std::string &text, std::string &error) {
+  const std::string line = kCsvCommentPrefix + text + "\n";
+  if (std::fputs(line.c_str(), file_) < 0) {
+    error = "cannot write " + path_ + ": " + SystemError();
+    return false;
+  }
+  return true;
+}
+
+bool CsvWriter::Add(const std::vector<std::int32_t> *values, double hostSeconds, std::string &error) {
   row_ = SampleTime(index_, header_.periodUs);
+  char host[32];
+  std::snprintf(host, sizeof host, ",%.6f", hostSeconds);
+  row_ += host;
   for (std::size_t i = 0; i < header_.channels.size(); ++i) {
     if (!values) {
       row_ += ",,";

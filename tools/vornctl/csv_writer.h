@@ -1,5 +1,7 @@
-// A recording as CSV: a time column, then per channel the scaled value
-// (0..32767) and the value in the channel's unit.
+// A recording as CSV: comment lines saying where and when it was made, a
+// column header, then one row per sample set: the sample time, the host's
+// time at arrival, then per channel the scaled value (0..32767) and the
+// value in the channel's unit.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +23,8 @@ class CsvWriter : public SampleSink {
   CsvWriter &operator=(const CsvWriter &) = delete;
 
   bool Begin(const RecordingHeader &header, std::string &error) override;
-  bool Add(const std::vector<std::int32_t> *values, std::string &error) override;
+  bool Add(const std::vector<std::int32_t> *values, double hostSeconds, std::string &error) override;
+  bool Note(std::int64_t atSample, const std::string &text, std::string &error) override;
   bool Finish(const RecordingSummary &summary, std::string &error) override;
 
  private:
@@ -35,6 +38,13 @@ class CsvWriter : public SampleSink {
   std::int64_t flushEvery_ = 1;
   std::string row_;
 };
+
+// What begins every comment line; readers skip lines that start with it
+// (pandas: comment='#').
+inline constexpr char kCsvCommentPrefix[] = "# ";
+
+// The comment lines before the column header, each ending in a line feed.
+std::string CsvCommentLines(const RecordingHeader &header);
 
 // A CSV field, quoted when it holds a comma, a quote, a line end or edge spaces.
 std::string CsvField(std::string_view text);

@@ -1,10 +1,12 @@
 #include "tools/vornctl/device_description.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/period_choices.h"
+#include "tools/vornctl/port_advice.h"
 #include "vorn.h"
 
 namespace vornctl {
@@ -18,6 +20,22 @@ std::string Failure(const vorn_host::VornLibrary &lib, const std::string &what) 
   return what + ": " + GeneralMessage(lib);
 }
 
+// The driver answers a command at once when the description is complete
+// and only after waiting 15 s for it when it is not.
+constexpr double kIncompleteAfterSeconds = 10.0;
+
+// The driver marks a device whose names do not match its channel count as
+// not responding; its units, maxima and minima are then never taken.
+constexpr char kNotRespondingPrefix[] = "The Vorn Device is not responding.";
+
+std::string WhatIsMissing(const vorn_host::VornLibrary &lib) {
+  if (GeneralMessage(lib).rfind(kNotRespondingPrefix, 0) == 0) {
+    return "its channel names do not match its channel count, so its units, maxima and minima never reached "
+           "the driver";
+  }
+  return "some of its channel names, units, maxima, minima or sample periods never reached the driver";
+}
+
 }  // namespace
 
 bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceIdentity &out, std::string &error) {
@@ -25,16 +43,31 @@ bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceI
   out.index = index;
   std::int32_t id = 0;
   if (lib.GetUniqueID(index, &id) == 1) out.uniqueId = id;
-  if (lib.Initialise(index) != 1) {
-    error = Failure(lib, "Initialise failed");
+  const std::string port = PortOfDevice(index);
+  if (const std::string problem = PortProblemBeforeOpen(port); !problem.empty()) {
+    error = "cannot use the device: " + problem;
     return false;
   }
+  if (lib.Initialise(index) != 1) {
+    error = Failure(lib, "Initialise failed");
+    if (const std::string problem = PortProblemAfterFailure(port); !problem.empty()) error += "\n  " + problem;
+    return false;
+  }
+  const auto asked = std::chrono::steady_clock::now();
   const CommandReply serial = RunCommand(lib, index, VORN_CMD_SERIAL_TEXT);
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
   if (!serial.ok) {
     error = Failure(lib, "the device did not describe itself");
     return false;
   }
   out.serial = serial.text;
+  if (took >= kIncompleteAfterSeconds) {
+    out.incomplete = true;
+    error = "the device's self-description is incomplete: " + WhatIsMissing(lib) +
+            ". vornctl stops asking (each question would wait 15 s); restart the device, and if that does not "
+            "help its firmware needs attention";
+    return false;
+  }
   out.product = RunCommand(lib, index, VORN_CMD_PRODUCT_NAME).text;
   out.version = RunCommand(lib, index, VORN_CMD_VERSION_TEXT).text;
   return true;

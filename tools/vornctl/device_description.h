@@ -17,6 +17,9 @@ struct DeviceIdentity {
   std::string product;
   std::string version;
   std::optional<std::int32_t> uniqueId;
+  // The device's self-description never completed: the driver waited its
+  // 15 s for it. Every further question would wait as long again.
+  bool incomplete = false;
 };
 
 struct DeviceDescription {
@@ -30,7 +33,9 @@ struct DeviceDescription {
 };
 
 // Initialise, then the serial text, product, version and unique id. On
-// failure the error holds the driver's general message.
+// failure the error holds the driver's general message and vornctl's
+// advice. A device whose self-description is incomplete fails after the
+// first question (identity.incomplete), with what is missing.
 bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceIdentity &out, std::string &error);
 
 // ReadIdentity plus channels, ranges, periods and the control list.

@@ -1,15 +1,27 @@
-// Finding device N and reading its self-description, for info, record and demo.
+// Finding the devices a command names and reading their self-descriptions,
+// for info, record and demo.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vornctl/device_description.h"
 
 namespace vornctl {
 
-// Runs FindDevice until it says no more, then describes device `wanted`.
+// Runs FindDevice until it says no more; with none, the error holds the
+// driver's general message and vornctl's advice.
+bool FindDevices(const vorn_host::VornLibrary &lib, std::vector<std::int32_t> &found, std::string &error);
+
+// A device named by its index from list, or by its serial text (which
+// means initialising the devices to ask them; an index touches only that
+// device). usage is set when the name cannot be a device at all.
+bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found,
+                   const std::string &name, std::int32_t &index, std::string &error);
+
+// Describes device `wanted`, a member of found.
 bool DescribeDevice(const vorn_host::VornLibrary &lib, std::int32_t wanted, DeviceDescription &out,
                     std::string &error);
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tools/vornctl/commands.h"
+
 namespace vornctl {
 
 namespace {
@@ -28,10 +30,12 @@ class EdfWriter : public SampleSink {
   EdfWriter &operator=(const EdfWriter &) = delete;
 
   bool Begin(const RecordingHeader &header, std::string &error) override;
-  bool Add(const std::vector<std::int32_t> *values, std::string &error) override;
+  bool Add(const std::vector<std::int32_t> *values, double hostSeconds, std::string &error) override;
+  bool Note(std::int64_t atSample, const std::string &text, std::string &error) override;
   bool Finish(const RecordingSummary &summary, std::string &error) override;
 
  private:
+  bool Put(const std::vector<std::int32_t> *values, std::string &error);
   bool WriteRecord(std::string &error);
   void Annotate(std::int64_t sample, const std::string &text);
   std::int64_t OnsetUnits(std::int64_t sample) const { return sample * periodUs_ / 100; }
@@ -95,23 +99,41 @@ bool EdfWriter::Begin(const RecordingHeader &header, std::string &error) {
   // Only the main thread formats times, so the shared result of localtime is safe here.
   const std::tm start = *std::localtime(&header.startTime);
   const DeviceIdentity &id = header.identity;
+  // The recording field holds 80 characters in all, and EDFlib keeps less
+  // for its last part: the equipment is the product and serial text, the
+  // technician vornctl, the investigation code the user's --recording text;
+  // the identifier and the versions are annotated at the start (the period
+  // is each signal's sample rate).
   ok = ok &&
        edf_set_startdatetime(handle_, start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour,
                              start.tm_min, start.tm_sec) == 0 &&
+       edf_set_subsecond_starttime(handle_, header.startMilliseconds * 10000) == 0 &&
        edf_set_equipment(handle_, EdfText(id.product + " " + id.serial, 80).c_str()) == 0 &&
-       edf_set_recording_additional(handle_, EdfText("firmware " + id.version, 80).c_str()) == 0 &&
-       // One annotation per data record at most, plus the closing ones.
-       edf_set_number_of_annotation_signals(handle_, 2) == 0;
+       edf_set_technician(handle_, EdfText(std::string("vornctl") + kVornctlVersion, 80).c_str()) == 0 &&
+       (header.recording.empty() || edf_set_admincode(handle_, EdfText(header.recording, 80).c_str()) == 0) &&
+       (header.subject.empty() || edf_set_patientname(handle_, EdfText(header.subject, 80).c_str()) == 0) &&
+       // EDFlib writes one annotation per annotation signal and data record: room
+       // for the start's two, a damaged-lines note, a reconnection and the closing ones.
+       edf_set_number_of_annotation_signals(handle_, 6) == 0;
   if (!ok) {
     error = "EDFlib refused the header of " + path_;
     return false;
   }
+  Annotate(0, "Device " + id.serial + " uid " + UniqueIdText(id.uniqueId));
+  Annotate(0, "Firmware " + id.version + ", vornctl " + kVornctlVersion);
   record_.assign(static_cast<std::size_t>(signals * layout_.samplesPerRecord), 0);
   lastValues_.assign(static_cast<std::size_t>(signals), 0);
   return true;
 }
 
-bool EdfWriter::Add(const std::vector<std::int32_t> *values, std::string &error) {
+bool EdfWriter::Add(const std::vector<std::int32_t> *values, double, std::string &error) { return Put(values, error); }
+
+bool EdfWriter::Note(std::int64_t atSample, const std::string &text, std::string &) {
+  Annotate(atSample, text);
+  return true;
+}
+
+bool EdfWriter::Put(const std::vector<std::int32_t> *values, std::string &error) {
   const std::size_t signals = lastValues_.size();
   if (values) {
     for (std::size_t s = 0; s < signals; ++s) {
@@ -132,13 +154,15 @@ bool EdfWriter::Add(const std::vector<std::int32_t> *values, std::string &error)
 }
 
 void EdfWriter::Annotate(std::int64_t sample, const std::string &text) {
-  edfwrite_annotation_utf8(handle_, OnsetUnits(sample), -1, text.c_str());
+  // EDFlib keeps at most this many bytes of an annotation; longer texts are cut.
+  constexpr std::size_t kAnnotationBytes = 40;
+  edfwrite_annotation_utf8(handle_, OnsetUnits(sample), -1, text.substr(0, kAnnotationBytes).c_str());
 }
 
 bool EdfWriter::WriteRecord(std::string &error) {
   if (lostInRecord_ > 0) {
     // EDF+ has no gap inside a record: the previous values stand in, and the annotation says so.
-    Annotate(written_, std::to_string(lostInRecord_) + " damaged line(s) in this record, previous values repeated");
+    Annotate(written_, std::to_string(lostInRecord_) + " damaged line(s), values repeated");
   }
   if (edf_blockwrite_digital_samples(handle_, record_.data()) != 0) {
     error = "cannot write the EDF+ file " + path_;
@@ -153,17 +177,18 @@ bool EdfWriter::WriteRecord(std::string &error) {
 bool EdfWriter::Finish(const RecordingSummary &summary, std::string &error) {
   if (handle_ < 0) return true;
   bool ok = true;
+  // Both at the true end of the data, before any padding.
+  const std::int64_t end = written_ + inRecord_;
+  if (summary.interrupted) Annotate(end, "Stopped by " + (summary.stopSignal.empty() ? "the user" : summary.stopSignal));
   if (inRecord_ > 0) {
     // A data record is always whole: the final values fill the last one up.
-    const std::int64_t end = written_ + inRecord_;
     const std::int64_t padding = layout_.samplesPerRecord - inRecord_;
     const std::vector<std::int32_t> last(lastValues_.begin(), lastValues_.end());
-    for (std::int64_t i = 0; i < padding && ok; ++i) ok = Add(&last, error);
-    Annotate(end, "Recording ends; " + std::to_string(padding) + " padding sample(s) follow");
+    for (std::int64_t i = 0; i < padding && ok; ++i) ok = Put(&last, error);
+    Annotate(end, "Recording ends, " + std::to_string(padding) + " samples padded");
   } else {
-    Annotate(written_, "Recording ends");
+    Annotate(end, "Recording ends");
   }
-  if (summary.interrupted) Annotate(written_, "Stopped by the user");
   if (clamped_ > 0) {
     std::fprintf(stderr, "vornctl: %s: %lld value(s) outside the 16-bit EDF range were clamped\n", path_.c_str(),
                  static_cast<long long>(clamped_));

@@ -13,7 +13,7 @@ class UnavailableEdfWriter : public SampleSink {
     error = "cannot write " + path_ + ": this vornctl was built without EDF+ support (EDFlib); write CSV instead";
     return false;
   }
-  bool Add(const std::vector<std::int32_t> *, std::string &) override { return false; }
+  bool Add(const std::vector<std::int32_t> *, double, std::string &) override { return false; }
   bool Finish(const RecordingSummary &, std::string &) override { return true; }
 
  private:

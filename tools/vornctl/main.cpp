@@ -1,54 +1,59 @@
 // vornctl: a host program for the Vorn driver that uses only its sixteen exports.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/vornctl/command_line.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/usage_text.h"
+#if VORN_HAVE_VIEW
+#include "tools/vornctl/view_command.h"
+#endif
 
 int main(int argc, char **argv) {
   using namespace vornctl;
-  Context context;
-  context.argv0 = argv[0];
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--library") == 0) {
-      if (i + 1 >= argc) {
-        Complain("--library needs a path");
-        return kExitUsage;
-      }
-      context.libraryOption = argv[++i];
-    } else if (std::strncmp(argv[i], "--library=", 10) == 0) {
-      context.libraryOption = argv[i] + 10;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+  CommandLine line;
+  const ParseOutcome outcome = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line);
+  switch (outcome.kind) {
+    case ParseOutcome::Kind::Help:
       std::fputs(kUsageText, stdout);
       return kExitOk;
-    } else {
-      args.emplace_back(argv[i]);
-    }
+    case ParseOutcome::Kind::Version:
+      std::printf("vornctl %s\n", kVornctlVersion);
+      return kExitOk;
+    case ParseOutcome::Kind::Usage:
+      if (outcome.message.empty()) {
+        std::fputs(kUsageText, stderr);
+      } else {
+        Complain(outcome.message);
+      }
+      return kExitUsage;
+    case ParseOutcome::Kind::Run:
+      break;
   }
-  if (args.empty()) {
-    std::fputs(kUsageText, stderr);
-    return kExitUsage;
-  }
+  Context context;
+  context.argv0 = argv[0];
+  context.libraryOption = line.library;
   InstallStopHandler();
-  const std::string command = args.front();
-  args.erase(args.begin());
   int status = kExitUsage;
-  if (command == "about") {
-    status = AboutCommand(context, args);
-  } else if (command == "list") {
-    status = ListCommand(context, args);
-  } else if (command == "info") {
-    status = InfoCommand(context, args);
-  } else if (command == "record") {
-    status = RecordCommand(context, args);
-  } else if (command == "demo") {
-    status = DemoCommand(context, args);
-  } else {
-    Complain("unknown command '" + command + "' (vornctl --help lists them)");
+  if (line.command == "about") {
+    status = AboutCommand(context);
+  } else if (line.command == "list") {
+    status = ListCommand(context, line.list);
+  } else if (line.command == "info") {
+    status = InfoCommand(context, line.info);
+  } else if (line.command == "record") {
+    status = RecordCommand(context, line.record);
+  } else if (line.command == "demo") {
+    status = DemoCommand(context, line.demo);
+  } else if (line.command == "view") {
+#if VORN_HAVE_VIEW
+    status = ViewCommand(context, line.view);
+#else
+    Complain("view: this vornctl was built without the web view (it needs cpp-httplib; POSIX builds only)");
+    status = kExitFailure;
+#endif
   }
   context.Unload();
   return status;

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "tools/vornctl/channel_selection.h"
 #include "tools/vornctl/console.h"
 #include "tools/vornctl/csv_writer.h"
 #include "tools/vornctl/device_lookup.h"
 #include "tools/vornctl/edf_writer.h"
+#include "tools/vornctl/output_check.h"
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/recorder.h"
 #include "tools/vornctl/stop_signal.h"
@@ -26,102 +28,171 @@ std::string PeriodChoicesText(std::vector<std::int32_t> listed) {
   return text.empty() ? "none" : text;
 }
 
+// One device of the run and everything that is only its own.
+struct DeviceRun {
+  DeviceDescription device;
+  RecordRequest request;
+  std::vector<OutputFile> files;
+  std::vector<std::unique_ptr<SampleSink>> owned;
+  std::vector<SampleSink *> sinks;
+  RecordingSummary summary;
+  RecordStatus status = RecordStatus::Completed;
+  std::string error;
+  std::string name;  // "device 0 (VSC1234567)"
+};
+
 }  // namespace
 
 int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<SampleSink *> &extraSinks) {
   std::string error;
-  for (const std::string &path : plan.outputs) {
-    if (IsEdfPath(path) && !EdfAvailable()) {
-      Complain("cannot write " + path + ": this vornctl was built without EDF+ support (EDFlib); write CSV instead");
-      return kExitFailure;
-    }
+  std::vector<OutputFile> files;
+  if (!CheckOutputs(plan.outputs, plan.plot, files, error)) {
+    Complain(error);
+    return kExitUsage;
+  }
+  const bool several = plan.allDevices || plan.devices.size() > 1;
+  if (several && std::any_of(files.begin(), files.end(), [](const OutputFile &f) { return f.path == "-"; })) {
+    Complain("--out - takes one device's samples; with several devices give file names (one file per device)");
+    return kExitUsage;
+  }
+  if (several && plan.reconnect) {
+    // Finding a device again means CloseAll, which would end the other devices' recordings.
+    Complain("--reconnect works with one device at a time");
+    return kExitUsage;
   }
   if (!context.Load(error)) {
     Complain(error);
     return kExitFailure;
   }
   const vorn_host::VornLibrary &lib = context.lib;
-  DeviceDescription device;
-  if (!DescribeDevice(lib, plan.device, device, error)) {
+  std::vector<std::int32_t> found;
+  if (!FindDevices(lib, found, error)) {
     Complain(error);
     return kExitFailure;
   }
-  if (StopRequested()) {
-    Complain("stopped before the recording began");
-    return kExitInterrupted;
-  }
-  RecordRequest request;
-  const auto positions = SelectChannels(plan.channels, device.channels, error);
-  if (!positions) {
-    Complain(error);
-    return kExitUsage;
-  }
-  request.positions = *positions;
-  const auto choice = MatchPeriod(plan.period, device.periodsUs);
-  if (!choice) {
-    Complain(device.periodsUs.empty() ? "the device lists no sample periods"
-                                      : "the device offers no period '" + plan.period +
-                                            "'; it offers " + PeriodChoicesText(device.periodsUs));
-    return device.periodsUs.empty() ? kExitFailure : kExitUsage;
-  }
-  request.periodChoice = *choice;
-  request.seconds = plan.seconds;
-  request.blockMode = plan.blockMode;
-  request.liveProgress = plan.progress && IsTerminal(stderr);
-
-  std::vector<std::unique_ptr<SampleSink>> owned;
-  for (const std::string &path : plan.outputs) {
-    if (IsEdfPath(path)) {
-      owned.push_back(MakeEdfWriter(path));
-    } else {
-      owned.push_back(std::make_unique<CsvWriter>(path));
+  std::vector<std::int32_t> chosen;
+  if (plan.allDevices) {
+    chosen = found;
+  } else {
+    for (const std::string &name : plan.devices) {
+      std::int32_t index = -1;
+      if (!ResolveDevice(lib, found, name, index, error)) {
+        Complain(error);
+        return kExitFailure;
+      }
+      if (std::find(chosen.begin(), chosen.end(), index) != chosen.end()) {
+        Complain("device " + name + " is named twice");
+        return kExitUsage;
+      }
+      chosen.push_back(index);
     }
   }
-  if (!plan.plot.empty()) owned.push_back(std::make_unique<SvgPlot>(plan.plot));
-  std::vector<SampleSink *> sinks;
-  for (auto &sink : owned) sinks.push_back(sink.get());
-  sinks.insert(sinks.end(), extraSinks.begin(), extraSinks.end());
 
-  if (device.unitsIncomplete) {
-    Complain("warning: the device reports some units as \"na\"; the driver leaves them out, so some "
-             "units may belong to other channels");
+  std::vector<std::unique_ptr<DeviceRun>> runs;
+  for (std::int32_t index : chosen) {
+    auto run = std::make_unique<DeviceRun>();
+    if (!DescribeDevice(lib, index, run->device, error)) {
+      Complain(error);
+      return kExitFailure;
+    }
+    const DeviceDescription &device = run->device;
+    run->name = "device " + std::to_string(index) + " (" + device.identity.serial + ")";
+    const auto positions = SelectChannels(plan.channels, device.channels, error);
+    if (!positions) {
+      Complain(several ? run->name + ": " + error : error);
+      return kExitUsage;
+    }
+    run->request.positions = *positions;
+    const auto choice = MatchPeriod(plan.period, device.periodsUs);
+    if (!choice) {
+      Complain((several ? run->name + ": " : std::string()) +
+               (device.periodsUs.empty() ? "the device lists no sample periods"
+                                         : "the device offers no period '" + plan.period + "'; it offers " +
+                                               PeriodChoicesText(device.periodsUs)));
+      return device.periodsUs.empty() ? kExitFailure : kExitUsage;
+    }
+    run->request.periodChoice = *choice;
+    run->request.seconds = plan.seconds;
+    run->request.blockMode = plan.blockMode;
+    run->request.reconnect = plan.reconnect;
+    run->request.liveProgress = !several && plan.progress && IsTerminal(stderr);
+    for (const OutputFile &f : files) {
+      OutputFile own = f;
+      if (several) own.path = PathForDevice(f.path, device.identity.serial + "-" + std::to_string(index));
+      run->files.push_back(own);
+      run->owned.push_back(MakeOutputWriter(own));
+    }
+    for (auto &sink : run->owned) run->sinks.push_back(sink.get());
+    if (!several) run->sinks.insert(run->sinks.end(), extraSinks.begin(), extraSinks.end());
+    if (device.unitsIncomplete) {
+      Complain("warning: " + run->name + " reports some units as \"na\"; the driver leaves them out, so some "
+               "units may belong to other channels");
+    }
+    runs.push_back(std::move(run));
   }
-  const std::int64_t periodUs = NominalPeriodUs(device.periodsUs[*choice]);
+
   std::string duration = "until Ctrl-C";
   if (plan.seconds > 0) {
     char text[48];
     std::snprintf(text, sizeof text, "for %g s", plan.seconds);
     duration = text;
   }
-  std::fprintf(stderr, "vornctl: recording %zu channel(s) of device %d (%s) every %s %s\n", request.positions.size(),
-               plan.device, device.identity.serial.c_str(), FormatPeriod(periodUs).c_str(), duration.c_str());
+  for (const auto &run : runs) {
+    const std::int64_t periodUs = NominalPeriodUs(run->device.periodsUs[run->request.periodChoice]);
+    std::fprintf(stderr, "vornctl: recording %zu channel(s) of %s every %s %s\n", run->request.positions.size(),
+                 run->name.c_str(), FormatPeriod(periodUs).c_str(), duration.c_str());
+  }
 
-  RecordingSummary summary;
-  const RecordStatus status = Record(lib, device, request, sinks, summary, error);
-  if (summary.started) {
-    std::fprintf(stderr, "vornctl: %lld sample set(s) in %.1f s (%.1f per s), %lld dropped, %lld missing\n",
-                 static_cast<long long>(summary.samples), summary.seconds,
-                 summary.seconds > 0 ? static_cast<double>(summary.samples) / summary.seconds : 0.0,
-                 static_cast<long long>(summary.dropped), static_cast<long long>(summary.missing));
+  // One clock for the whole run: every file starts at the same wall-clock
+  // time and counts its host times from the same moment.
+  RecordingHeader common;
+  StampStartTime(common);
+  common.subject = plan.subject;
+  common.recording = plan.recording;
+  const HostClock::time_point runStart = HostClock::now();
+  BeginRecordingPhase();
+  std::vector<std::thread> readers;
+  for (auto &run : runs) {
+    run->request.runStart = runStart;
+    DeviceRun *r = run.get();
+    readers.emplace_back([&lib, r, &common] {
+      r->status = Record(lib, r->device, r->request, common, r->sinks, r->summary, r->error);
+    });
   }
-  if (status == RecordStatus::Failed) {
-    Complain(error);
-    if (summary.samples > 0 && !plan.outputs.empty()) Complain("the files hold what was recorded until then");
-    return kExitFailure;
+  for (std::thread &t : readers) t.join();
+  lib.CloseAll();
+  EndRecordingPhase();
+
+  int status = kExitOk;
+  bool interrupted = false;
+  for (const auto &run : runs) {
+    const RecordingSummary &summary = run->summary;
+    const std::string who = several ? run->name + ": " : std::string();
+    if (summary.started) {
+      std::fprintf(stderr, "vornctl: %s%lld sample set(s), %.3f s of data, %lld dropped, %lld missing\n", who.c_str(),
+                   static_cast<long long>(summary.samples), summary.seconds,
+                   static_cast<long long>(summary.dropped), static_cast<long long>(summary.missing));
+    }
+    if (run->status == RecordStatus::Failed) {
+      Complain(who + run->error);
+      if (summary.samples > 0 && !run->files.empty()) Complain(who + "the files hold what was recorded until then");
+      status = kExitFailure;
+      continue;
+    }
+    if (summary.missing > 0) {
+      Complain("warning: " + who + std::to_string(summary.missing) +
+               " sample set(s) that the period and the clock expected never arrived");
+    }
+    for (const OutputFile &f : run->files) {
+      if (f.path != "-") std::fprintf(stderr, "vornctl: wrote %s\n", f.path.c_str());
+    }
+    interrupted = interrupted || run->status == RecordStatus::Interrupted;
   }
-  if (summary.missing > 0) {
-    Complain("warning: " + std::to_string(summary.missing) +
-             " sample set(s) that the period and the clock expected never arrived");
+  if (interrupted) {
+    Complain("stopped by " + StopSignalName() + "; the files hold everything recorded until then");
+    if (status == kExitOk && plan.seconds > 0) status = StopExitStatus();
   }
-  for (const std::string &path : plan.outputs) {
-    if (path != "-") std::fprintf(stderr, "vornctl: wrote %s\n", path.c_str());
-  }
-  if (!plan.plot.empty()) std::fprintf(stderr, "vornctl: wrote %s\n", plan.plot.c_str());
-  if (status == RecordStatus::Interrupted) {
-    Complain("stopped by Ctrl-C; the files hold everything recorded until then");
-    return plan.seconds > 0 ? kExitInterrupted : kExitOk;
-  }
-  return kExitOk;
+  return status;
 }
 
 }  // namespace vornctl

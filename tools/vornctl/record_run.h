@@ -1,4 +1,4 @@
-// A recording from the command line's point of view: which device, which
+// A recording from the command line's point of view: which devices, which
 // channels and period, where the samples go; shared by record and demo.
 #pragma once
 
@@ -12,18 +12,23 @@
 namespace vornctl {
 
 struct RecordPlan {
-  std::int32_t device = 0;
+  std::vector<std::string> devices = {"0"};  // indexes or serial texts
+  bool allDevices = false;
   std::string channels = "all";
   std::string period = "fastest";
-  double seconds = 0;  // 0: until Ctrl-C
+  double seconds = 0;  // of data; 0: until Ctrl-C
   bool blockMode = false;
   bool progress = true;
+  bool reconnect = false;
   std::vector<std::string> outputs;  // CSV, or EDF+ by extension; "-" is stdout
   std::string plot;                  // SVG, optional
+  std::string subject;               // EDF+ patient field
+  std::string recording;             // EDF+ recording text
 };
 
-// Describes the device, records, reports on stderr; the exit status.
-// extraSinks see the samples too (the demo's summary).
+// Checks the outputs, finds and describes the devices, records each on a
+// thread of its own, reports on stderr; the exit status. extraSinks see the
+// samples too (the demo's summary); only with a single device.
 int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<SampleSink *> &extraSinks);
 
 }  // namespace vornctl

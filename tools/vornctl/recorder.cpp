@@ -1,15 +1,16 @@
 #include "tools/vornctl/recorder.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <memory>
+#include <thread>
 
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/host_line.h"
 #include "tools/vornctl/line_source.h"
 #include "tools/vornctl/period_choices.h"
+#include "tools/vornctl/port_advice.h"
 #include "tools/vornctl/progress.h"
 #include "tools/vornctl/stop_signal.h"
 #include "vorn.h"
@@ -18,160 +19,265 @@ namespace vornctl {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Short enough that Ctrl-C and the end of the time are noticed promptly.
 constexpr std::uint32_t kReadTimeoutMs = 100;
 // Lines the driver may still hold after the stop; more would mean it never stops.
 constexpr int kDrainLimit = 100000;
+// Reconnection: tries this far apart at first, doubling up to the longest.
+constexpr double kFirstRetrySeconds = 0.5;
+constexpr double kLongestRetrySeconds = 8.0;
 
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-bool AddToAll(const std::vector<SampleSink *> &sinks, const std::vector<std::int32_t> *values, std::string &error) {
-  for (SampleSink *sink : sinks) {
-    if (!sink->Add(values, error)) return false;
-  }
-  return true;
+double Since(HostClock::time_point start) {
+  return std::chrono::duration<double>(HostClock::now() - start).count();
 }
 
 // A device that stops sending is noticed after this long without a line.
 double StallSeconds(std::int64_t periodUs) { return std::max(3.0, 10.0 * static_cast<double>(periodUs) / 1e6); }
 
+std::string Seconds(double s) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", s);
+  return text;
+}
+
+// After CloseAll: discovery again, and the session whose identifier (made
+// from the serial number at discovery) is the device's. -1 when absent.
+std::int32_t FindAgain(const vorn_host::VornLibrary &lib, const DeviceIdentity &identity) {
+  lib.CloseAll();
+  for (std::int32_t index : FindAllDevices(lib)) {
+    std::int32_t id = 0;
+    if (lib.GetUniqueID(index, &id) != 1 || !identity.uniqueId || id != *identity.uniqueId) continue;
+    // A port that is not back yet would hold Initialise for half a minute.
+    if (!PortProblemBeforeOpen(PortOfDevice(index)).empty()) return -1;
+    if (lib.Initialise(index) != 1) return -1;
+    if (RunCommand(lib, index, VORN_CMD_SERIAL_TEXT).text != identity.serial) return -1;
+    return index;
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::int64_t MissingEstimate(double seconds, std::int64_t periodUs, std::int64_t received) {
-  if (periodUs <= 0 || seconds <= 0) return 0;
-  const double expected = seconds * 1e6 / static_cast<double>(periodUs);
-  // The first line comes a period after the start, and a pty or USB link
-  // delivers in chunks: a few percent and a few lines are latency, not loss.
-  const double slack = 5.0 + 0.02 * expected;
+  if (periodUs <= 0 || seconds <= 0 || received == 0) return 0;
+  // Lines from the first to the last one received, both included.
+  const double expected = seconds * 1e6 / static_cast<double>(periodUs) + 1;
+  // A pty or USB link delivers in chunks and a busy host reads late: a few
+  // lines, two percent and a tenth of a second are the host's jitter, not loss.
+  const double slack = 5.0 + 0.02 * expected + 0.1e6 / static_cast<double>(periodUs);
   const double deficit = expected - static_cast<double>(received) - slack;
   return deficit > 0 ? static_cast<std::int64_t>(std::ceil(deficit)) : 0;
 }
 
-RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &device, const RecordRequest &request,
-                    const std::vector<SampleSink *> &sinks, RecordingSummary &summary, std::string &error) {
-  summary = RecordingSummary{};
+std::vector<std::size_t> ColumnOrder(const std::vector<std::int32_t> &positions) {
+  std::vector<std::int32_t> sorted = positions;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::size_t> order;
+  for (std::int32_t p : positions) {
+    order.push_back(static_cast<std::size_t>(std::lower_bound(sorted.begin(), sorted.end(), p) - sorted.begin()));
+  }
+  return order;
+}
+
+bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription &device,
+                      const RecordRequest &request, RecordingHeader &header, std::string &error) {
   const std::int32_t index = device.identity.index;
   if (request.periodChoice >= device.periodsUs.size()) {
     error = "the device offers no such period";
-    return RecordStatus::Failed;
+    return false;
   }
-  RecordingHeader header;
   header.identity = device.identity;
   header.listedPeriodUs = device.periodsUs[request.periodChoice];
   header.periodUs = NominalPeriodUs(header.listedPeriodUs);
+  header.channels.clear();
+  for (std::int32_t p : request.positions) {
+    for (const ChannelInfo &c : device.channels) {
+      if (c.position == p) header.channels.push_back(c);
+    }
+  }
+  if (header.channels.empty() || header.channels.size() != request.positions.size()) {
+    error = "no channel to record";
+    return false;
+  }
   for (const ChannelInfo &c : device.channels) {
     const bool wanted = std::find(request.positions.begin(), request.positions.end(), c.position) !=
                         request.positions.end();
-    if (wanted) header.channels.push_back(c);
     const std::uint32_t code = wanted ? VORN_CMD_ENABLE_CHANNEL : VORN_CMD_DISABLE_CHANNEL;
     if (!RunCommand(lib, index, code, c.position).ok) {
       error = "cannot " + std::string(wanted ? "enable" : "disable") + " channel " + c.name + ": " +
               GeneralMessage(lib);
-      lib.CloseAll();
-      return RecordStatus::Failed;
+      return false;
     }
-  }
-  if (header.channels.empty()) {
-    error = "no channel to record";
-    lib.CloseAll();
-    return RecordStatus::Failed;
   }
   if (!RunCommand(lib, index, VORN_CMD_SELECT_PERIOD, header.listedPeriodUs).ok) {
     error = "cannot select the period: " + GeneralMessage(lib);
-    lib.CloseAll();
-    return RecordStatus::Failed;
+    return false;
   }
-  header.startTime = std::time(nullptr);
+  return true;
+}
+
+RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &device, const RecordRequest &request,
+                    RecordingHeader header, const std::vector<SampleSink *> &sinks, RecordingSummary &summary,
+                    std::string &error) {
+  summary = RecordingSummary{};
+  DeviceDescription session = device;  // the index changes when the device is found again
+  if (!PrepareRecording(lib, session, request, header, error)) return RecordStatus::Failed;
   for (SampleSink *sink : sinks) {
-    if (!sink->Begin(header, error)) {
-      lib.CloseAll();
-      return RecordStatus::Failed;
-    }
+    if (!sink->Begin(header, error)) return RecordStatus::Failed;
   }
-  if (!RunCommand(lib, index, VORN_CMD_START).ok) {
+  if (!RunCommand(lib, session.identity.index, VORN_CMD_START).ok) {
     error = "the device did not start streaming: " + GeneralMessage(lib);
-    lib.CloseAll();
+    std::string ignored;
+    for (SampleSink *sink : sinks) sink->Finish(summary, ignored);
     return RecordStatus::Failed;
   }
 
   summary.started = true;
-  const Clock::time_point start = Clock::now();
-  LineSource source(lib, index, request.blockMode);
+  const std::vector<std::size_t> order = ColumnOrder(request.positions);
+  const std::int64_t target =
+      request.seconds > 0
+          ? static_cast<std::int64_t>(std::ceil(request.seconds * 1e6 / static_cast<double>(header.periodUs) - 1e-9))
+          : 0;
+  auto source = std::make_unique<LineSource>(lib, session.identity.index, request.blockMode);
   ProgressLine progress(request.liveProgress);
   std::vector<std::int32_t> values;
+  std::vector<std::int32_t> columns(order.size());
   std::string line;
-  std::int64_t good = 0;
-  double lastLine = 0;
+  HostClock::time_point streamStart = HostClock::now();
+  HostClock::time_point firstLine{};
+  HostClock::time_point lastLine{};
+  bool anyLine = false;
+  double spanBefore = 0;   // of the stretches before the last reconnection
+  std::int64_t samplesBefore = 0;
   RecordStatus status = RecordStatus::Completed;
   bool sinkFailed = false;
+  bool stopped = false;
 
+  auto full = [&] { return target > 0 && summary.samples >= target; };
   auto take = [&](LineSource::Result result) {
+    const double host = Since(request.runStart);
     const bool parsed =
         result == LineSource::Result::Line && ParseHostLine(line, header.channels.size(), values);
     if (parsed) {
-      ++good;
+      for (std::size_t i = 0; i < order.size(); ++i) columns[i] = values[order[i]];
     } else {
       ++summary.dropped;
     }
     ++summary.samples;
-    if (!AddToAll(sinks, parsed ? &values : nullptr, error)) sinkFailed = true;
+    for (SampleSink *sink : sinks) {
+      if (!sink->Add(parsed ? &columns : nullptr, host, error)) sinkFailed = true;
+    }
+  };
+  auto span = [&] { return anyLine ? std::chrono::duration<double>(lastLine - firstLine).count() : 0.0; };
+  // What the sample sets cover, which the host's clock only approximates.
+  auto dataSeconds = [&] {
+    return Seconds(static_cast<double>(summary.samples) * static_cast<double>(header.periodUs) / 1e6);
+  };
+
+  // A device that went away: look for it until it is back, the time is up or Ctrl-C.
+  auto reconnect = [&](const std::string &why) {
+    const double lostAt = Since(request.runStart);
+    if (request.liveProgress) std::fputc('\n', stderr);
+    std::fprintf(stderr, "vornctl: %s; looking for %s again\n", why.c_str(), session.identity.serial.c_str());
+    double wait = kFirstRetrySeconds;
+    for (;;) {
+      if (StopRequested()) return false;
+      const std::int32_t index = FindAgain(lib, session.identity);
+      if (index >= 0) {
+        session.identity.index = index;
+        std::string prepareError;
+        if (PrepareRecording(lib, session, request, header, prepareError) &&
+            RunCommand(lib, index, VORN_CMD_START).ok) {
+          break;
+        }
+      }
+      const auto until = HostClock::now() + std::chrono::duration<double>(wait);
+      while (HostClock::now() < until && !StopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      wait = std::min(wait * 2, kLongestRetrySeconds);
+    }
+    const double gap = Since(request.runStart) - lostAt;
+    std::fprintf(stderr, "vornctl: %s is back after %.1f s; recording goes on\n", session.identity.serial.c_str(),
+                 gap);
+    char text[96];
+    std::snprintf(text, sizeof text, "Reconnected after a gap of %.1f s", gap);
+    for (SampleSink *sink : sinks) {
+      if (!sink->Note(summary.samples, text, error)) sinkFailed = true;
+    }
+    source = std::make_unique<LineSource>(lib, session.identity.index, request.blockMode);
+    spanBefore += span();
+    samplesBefore = summary.samples;
+    anyLine = false;
+    streamStart = HostClock::now();
+    return !sinkFailed;
   };
 
   for (;;) {
-    const double elapsed = Since(start);
     if (StopRequested()) {
       status = RecordStatus::Interrupted;
       break;
     }
-    if (request.seconds > 0 && elapsed >= request.seconds) break;
-    if (lib.IsFailed(index) == 1) {
-      error = "the device failed while recording: " + GeneralMessage(lib);
+    if (full()) break;
+    std::string lost;
+    if (lib.IsFailed(session.identity.index) == 1) {
+      lost = "the device went away after " + dataSeconds() + " of data (" + GeneralMessage(lib) + ")";
+    } else if (!anyLine && Since(streamStart) > StallSeconds(header.periodUs)) {
+      lost = "the device started its stream but sent no data for " + Seconds(Since(streamStart));
+    } else if (anyLine && Since(lastLine) > StallSeconds(header.periodUs)) {
+      lost = "the device fell silent after " + dataSeconds() + " of data (nothing for " +
+             Seconds(Since(lastLine)) + ")";
+    }
+    if (!lost.empty()) {
+      if (request.reconnect && reconnect(lost)) continue;
+      if (StopRequested()) {
+        status = RecordStatus::Interrupted;
+        break;
+      }
+      error = lost;
       status = RecordStatus::Failed;
       break;
     }
-    if (elapsed - lastLine > StallSeconds(header.periodUs)) {
-      char text[96];
-      std::snprintf(text, sizeof text, "no data from the device for %.1f s", elapsed - lastLine);
-      error = text;
-      status = RecordStatus::Failed;
-      break;
-    }
-    const LineSource::Result result = source.Next(line, kReadTimeoutMs);
+    // The clock says the time is up even if lines were lost on the way.
+    if (target > 0 && anyLine && spanBefore + span() > request.seconds + StallSeconds(header.periodUs)) break;
+    const LineSource::Result result = source->Next(line, kReadTimeoutMs);
     if (result != LineSource::Result::Timeout) {
-      lastLine = Since(start);
+      lastLine = HostClock::now();
+      if (!anyLine) firstLine = lastLine;
+      anyLine = true;
       take(result);
       if (sinkFailed) {
         status = RecordStatus::Failed;
         break;
       }
     }
-    progress.Update(Since(start), summary.samples, summary.dropped,
-                    MissingEstimate(Since(start), header.periodUs, summary.samples));
+    const double shown = spanBefore + span();
+    progress.Update(shown, summary.samples, summary.dropped,
+                    MissingEstimate(span(), header.periodUs, summary.samples - samplesBefore));
   }
 
-  summary.seconds = Since(start);
   // A failed session has lost its port; the stop could only time out.
-  const bool sessionFailed = lib.IsFailed(index) == 1;
-  const bool stopped = !sessionFailed && RunCommand(lib, index, VORN_CMD_STOP).ok;
-  // Lines decoded before the stop are samples of this recording too.
-  for (int i = 0; i < kDrainLimit && !sinkFailed; ++i) {
-    const LineSource::Result result = source.Next(line, 0);
+  const bool sessionFailed = lib.IsFailed(session.identity.index) == 1;
+  stopped = !sessionFailed && RunCommand(lib, session.identity.index, VORN_CMD_STOP).ok;
+  // Lines decoded before the stop are samples of this recording too, up to the time asked for.
+  for (int i = 0; i < kDrainLimit && !sinkFailed && !full(); ++i) {
+    const LineSource::Result result = source->Next(line, 0);
     if (result == LineSource::Result::Timeout) break;
+    lastLine = HostClock::now();
+    if (!anyLine) firstLine = lastLine;
+    anyLine = true;
     take(result);
   }
   if (sinkFailed) status = RecordStatus::Failed;
-  summary.missing = MissingEstimate(summary.seconds, header.periodUs, summary.samples);
+  summary.seconds = static_cast<double>(summary.samples) * static_cast<double>(header.periodUs) / 1e6;
+  summary.missing = MissingEstimate(span(), header.periodUs, summary.samples - samplesBefore);
   summary.interrupted = status == RecordStatus::Interrupted;
-  progress.Update(summary.seconds, summary.samples, summary.dropped, summary.missing, true);
+  if (summary.interrupted) summary.stopSignal = StopSignalName();
+  progress.Update(spanBefore + span(), summary.samples, summary.dropped, summary.missing, true);
   progress.Finish();
   if (!stopped && status != RecordStatus::Failed) {
     // A device that does not answer the stop has hung; its recording is not a success.
     error = "the device did not acknowledge the stop: " + GeneralMessage(lib);
     status = RecordStatus::Failed;
   }
-  lib.CloseAll();
 
   std::string finishError;
   for (SampleSink *sink : sinks) {

@@ -2,20 +2,32 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
+
+#include "tools/vornctl/console.h"
 
 namespace vornctl {
 
 namespace {
 
 std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
+std::atomic<bool> recording{false};
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "the flags are set from a signal handler");
+
+int StatusFor(int signalNumber) { return 128 + signalNumber; }
 
 extern "C" void OnStopSignal(int signalNumber) {
-  if (stopRequested.exchange(true)) {
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-    return;
+  if (!recording.load() || stopRequested.exchange(true)) {
+    // Nothing to finish, or the second signal: end now. No destructors run, so
+    // the driver is not unloaded under a call that may still be inside it;
+    // the system closes its ports.
+    WriteToStderrFromSignal(signalNumber == SIGINT ? "\nvornctl: stopped by Ctrl-C\n"
+                                                   : "\nvornctl: stopped by SIGTERM\n");
+    std::_Exit(StatusFor(signalNumber));
   }
+  stopSignal.store(signalNumber);
   // Some C libraries reset the handler on delivery; the second press must still be seen.
   std::signal(signalNumber, OnStopSignal);
 }
@@ -27,6 +39,14 @@ void InstallStopHandler() {
   std::signal(SIGTERM, OnStopSignal);
 }
 
+void BeginRecordingPhase() { recording.store(true); }
+
+void EndRecordingPhase() { recording.store(false); }
+
 bool StopRequested() { return stopRequested.load(); }
+
+std::string StopSignalName() { return stopSignal.load() == SIGTERM ? "SIGTERM" : "Ctrl-C"; }
+
+int StopExitStatus() { return StatusFor(stopSignal.load() == SIGTERM ? SIGTERM : SIGINT); }
 
 }  // namespace vornctl

@@ -1,11 +1,22 @@
-// Ctrl-C (and SIGTERM) end a recording cleanly: the handler only sets a flag,
-// and the record loop then stops the stream and closes the driver. A second
-// Ctrl-C ends the program at once.
+// Ctrl-C and SIGTERM. While a recording runs, the first one only sets a flag
+// and the record loop then stops the stream, closes the driver and finishes
+// the files; a second one ends the program at once. Before and after that
+// nothing is being recorded, so the first one ends the program at once: a
+// driver call such as Initialise can block for half a minute, and a user who
+// presses Ctrl-C then must not be ignored.
 #pragma once
+
+#include <string>
 
 namespace vornctl {
 
 void InstallStopHandler();
+// Between these the first signal only asks the recording to stop.
+void BeginRecordingPhase();
+void EndRecordingPhase();
 bool StopRequested();
+// "Ctrl-C" or "SIGTERM", for the messages; the exit status for it (130, 143).
+std::string StopSignalName();
+int StopExitStatus();
 
 }  // namespace vornctl

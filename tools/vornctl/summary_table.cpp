@@ -16,7 +16,7 @@ bool ChannelStatistics::Begin(const RecordingHeader &header, std::string &) {
   return true;
 }
 
-bool ChannelStatistics::Add(const std::vector<std::int32_t> *values, std::string &) {
+bool ChannelStatistics::Add(const std::vector<std::int32_t> *values, double, std::string &) {
   for (std::size_t i = 0; i < channels_.size(); ++i) {
     Channel &c = channels_[i];
     if (!values) {

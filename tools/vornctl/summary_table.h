@@ -16,7 +16,7 @@ class ChannelStatistics : public SampleSink {
   explicit ChannelStatistics(std::size_t sparkWidth = 48) : sparkWidth_(sparkWidth) {}
 
   bool Begin(const RecordingHeader &header, std::string &error) override;
-  bool Add(const std::vector<std::int32_t> *values, std::string &error) override;
+  bool Add(const std::vector<std::int32_t> *values, double hostSeconds, std::string &error) override;
   bool Finish(const RecordingSummary &summary, std::string &error) override { return true; }
 
   // The table, one line per channel, ending in a line feed.

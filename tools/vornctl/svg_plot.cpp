@@ -147,7 +147,7 @@ bool SvgPlot::Begin(const RecordingHeader &header, std::string &error) {
   return true;
 }
 
-bool SvgPlot::Add(const std::vector<std::int32_t> *values, std::string &) {
+bool SvgPlot::Add(const std::vector<std::int32_t> *values, double, std::string &) {
   for (std::size_t i = 0; i < traces_.size(); ++i) {
     if (values) {
       traces_[i].Add(ToPhysical(header_.channels[i], (*values)[i]));

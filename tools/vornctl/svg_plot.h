@@ -20,7 +20,7 @@ class SvgPlot : public SampleSink {
   SvgPlot &operator=(const SvgPlot &) = delete;
 
   bool Begin(const RecordingHeader &header, std::string &error) override;
-  bool Add(const std::vector<std::int32_t> *values, std::string &error) override;
+  bool Add(const std::vector<std::int32_t> *values, double hostSeconds, std::string &error) override;
   bool Finish(const RecordingSummary &summary, std::string &error) override;
 
  private:

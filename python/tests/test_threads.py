@@ -1,0 +1,110 @@
+"""Several devices at once: one thread per device, and record_all on one host clock."""
+import threading
+import time
+
+import numpy as np
+
+import vorn
+import vorn._library
+from line_model import expected_rows, find_run
+
+
+def matches_log(rec, sim):
+    expected = expected_rows(str(sim.sent_log), sim.describe(), [c.position for c in rec.channels])
+    return rec.valid.all() and len(rec) > 0 and find_run(expected, rec.raw.astype(np.int64)) >= 0
+
+
+def test_two_devices_record_from_two_threads(sims):
+    started = sims(count=2)
+    found = vorn.devices()
+    assert [d.index for d in found] == [0, 1]
+    results, errors = {}, []
+
+    def run(dev, period):
+        try:
+            results[dev.index] = dev.record(1.5, period=period)
+        except BaseException as e:
+            errors.append(e)
+
+    threads = [threading.Thread(target=run, args=(d, p)) for d, p in zip(found, ["2ms", "5ms"])]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(30)
+    assert not errors and len(results) == 2
+    by_serial = {s.serial: s for s in started}
+    for rec in results.values():
+        sim = next(s for serial, s in by_serial.items() if rec.serial in serial)
+        assert matches_log(rec, sim), rec
+    assert results[0].period == 0.002 and results[1].period == 0.005
+
+
+def test_record_all_shares_the_host_clock(sims):
+    started = sims(count=2)
+    recs = vorn.record_all(1.0, channels=["ECG"])
+    assert len(recs) == 2
+    for rec, sim in zip(recs, started):
+        assert rec.names == ["ECG"] and matches_log(rec, sim)
+    # Both ran at once on one clock: their spans overlap.
+    a, b = recs
+    assert max(a.host_times[0], b.host_times[0]) < min(a.host_times[-1], b.host_times[-1])
+    assert abs(a.start_host_time - b.start_host_time) < 1.0
+
+
+def test_record_all_reports_a_failing_device_and_keeps_the_others(sims):
+    good = sims()[0]
+    sims(faults=["--fault", "vanish=100"])
+    try:
+        vorn.record_all(1.5)
+    except vorn.DeviceError as e:
+        recs = e.recording
+        assert "device 1" in str(e)
+    else:
+        raise AssertionError("the vanished device was not reported")
+    assert matches_log(recs[0], good)
+    assert recs[1] is not None and 0 < len(recs[1]) <= 100
+
+
+def test_close_all_from_another_thread_ends_a_stream_without_a_hang(sim):
+    dev = vorn.devices()[0]
+    outcome = []
+
+    def stream():
+        try:
+            with dev.stream() as s:
+                for _ in s:
+                    pass
+        except BaseException as e:
+            outcome.append(e)
+
+    t = threading.Thread(target=stream)
+    t.start()
+    time.sleep(0.5)
+    vorn.close_all()
+    t.join(10)
+    assert not t.is_alive() and len(outcome) == 1 and isinstance(outcome[0], vorn.DeviceClosed)
+    sent = sim.sent_lines()
+    time.sleep(0.3)
+    assert sim.sent_lines() == sent, "CloseAll left the device streaming"
+
+
+def test_one_device_shared_by_threads_serialises_its_calls(sim):
+    dev = vorn.devices()[0]
+    errors = []
+
+    def describe():
+        try:
+            for _ in range(50):
+                assert dev._command(vorn._library.CMD_CHANNEL_NAME, 1).text == "ECG"
+        except BaseException as e:
+            errors.append(e)
+
+    threads = [threading.Thread(target=describe) for _ in range(4)]
+    for t in threads:
+        t.start()
+    with dev.stream() as s:
+        for _ in range(5):
+            s.read(timeout=1)
+    for t in threads:
+        t.join(30)
+    assert not errors

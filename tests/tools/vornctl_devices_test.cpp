@@ -1,0 +1,172 @@
+// Several devices in one run, a device that comes back, a device named by
+// its serial text, and the JSON forms; every recording checked against what
+// the simulators logged as sent.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/sim_process.h"
+#include "vornctl_recording_check.h"
+#include "vornctl_run.h"
+
+namespace vornctl_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<ExpectedChannel> kChannels = {
+    {"ECG", "mV", -5, 5}, {"Resp", "l/min", 0, 60}, {"SpO2", "%", 0, 100}, {"Temp", "degC", 30, 42}};
+
+// The driver's scaling of one value, as the host line carries it.
+long Scaled(const std::string &field, const ExpectedChannel &c) {
+  double x = std::strtod(field.c_str(), nullptr);
+  x = std::clamp(x, c.minimum, c.maximum);
+  const float range = static_cast<float>(c.maximum - c.minimum);
+  const float t = static_cast<float>((x - c.minimum) / range);
+  return static_cast<long>(std::floor(static_cast<double>(t) * 32767.0 + 0.5));
+}
+
+std::vector<std::vector<long>> SentRaw(const std::string &sentLog) {
+  std::vector<std::vector<long>> lines;
+  std::ifstream in(sentLog);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> fields = SplitCsvLine(line);
+    if (fields.size() != 1 + kChannels.size()) continue;
+    std::vector<long> raw;
+    for (std::size_t c = 0; c < kChannels.size(); ++c) raw.push_back(Scaled(fields[1 + c], kChannels[c]));
+    lines.push_back(raw);
+  }
+  return lines;
+}
+
+bool RowMatches(const std::vector<std::string> &row, const std::vector<long> &sent) {
+  for (std::size_t c = 0; c < sent.size(); ++c) {
+    if (std::labs(std::strtol(row[2 + 2 * c].c_str(), nullptr, 10) - sent[c]) > 1) return false;
+  }
+  return true;
+}
+
+// Rows first..last of the CSV are consecutive lines the simulator sent.
+void ExpectRowsWereSent(const CsvRecording &csv, std::size_t first, std::size_t last, const std::string &sentLog) {
+  const std::vector<std::vector<long>> sent = SentRaw(sentLog);
+  ASSERT_LT(first, last);
+  for (std::size_t start = 0; start + (last - first) <= sent.size(); ++start) {
+    bool all = true;
+    for (std::size_t r = first; r < last && all; ++r) all = RowMatches(csv.rows[r], sent[start + r - first]);
+    if (all) return;
+  }
+  ADD_FAILURE() << "rows " << first << ".." << last << " are not a run of the " << sent.size()
+                << " lines in " << sentLog;
+}
+
+class DevicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vornctl-devices-test-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string File(const std::string &name) const { return (dir_ / name).string(); }
+  std::vector<std::string> Files(const std::string &prefix) const {
+    std::vector<std::string> found;
+    for (const auto &e : fs::directory_iterator(dir_)) {
+      if (e.path().filename().string().rfind(prefix, 0) == 0) found.push_back(e.path().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(DevicesTest, AllDevicesRecordIntoTheirOwnFilesOnOneClock) {
+  vorn_test::SimProcess first({"--serial", "VSC0000001", "--sent-log", File("first.sent")});
+  vorn_test::SimProcess second({"--serial", "VSC0000002", "--sent-log", File("second.sent")});
+  ASSERT_TRUE(first.ok() && second.ok());
+  RunOptions options;
+  options.environment = {"VORN_PORTS=" + first.PortEntry() + ";" + second.PortEntry()};
+  const RunResult run =
+      RunVornctl({"record", "--all", "--seconds", "1", "--out", File("run.csv"), "--no-progress"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::vector<std::string> files = Files("run-");
+  ASSERT_EQ(files.size(), 2u) << run.err;
+  std::string start;
+  for (std::size_t d = 0; d < 2; ++d) {
+    const CsvRecording csv = ReadCsv(files[d]);
+    CheckRecording(csv, kChannels, 0.002);
+    ASSERT_EQ(csv.rows.size(), 500u) << files[d];
+    EXPECT_NE(csv.Comment("serial").find(d == 0 ? "0000001" : "0000002"), std::string::npos) << files[d];
+    // Both files count their host times from the same start.
+    if (d == 0) start = csv.Comment("start");
+    EXPECT_EQ(csv.Comment("start"), start);
+    EXPECT_LT(std::strtod(csv.rows[0][1].c_str(), nullptr), 2.0);
+    ExpectRowsWereSent(csv, 0, csv.rows.size(), File(d == 0 ? "first.sent" : "second.sent"));
+  }
+  // Named devices, by index and by serial text, record the same way.
+  const RunResult named = RunVornctl(
+      {"record", "1", "0000001", "--seconds", "0.2", "--out", File("named.csv"), "--no-progress"}, options);
+  ASSERT_EQ(named.exitCode, 0) << named.err;
+  EXPECT_EQ(Files("named-").size(), 2u);
+  EXPECT_EQ(RunVornctl({"record", "0", "0", "--out", File("twice.csv")}, options).exitCode, 2);
+  EXPECT_EQ(RunVornctl({"record", "--all", "--out", "-"}, options).exitCode, 2);
+}
+
+TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFile) {
+  const std::string link = File("tty");
+  vorn_test::SimProcess sim({"--fault", "vanish-each=300", "--vanish-action", "reopen", "--reopen-delay-ms", "300",
+                             "--link", link, "--sent-log", File("sim.sent")});
+  ASSERT_TRUE(sim.ok());
+  RunOptions options;
+  options.environment = {"VORN_PORTS=" + sim.serial() + "=" + link};
+  options.timeoutMs = 90000;
+  const RunResult run = RunVornctl(
+      {"record", "0", "--reconnect", "--seconds", "1.5", "--out", File("run.csv"), "--no-progress"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("looking for"), std::string::npos) << run.err;
+  const CsvRecording csv = ReadCsv(File("run.csv"));
+  CheckRecording(csv, kChannels, 0.002);
+  ASSERT_EQ(csv.rows.size(), 750u);
+  ASSERT_GE(csv.notes.size(), 2u) << run.err;
+  for (const std::string &note : csv.notes) EXPECT_EQ(note.rfind("Reconnected after a gap of ", 0), 0u) << note;
+  // Each stretch between reconnections is a run of what the device sent.
+  ExpectRowsWereSent(csv, 0, 300, File("sim.sent"));
+  ExpectRowsWereSent(csv, 300, 600, File("sim.sent"));
+  // Without --reconnect the same fault ends the recording.
+  vorn_test::SimProcess once({"--fault", "vanish-each=300"});
+  ASSERT_TRUE(once.ok());
+  options.environment = {"VORN_PORTS=" + once.PortEntry()};
+  const RunResult ended =
+      RunVornctl({"record", "0", "--seconds", "1.5", "--out", File("once.csv"), "--no-progress"}, options);
+  EXPECT_EQ(ended.exitCode, 1);
+  EXPECT_NE(ended.err.find("went away after 0.6 s of data"), std::string::npos) << ended.err;
+}
+
+TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {
+  vorn_test::SimProcess sim({"--serial", "VSC0000042"});
+  ASSERT_TRUE(sim.ok());
+  RunOptions options;
+  options.environment = {"VORN_PORTS=" + sim.PortEntry()};
+  const RunResult list = RunVornctl({"list", "--json"}, options);
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_EQ(list.out.rfind("{\"devices\": [", 0), 0u) << list.out;
+  EXPECT_NE(list.out.find("\"index\": 0, \"serial\": \"0000042\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\"state\": \"ok\""), std::string::npos) << list.out;
+  const RunResult info = RunVornctl({"info", "0000042", "--json"}, options);
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  for (const char *text : {"\"channels\": [", "\"name\": \"ECG\", \"unit\": \"mV\", \"minimum\": -5, \"maximum\": 5",
+                           "\"periods_us\": [", "\"control_list_bytes\": "}) {
+    EXPECT_NE(info.out.find(text), std::string::npos) << text << "\n" << info.out;
+  }
+  const RunResult unknown = RunVornctl({"info", "VSC9999999"}, options);
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_NE(unknown.err.find("no device has the serial text"), std::string::npos) << unknown.err;
+}
+
+}  // namespace
+}  // namespace vornctl_test

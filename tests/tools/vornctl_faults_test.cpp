@@ -1,0 +1,241 @@
+// What tripped vornctl's users, each against vorn-sim's fault modes: an
+// incomplete self-description, Ctrl-C and SIGTERM before the recording, a
+// late start, a device that falls silent, output mistakes, the EDF+
+// annotations, the demo's files and the advice on VORN_PORTS.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "common/sim_process.h"
+#include "vornctl_recording_check.h"
+#include "vornctl_run.h"
+
+#if VORNCTL_HAVE_EDFLIB
+#include <edflib.h>
+#endif
+
+namespace vornctl_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<ExpectedChannel> kDefaultChannels = {
+    {"ECG", "mV", -5, 5}, {"Resp", "l/min", 0, 60}, {"SpO2", "%", 0, 100}, {"Temp", "degC", 30, 42}};
+
+std::string Slurp(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vornctl-fault-test-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string File(const std::string &name) const { return (dir_ / name).string(); }
+
+  static RunResult RunOn(const vorn_test::SimProcess &sim, const std::vector<std::string> &args,
+                         RunOptions options = {}) {
+    options.environment.push_back("VORN_PORTS=" + sim.PortEntry());
+    return RunVornctl(args, options);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FaultTest, IncompleteSelfDescriptionFailsAfterOneWaitWithWhatIsMissing) {
+  // Three devices, so list, info and record run side by side.
+  vorn_test::SimProcess a({"--fault", "names-mismatch"});
+  vorn_test::SimProcess b({"--fault", "names-mismatch"});
+  vorn_test::SimProcess c({"--fault", "names-mismatch"});
+  ASSERT_TRUE(a.ok() && b.ok() && c.ok());
+  const auto start = std::chrono::steady_clock::now();
+  auto list = std::async(std::launch::async, [&] { return RunOn(a, {"list"}); });
+  auto info = std::async(std::launch::async, [&] { return RunOn(b, {"info", "0"}); });
+  auto record = std::async(std::launch::async, [&] {
+    return RunOn(c, {"record", "0", "--seconds", "1", "--out", File("never.csv"), "--no-progress"});
+  });
+  const RunResult listed = list.get();
+  const RunResult informed = info.get();
+  const RunResult recorded = record.get();
+  // One 15 s wait of the driver, not one per question.
+  EXPECT_LT(SecondsSince(start), 40.0);
+  for (const RunResult *run : {&listed, &informed, &recorded}) {
+    EXPECT_EQ(run->exitCode, 1) << run->err;
+    EXPECT_NE(run->err.find("self-description is incomplete"), std::string::npos) << run->err;
+    EXPECT_NE(run->err.find("channel names do not match its channel count"), std::string::npos) << run->err;
+  }
+  EXPECT_NE(listed.out.find("(incomplete)"), std::string::npos) << listed.out;
+  EXPECT_FALSE(fs::exists(File("never.csv")));
+}
+
+TEST_F(FaultTest, OutputMistakesAreRefusedBeforeTheDeviceHearsAnything) {
+  const std::string trace = File("sim.trace");
+  vorn_test::SimProcess sim({"--trace", trace});
+  ASSERT_TRUE(sim.ok());
+  const std::vector<std::vector<std::string>> traps = {
+      {"--out", File("b.csv"), "--plot", File("b.csv")},
+      {"--out", File("a.csv"), "--plot", "-"},
+      {"--out", File("x.png.csv"), "--plot", File("x.png")},
+      {"--out", File("run.txt")},
+      {"--out", "/nonexistent/dir/x.csv"},
+      {"--out", "-", "--out", "-"},
+  };
+  for (std::vector<std::string> args : traps) {
+    args.insert(args.begin(), {"record", "0", "--seconds", "1"});
+    const RunResult run = RunOn(sim, args);
+    EXPECT_EQ(run.exitCode, 2) << args[5] << "\n" << run.err;
+    EXPECT_NE(run.err.find("vornctl: "), std::string::npos);
+  }
+  EXPECT_EQ(Slurp(trace).find(" rx "), std::string::npos) << Slurp(trace);
+  EXPECT_TRUE(fs::is_empty(dir_) || (fs::directory_iterator(dir_)->path() == trace &&
+                                     std::distance(fs::directory_iterator(dir_), fs::directory_iterator()) == 1));
+#if VORNCTL_HAVE_EDFLIB
+  // Capitals name EDF+ too.
+  const RunResult edf = RunOn(sim, {"record", "0", "--seconds", "0.2", "--out", File("x.EDF"), "--no-progress"});
+  ASSERT_EQ(edf.exitCode, 0) << edf.err;
+  EXPECT_EQ(Slurp(File("x.EDF")).substr(0, 8), "0       ");
+#endif
+}
+
+TEST_F(FaultTest, CtrlCOrSigtermWhileTheDeviceIsInitialisedEndsAtOnce) {
+  vorn_test::SimProcess sim({"--fault", "silent"});
+  ASSERT_TRUE(sim.ok());
+  for (int signal : {SIGINT, SIGTERM}) {
+    RunOptions options;
+    options.interruptAfterMs = 1000;
+    options.interruptSignal = signal;
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult run =
+        RunOn(sim, {"record", "0", "--seconds", "5", "--out", File("silent.csv"), "--no-progress"}, options);
+    EXPECT_LT(SecondsSince(start), 6.0);  // Initialise alone would take 21 s
+    EXPECT_EQ(run.exitCode, 128 + signal) << run.err;
+    EXPECT_NE(run.err.find(signal == SIGINT ? "stopped by Ctrl-C" : "stopped by SIGTERM"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fs::exists(File("silent.csv")));
+  }
+}
+
+TEST_F(FaultTest, LateStartCountsNothingMissingAndRecordsTheSecondsAskedFor) {
+  vorn_test::SimProcess sim({"--fault", "late=300"});
+  ASSERT_TRUE(sim.ok());
+  const RunResult run =
+      RunOn(sim, {"record", "0", "--seconds", "1", "--period", "2ms", "--out", File("late.csv"), "--no-progress"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.err.find("never arrived"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" 0 missing"), std::string::npos) << run.err;
+  const CsvRecording csv = ReadCsv(File("late.csv"));
+  CheckRecording(csv, kDefaultChannels, 0.002);
+  EXPECT_EQ(csv.rows.size(), 500u);
+}
+
+TEST_F(FaultTest, DeviceThatFallsSilentIsReportedAsSuchNotAsMissingSets) {
+  vorn_test::SimProcess sim({"--fault", "stop-after=200"});
+  ASSERT_TRUE(sim.ok());
+  const RunResult run =
+      RunOn(sim, {"record", "0", "--seconds", "10", "--out", File("silent.csv"), "--no-progress"});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("fell silent after 0.4 s of data"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" 0 missing"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("never arrived"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadCsv(File("silent.csv")).rows.size(), 200u);
+}
+
+#if VORNCTL_HAVE_EDFLIB
+TEST_F(FaultTest, EdfAnnotationsAreWholeAndTheStopSitsAtTheEndOfTheData) {
+  vorn_test::SimProcess sim;
+  ASSERT_TRUE(sim.ok());
+  RunOptions options;
+  options.interruptWhenFile = File("run.csv");
+  options.interruptAtBytes = 20000;
+  const RunResult run = RunOn(sim,
+                              {"record", "0", "--seconds", "30", "--out", File("run.csv"), "--out", File("run.edf"),
+                               "--subject", "P-17", "--recording", "bench", "--no-progress"},
+                              options);
+  ASSERT_EQ(run.exitCode, 130) << run.err;
+  const double rows = static_cast<double>(ReadCsv(File("run.csv")).rows.size());
+  edf_hdr_struct header{};
+  ASSERT_EQ(edfopen_file_readonly(File("run.edf").c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+  EXPECT_NE(std::string(header.patient_name).find("P-17"), std::string::npos) << header.patient_name;
+  EXPECT_NE(std::string(header.admincode).find("bench"), std::string::npos) << header.admincode;
+  EXPECT_NE(std::string(header.technician).find("vornctl"), std::string::npos) << header.technician;
+  EXPECT_NE(std::string(header.equipment).find("1234567"), std::string::npos) << header.equipment;
+  bool stopped = false;
+  bool ends = false;
+  bool versions = false;
+  for (long long a = 0; a < header.annotations_in_file; ++a) {
+    edf_annotation_struct note{};
+    ASSERT_EQ(edf_get_annotation(header.handle, static_cast<int>(a), &note), 0);
+    const std::string text = note.annotation;
+    const double onset = static_cast<double>(note.onset) / EDFLIB_TIME_DIMENSION;
+    if (text.rfind("Device ", 0) == 0) {
+      EXPECT_NE(text.find(" uid 0x"), std::string::npos) << text;
+    }
+    if (text.rfind("Firmware ", 0) == 0) {
+      versions = true;
+      EXPECT_EQ(note.onset, 0);
+      EXPECT_NE(text.find(", vornctl "), std::string::npos) << text;
+    }
+    if (text == "Stopped by Ctrl-C") {
+      stopped = true;
+      EXPECT_NEAR(onset, rows * 0.002, 0.0011);
+    }
+    if (text.rfind("Recording ends", 0) == 0) {
+      ends = true;
+      EXPECT_NE(text.find("samples padded"), std::string::npos) << text;
+      EXPECT_NEAR(onset, rows * 0.002, 0.0011);
+    }
+  }
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(ends);
+  EXPECT_TRUE(versions);
+  edfclose_file(header.handle);
+}
+#endif
+
+TEST_F(FaultTest, DemoSaysWhereItsFilesAreAndKeepsThemInOneFolder) {
+  const RunResult run = RunVornctl({"demo", "--seconds", "0.3", "--no-progress"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string marker = "the demo's recording goes to ";
+  const std::size_t at = run.err.find(marker);
+  ASSERT_NE(at, std::string::npos) << run.err;
+  const std::string path = run.err.substr(at + marker.size(), run.err.find('\n', at) - at - marker.size());
+  EXPECT_EQ(fs::path(path).parent_path().filename(), "vornctl-demo");
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_NE(run.err.find("wrote " + path), std::string::npos) << run.err;
+  fs::remove(path);
+}
+
+TEST_F(FaultTest, SkippedPortEntriesAndAMissingPortAreExplained) {
+  RunOptions options;
+  options.environment = {"VORN_PORTS=nonsense;FTX123=/dev/null"};
+  const RunResult none = RunVornctl({"list"}, options);
+  EXPECT_EQ(none.exitCode, 1);
+  EXPECT_NE(none.err.find("'nonsense' was skipped: it has no '='"), std::string::npos) << none.err;
+  EXPECT_NE(none.err.find("FTX123 is not a Vorn serial number"), std::string::npos) << none.err;
+
+  options.environment = {"VORN_PORTS=VSC0000001=" + File("no-such-tty")};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult missing = RunVornctl({"info", "0"}, options);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("does not exist: is the device plugged in?"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace vornctl_test

@@ -1,0 +1,37 @@
+# `vornctl view`: the page server over Debian's cpp-httplib, POSIX builds only
+# (Debian ships no cpp-httplib for the Windows cross builds).
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND AND NOT WIN32)
+  pkg_check_modules(VORN_HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
+  find_package(nlohmann_json 3 QUIET)
+endif()
+if(NOT VORN_HTTPLIB_FOUND OR NOT nlohmann_json_FOUND)
+  message(STATUS "vornctl: cpp-httplib or nlohmann-json not found (or a Windows build), 'view' left out")
+  set(VORN_HAVE_VIEW OFF CACHE INTERNAL "vornctl has view")
+  return()
+endif()
+set(VORN_HAVE_VIEW ON CACHE INTERNAL "vornctl has view")
+
+add_library(vornctl_view STATIC
+  view_command.cpp
+  view_device.cpp
+  view_events.cpp
+  view_json.cpp
+  view_server.cpp)
+target_link_libraries(vornctl_view PUBLIC vornctl_core PkgConfig::VORN_HTTPLIB nlohmann_json::nlohmann_json)
+vorn_warnings(vornctl_view)
+set(VORN_VIEW_WEB_DIR ${CMAKE_CURRENT_BINARY_DIR}/web)
+target_compile_definitions(vornctl_view PRIVATE VORN_VIEW_WEB_DIR="${VORN_VIEW_WEB_DIR}")
+target_link_libraries(vornctl PRIVATE vornctl_view)
+target_compile_definitions(vornctl PRIVATE VORN_HAVE_VIEW=1)
+
+# The page and uPlot (from the npm registry, installed by scripts/bootstrap)
+# are served from the build: no network when the page runs.
+set(VORN_UPLOT_DIST ${CMAKE_CURRENT_SOURCE_DIR}/web/node_modules/uplot/dist)
+add_custom_target(vornctl_view_page ALL
+  COMMAND ${CMAKE_COMMAND} -DWEB_DIR=${CMAKE_CURRENT_SOURCE_DIR}/web -DUPLOT_DIST=${VORN_UPLOT_DIST}
+          -DOUT=${VORN_VIEW_WEB_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/web/copy_page.cmake
+  COMMENT "vornctl view: the page and uPlot into ${VORN_VIEW_WEB_DIR}"
+  VERBATIM)
+add_dependencies(vornctl vornctl_view_page)
+install(DIRECTORY ${VORN_VIEW_WEB_DIR}/ DESTINATION ${VORN_DIST_DIR}/linux/share/vornctl/web OPTIONAL)

@@ -1,0 +1,540 @@
+#include "tools/vornctl/view_device.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "tools/vornctl/csv_writer.h"
+#include "tools/vornctl/driver_calls.h"
+#include "tools/vornctl/edf_writer.h"
+#include "tools/vornctl/host_line.h"
+#include "tools/vornctl/line_source.h"
+#include "tools/vornctl/period_choices.h"
+#include "tools/vornctl/recorder.h"
+#include "vorn.h"
+
+namespace vornctl {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Short, so a control request waits at most this long for the worker.
+constexpr std::uint32_t kReadTimeoutMs = 20;
+// Lines taken before the worker looks at its jobs and the session again.
+constexpr int kBatchLines = 256;
+constexpr int kDrainLimit = 100000;
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+double WallMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// A device that stops sending is noticed after this long without a line, as record does.
+double StallSeconds(std::int64_t periodUs) { return std::max(3.0, 10.0 * static_cast<double>(periodUs) / 1e6); }
+
+std::string FileSafe(const std::string &text) {
+  std::string out;
+  for (char c : text) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+  return out.empty() ? "device" : out;
+}
+
+}  // namespace
+
+const char *PhaseName(ViewPhase phase) {
+  switch (phase) {
+    case ViewPhase::Stopped: return "stopped";
+    case ViewPhase::Starting: return "starting";
+    case ViewPhase::Streaming: return "streaming";
+    case ViewPhase::Stopping: return "stopping";
+    case ViewPhase::Failed: return "failed";
+  }
+  return "failed";
+}
+
+struct ViewDevice::Stream {
+  Stream(const vorn_host::VornLibrary &lib, std::int32_t index) : source(lib, index, false) {}
+  LineSource source;
+  Clock::time_point start = Clock::now();
+  double lastLine = 0;
+  double lastFailCheck = 0;
+  std::int64_t periodUs = 0;
+  std::deque<std::pair<double, std::int64_t>> recent;  // for the rate over the last second
+  // The recording's own counts.
+  Clock::time_point recordStart;
+  std::int64_t recordLines = 0;
+  std::int64_t recordDropped = 0;
+};
+
+ViewDevice::ViewDevice(const vorn_host::VornLibrary &lib, std::int32_t index,
+                       std::optional<DeviceDescription> description, std::string failure, std::string recordDir)
+    : lib_(lib), index_(index), recordDir_(std::move(recordDir)) {
+  if (description) {
+    description_ = std::move(*description);
+    identity_ = description_.identity;
+    for (const ChannelInfo &c : description_.channels) state_.enabled.push_back(c.position);
+    if (description_.periodsUs.empty()) {
+      state_.phase = ViewPhase::Failed;
+      state_.message = "the device lists no sample periods";
+    } else {
+      // The fastest choice, as record's default.
+      const auto fastest = std::min_element(description_.periodsUs.begin(), description_.periodsUs.end());
+      state_.periodChoice = static_cast<std::size_t>(fastest - description_.periodsUs.begin());
+    }
+  } else {
+    identity_.index = index;
+    state_.phase = ViewPhase::Failed;
+    state_.message = failure;
+  }
+  worker_ = std::thread([this] { Run(); });
+}
+
+ViewDevice::~ViewDevice() { Shutdown(); }
+
+ViewDeviceState ViewDevice::State() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_;
+}
+
+ControlResult ViewDevice::Submit(std::function<ControlResult()> work) {
+  std::promise<ControlResult> done;
+  std::future<ControlResult> result = done.get_future();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (quit_) return {503, "vornctl view is shutting down", {}};
+    jobs_.push_back(Job{std::move(work), &done});
+  }
+  wake_.notify_all();
+  return result.get();
+}
+
+namespace {
+ControlResult Refuse(int status, std::string text) { return {status, std::move(text), {}}; }
+}  // namespace
+
+ControlResult ViewDevice::Start() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch (state_.phase) {
+      case ViewPhase::Stopped: break;
+      case ViewPhase::Failed: return Refuse(409, "device " + std::to_string(index_) + " failed: " + state_.message);
+      case ViewPhase::Streaming:
+      case ViewPhase::Starting: return Refuse(409, "device " + std::to_string(index_) + " is already streaming");
+      case ViewPhase::Stopping: return Refuse(409, "device " + std::to_string(index_) + " is stopping; try again");
+    }
+    if (state_.enabled.empty()) return Refuse(400, "choose at least one channel before starting");
+    state_.phase = ViewPhase::Starting;
+    state_.message.clear();
+  }
+  return Submit([this] { return DoStart(); });
+}
+
+ControlResult ViewDevice::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.phase != ViewPhase::Streaming) {
+      return Refuse(409, "device " + std::to_string(index_) + " is not streaming (" + PhaseName(state_.phase) + ")");
+    }
+    state_.phase = ViewPhase::Stopping;
+  }
+  return Submit([this] { return DoStop(false); });
+}
+
+ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions) {
+  std::vector<std::int32_t> chosen = positions;
+  std::sort(chosen.begin(), chosen.end());
+  if (chosen.empty()) return Refuse(400, "choose at least one channel");
+  if (std::adjacent_find(chosen.begin(), chosen.end()) != chosen.end()) {
+    return Refuse(400, "a channel is listed twice");
+  }
+  for (std::int32_t p : chosen) {
+    const bool known = std::any_of(description_.channels.begin(), description_.channels.end(),
+                                   [p](const ChannelInfo &c) { return c.position == p; });
+    if (!known) {
+      return Refuse(400, "device " + std::to_string(index_) + " has no channel " + std::to_string(p) + " (it has 1 to " +
+                             std::to_string(description_.channels.size()) + ")");
+    }
+  }
+  bool restart = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.phase == ViewPhase::Failed) return Refuse(409, "device " + std::to_string(index_) + " failed");
+    if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
+      return Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
+    }
+    if (state_.recording.active) return Refuse(409, "stop the recording before changing the channels");
+    restart = state_.phase == ViewPhase::Streaming;
+    if (!restart) {
+      state_.enabled = chosen;
+      return {};
+    }
+    state_.phase = ViewPhase::Stopping;
+  }
+  // A running stream is stopped and started again with the new choice, so no
+  // line is read with the wrong number of values.
+  return Submit([this, chosen] {
+    ControlResult r = DoStop(false);
+    if (!r.ok()) return r;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      state_.enabled = chosen;
+      state_.phase = ViewPhase::Starting;
+    }
+    return DoStart();
+  });
+}
+
+ControlResult ViewDevice::SetPeriod(std::size_t choice) {
+  if (choice >= description_.periodsUs.size()) return Refuse(400, "the device offers no such period");
+  bool restart = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.phase == ViewPhase::Failed) return Refuse(409, "device " + std::to_string(index_) + " failed");
+    if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
+      return Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
+    }
+    if (state_.recording.active) return Refuse(409, "stop the recording before changing the period");
+    restart = state_.phase == ViewPhase::Streaming;
+    if (!restart) {
+      state_.periodChoice = choice;
+      return {};
+    }
+    state_.phase = ViewPhase::Stopping;
+  }
+  return Submit([this, choice] {
+    ControlResult r = DoStop(false);
+    if (!r.ok()) return r;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      state_.periodChoice = choice;
+      state_.phase = ViewPhase::Starting;
+    }
+    return DoStart();
+  });
+}
+
+ControlResult ViewDevice::StartRecording(const std::string &format) {
+  if (format != "csv" && format != "edf") return Refuse(400, "a recording is csv or edf, not '" + format + "'");
+  if (format == "edf" && !EdfAvailable()) {
+    return Refuse(400, "this vornctl was built without EDF+ support (EDFlib); record CSV instead");
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.phase != ViewPhase::Streaming) {
+      return Refuse(409, "start device " + std::to_string(index_) + " before recording it");
+    }
+    if (state_.recording.active) return Refuse(409, "device " + std::to_string(index_) + " is already recording");
+  }
+  return Submit([this, format] { return DoStartRecording(format); });
+}
+
+ControlResult ViewDevice::StopRecording() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_.recording.active) return Refuse(409, "device " + std::to_string(index_) + " is not recording");
+  }
+  return Submit([this] { return DoStopRecording(); });
+}
+
+bool ViewDevice::TakeBlock(DisplayBlock &out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (block_.values.empty() || (block_.values.front().empty() && block_.skipped == 0)) return false;
+  out = std::move(block_);
+  block_ = DisplayBlock{};
+  block_.stream = state_.stream;
+  block_.firstLine = static_cast<std::uint64_t>(state_.stats.lines);
+  block_.values.resize(state_.streamed.size());
+  return true;
+}
+
+void ViewDevice::Shutdown() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  wake_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+void ViewDevice::Run() {
+  for (;;) {
+    Job job;
+    bool quitting = false;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!stream_ && jobs_.empty() && !quit_) {
+        wake_.wait_for(lock, std::chrono::milliseconds(200));
+      }
+      if (!jobs_.empty()) {
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      quitting = quit_;
+    }
+    if (job.done) {
+      job.done->set_value(job.work());
+      continue;
+    }
+    if (quitting) break;
+    if (stream_) ReadLines();
+  }
+  // Jobs that came in while quitting are answered, never left waiting.
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Job &j : jobs_) j.done->set_value({503, "vornctl view is shutting down", {}});
+    jobs_.clear();
+  }
+  if (stream_) DoStop(false);
+  if (sink_) DoStopRecording();
+}
+
+ControlResult ViewDevice::DoStart() {
+  std::vector<std::int32_t> enabled;
+  std::size_t choice = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    enabled = state_.enabled;
+    choice = state_.periodChoice;
+  }
+  auto failStart = [&](const std::string &text) {
+    const bool failed = lib_.IsFailed(index_) == 1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.phase = failed ? ViewPhase::Failed : ViewPhase::Stopped;
+    state_.message = text;
+    return ControlResult{502, text, {}};
+  };
+  for (const ChannelInfo &c : description_.channels) {
+    const bool wanted = std::find(enabled.begin(), enabled.end(), c.position) != enabled.end();
+    if (!RunCommand(lib_, index_, wanted ? VORN_CMD_ENABLE_CHANNEL : VORN_CMD_DISABLE_CHANNEL, c.position).ok) {
+      return failStart("cannot " + std::string(wanted ? "enable" : "disable") + " channel " + c.name + ": " +
+                       GeneralMessage(lib_));
+    }
+  }
+  const std::int32_t listed = description_.periodsUs[choice];
+  if (!RunCommand(lib_, index_, VORN_CMD_SELECT_PERIOD, listed).ok) {
+    return failStart("cannot select the period: " + GeneralMessage(lib_));
+  }
+  if (!RunCommand(lib_, index_, VORN_CMD_START).ok) {
+    return failStart("the device did not start streaming: " + GeneralMessage(lib_));
+  }
+  stream_ = std::make_unique<Stream>(lib_, index_);
+  stream_->periodUs = NominalPeriodUs(listed);
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_.phase = ViewPhase::Streaming;
+  ++state_.stream;
+  state_.streamed = enabled;
+  state_.stats = ViewStats{};
+  block_ = DisplayBlock{};
+  block_.stream = state_.stream;
+  block_.values.resize(enabled.size());
+  return {};
+}
+
+void ViewDevice::ReadLines() {
+  Stream &s = *stream_;
+  std::size_t expected = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    expected = state_.streamed.size();
+  }
+  std::vector<std::vector<std::int32_t>> batch;  // parsed lines; empty: damaged
+  std::string line;
+  std::vector<std::int32_t> values;
+  double arrival = 0;
+  std::string sinkError;
+  for (int i = 0; i < kBatchLines; ++i) {
+    const LineSource::Result result = s.source.Next(line, i == 0 ? kReadTimeoutMs : 0);
+    if (result == LineSource::Result::Timeout) break;
+    arrival = WallMs();
+    const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, expected, values);
+    batch.push_back(parsed ? values : std::vector<std::int32_t>{});
+    if (sink_ && sinkError.empty()) {
+      ++s.recordLines;
+      if (!parsed) ++s.recordDropped;
+      const double host = std::chrono::duration<double>(Clock::now() - s.recordStart).count();
+      if (!sink_->Add(parsed ? &values : nullptr, host, sinkError)) {
+        sinkError = sinkError.empty() ? "write failed" : sinkError;
+      }
+    }
+  }
+  const double now = Since(s.start);
+  if (!batch.empty()) s.lastLine = now;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ViewStats &stats = state_.stats;
+    for (const auto &v : batch) {
+      ++stats.lines;
+      if (v.empty()) ++stats.dropped;
+      if (block_.values.empty() ? false : block_.values.front().size() >= kDisplayLimit) {
+        ++block_.skipped;
+        continue;
+      }
+      for (std::size_t c = 0; c < block_.values.size(); ++c) {
+        block_.values[c].push_back(v.empty() ? kNoValue : v[c]);
+      }
+    }
+    if (!batch.empty()) block_.lastArrivalMs = arrival;
+    s.recent.emplace_back(now, stats.lines);
+    while (s.recent.size() > 2 && now - s.recent.front().first > 1.0) s.recent.pop_front();
+    const double span = now - s.recent.front().first;
+    stats.rate = span > 0 ? static_cast<double>(stats.lines - s.recent.front().second) / span : 0;
+    stats.seconds = now;
+    stats.missing = MissingEstimate(now, s.periodUs, stats.lines);
+    if (sink_) state_.recording.lines = s.recordLines;
+  }
+  if (!sinkError.empty()) {
+    DoStopRecording();
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.lastRecording.error = sinkError;
+    state_.message = "the recording stopped: " + sinkError;
+  }
+  if (now - s.lastFailCheck >= 0.1) {
+    s.lastFailCheck = now;
+    if (lib_.IsFailed(index_) == 1) {
+      Fail("the device failed: " + GeneralMessage(lib_));
+      return;
+    }
+  }
+  if (now - s.lastLine > StallSeconds(s.periodUs)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "no data from the device for %.1f s", now - s.lastLine);
+    Fail(text);
+  }
+}
+
+void ViewDevice::Fail(const std::string &message) {
+  // A silent device may still hear the stop; a failed session has lost its port.
+  if (lib_.IsFailed(index_) != 1) RunCommand(lib_, index_, VORN_CMD_STOP);
+  if (sink_) DoStopRecording();
+  stream_.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_.phase = ViewPhase::Failed;
+  state_.message = message;
+}
+
+ControlResult ViewDevice::DoStop(bool) {
+  const bool sessionFailed = lib_.IsFailed(index_) == 1;
+  const bool stopped = !sessionFailed && RunCommand(lib_, index_, VORN_CMD_STOP).ok;
+  // Lines decoded before the stop belong to the stream and its recording.
+  if (stream_) {
+    std::string line;
+    std::vector<std::int32_t> values;
+    std::size_t expected = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      expected = state_.streamed.size();
+    }
+    std::string sinkError;
+    for (int i = 0; i < kDrainLimit; ++i) {
+      const LineSource::Result result = stream_->source.Next(line, 0);
+      if (result == LineSource::Result::Timeout) break;
+      const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, expected, values);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++state_.stats.lines;
+        if (!parsed) ++state_.stats.dropped;
+      }
+      if (sink_ && sinkError.empty()) {
+        ++stream_->recordLines;
+        if (!parsed) ++stream_->recordDropped;
+        const double host = std::chrono::duration<double>(Clock::now() - stream_->recordStart).count();
+        if (!sink_->Add(parsed ? &values : nullptr, host, sinkError)) {
+          sinkError = sinkError.empty() ? "write failed" : sinkError;
+        }
+      }
+    }
+  }
+  ControlResult result;
+  if (sink_) result = DoStopRecording();
+  stream_.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!stopped) {
+    state_.phase = ViewPhase::Failed;
+    state_.message = sessionFailed ? "the device failed: " + GeneralMessage(lib_)
+                                   : "the device did not acknowledge the stop: " + GeneralMessage(lib_);
+    return {502, state_.message, result.path};
+  }
+  state_.phase = ViewPhase::Stopped;
+  return result;
+}
+
+std::string ViewDevice::RecordingPath(const std::string &format) const {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  const std::string base = "vorn-" + FileSafe(identity_.serial) + "-" + stamp;
+  namespace fs = std::filesystem;
+  fs::path path = fs::path(recordDir_) / (base + "." + format);
+  for (int n = 2; fs::exists(path) && n < 1000; ++n) {
+    path = fs::path(recordDir_) / (base + "-" + std::to_string(n) + "." + format);
+  }
+  return path.string();
+}
+
+ControlResult ViewDevice::DoStartRecording(const std::string &format) {
+  if (!stream_) return {409, "start device " + std::to_string(index_) + " before recording it", {}};
+  RecordingHeader header;
+  header.identity = identity_;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const ChannelInfo &c : description_.channels) {
+      if (std::find(state_.streamed.begin(), state_.streamed.end(), c.position) != state_.streamed.end()) {
+        header.channels.push_back(c);
+      }
+    }
+    header.listedPeriodUs = description_.periodsUs[state_.periodChoice];
+  }
+  header.periodUs = NominalPeriodUs(header.listedPeriodUs);
+  StampStartTime(header);
+  const std::string path = RecordingPath(format);
+  std::unique_ptr<SampleSink> sink =
+      format == "edf" ? MakeEdfWriter(path) : std::unique_ptr<SampleSink>(std::make_unique<CsvWriter>(path));
+  std::string error;
+  if (!sink->Begin(header, error)) return {500, "cannot record to " + path + ": " + error, {}};
+  sink_ = std::move(sink);
+  header_ = header;
+  stream_->recordStart = Clock::now();
+  stream_->recordLines = 0;
+  stream_->recordDropped = 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_.recording = RecordingState{true, path, format, 0, {}};
+  return {0, {}, path};
+}
+
+ControlResult ViewDevice::DoStopRecording() {
+  if (!sink_) return {409, "device " + std::to_string(index_) + " is not recording", {}};
+  RecordingSummary summary;
+  summary.started = true;
+  if (stream_) {
+    summary.samples = stream_->recordLines;
+    summary.dropped = stream_->recordDropped;
+    summary.seconds = Since(stream_->recordStart);
+    summary.missing = MissingEstimate(summary.seconds, header_.periodUs, summary.samples);
+  }
+  std::string error;
+  const bool ok = sink_->Finish(summary, error);
+  sink_.reset();
+  std::lock_guard<std::mutex> lock(mutex_);
+  RecordingState ended = state_.recording;
+  ended.active = false;
+  ended.lines = summary.samples;
+  if (!ok) ended.error = error;
+  state_.lastRecording = ended;
+  state_.recording = RecordingState{};
+  std::fprintf(stderr, "vornctl: device %d: %s %s (%lld sample sets)\n", index_, ok ? "wrote" : "could not finish",
+               ended.path.c_str(), static_cast<long long>(summary.samples));
+  if (!ok) return {500, "cannot finish " + ended.path + ": " + error, ended.path};
+  return {0, {}, ended.path};
+}
+
+}  // namespace vornctl
