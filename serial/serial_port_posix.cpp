@@ -1,13 +1,11 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
 #include <string>
 
 #include "serial/event_thread.h"
@@ -50,30 +48,6 @@ void SetModemLine(int fd, int line, bool on) { ioctl(fd, on ? TIOCMBIS : TIOCMBI
 
 }  // namespace
 
-// The receive thread's wait: an epoll set of the port and the stop event, made at the
-// first wait and kept while the port is open. A poll of the two descriptors would hook
-// into three wait queues and unhook again on every wake-up; the set stays hooked, and
-// its readiness callback runs on the writer's side.
-struct SerialPort::CommWait {
-  int epoll = -1;  // -1: the port is polled instead
-  const Event *stopEvent = nullptr;
-  int stopFd = -1;
-};
-
-namespace {
-
-constexpr std::uint64_t kPortKey = 0;
-constexpr std::uint64_t kStopKey = 1;
-
-bool Watch(int epoll, int fd, std::uint64_t key) {
-  epoll_event wanted{};
-  wanted.events = EPOLLIN;
-  wanted.data.u64 = key;
-  return epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &wanted) == 0;
-}
-
-}  // namespace
-
 bool SerialPort::Open(const char16_t *name) {
   Close();
   const std::u16string_view text(name ? name : u"");
@@ -98,11 +72,6 @@ bool SerialPort::Open(const char16_t *name) {
 
 void SerialPort::Close() {
   if (!IsOpen()) return;
-  if (commWait) {
-    if (commWait->epoll >= 0) close(commWait->epoll);
-    delete commWait;
-    commWait = nullptr;
-  }
   const int fd = Fd(handle);
   // The flag belongs to the tty, not to this descriptor: a pty's tty outlives the
   // close, and left set it refuses every later open by anyone but root.
@@ -148,63 +117,21 @@ bool SerialPort::CurrentRate(std::int32_t &rate) const {
   return false;
 }
 
-namespace {
-
-// Which of the port's and the stop event's readiness decides; the stop request first.
-CharWait Decide(bool portReadable, bool portBroken, bool stopSignalled, bool stopBroken, Event &stopEvent) {
-  if (stopSignalled && stopEvent.Wait(0) == WaitOutcome::kFirst) return CharWait::kStop;
-  // A pty whose master closed, an unplugged adapter: the tty is hung up, polls as
-  // readable and reads as empty for ever, so the hang-up decides.
-  if (portBroken) return CharWait::kFailed;
-  if (portReadable) return CharWait::kChars;
-  if (stopBroken) return CharWait::kFailed;
-  return CharWait::kNothing;
-}
-
-}  // namespace
-
 CharWait SerialPort::WaitForChars(Event &, Event &stopEvent) {
   if (!IsOpen()) return CharWait::kFailed;
-  const int stopFd = static_cast<int>(stopEvent.Native());
-  if (commWait && (commWait->stopEvent != &stopEvent || commWait->stopFd != stopFd)) {
-    if (commWait->epoll >= 0) close(commWait->epoll);
-    delete commWait;
-    commWait = nullptr;
-  }
-  if (!commWait) {
-    // A descriptor that epoll refuses (or no descriptor left for the set) is polled instead.
-    int epoll = epoll_create1(EPOLL_CLOEXEC);
-    if (epoll >= 0 && !(Watch(epoll, Fd(handle), kPortKey) && Watch(epoll, stopFd, kStopKey))) {
-      close(epoll);
-      epoll = -1;
-    }
-    commWait = new (std::nothrow) CommWait{epoll, &stopEvent, stopFd};
-    if (!commWait && epoll >= 0) close(epoll);
-  }
+  pollfd polled[2] = {{Fd(handle), POLLIN, 0}, {static_cast<int>(stopEvent.Native()), POLLIN, 0}};
   for (;;) {
-    if (commWait && commWait->epoll >= 0) {
-      epoll_event ready[2] = {};
-      const int count = epoll_wait(commWait->epoll, ready, 2, -1);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        return CharWait::kFailed;
-      }
-      std::uint32_t port = 0, stop = 0;
-      for (int i = 0; i < count; ++i) (ready[i].data.u64 == kPortKey ? port : stop) |= ready[i].events;
-      const CharWait outcome = Decide(port & EPOLLIN, port & (EPOLLHUP | EPOLLERR), stop & EPOLLIN, stop & EPOLLERR,
-                                      stopEvent);
-      if (outcome != CharWait::kNothing) return outcome;
-      continue;
-    }
-    pollfd polled[2] = {{Fd(handle), POLLIN, 0}, {stopFd, POLLIN, 0}};
+    polled[0].revents = polled[1].revents = 0;
     if (poll(polled, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return CharWait::kFailed;
     }
-    const CharWait outcome =
-        Decide(polled[0].revents & POLLIN, polled[0].revents & (POLLHUP | POLLERR | POLLNVAL),
-               polled[1].revents & POLLIN, polled[1].revents & (POLLERR | POLLNVAL), stopEvent);
-    if (outcome != CharWait::kNothing) return outcome;
+    if ((polled[1].revents & POLLIN) && stopEvent.Wait(0) == WaitOutcome::kFirst) return CharWait::kStop;
+    // A pty whose master closed, an unplugged adapter: the tty is hung up, polls as
+    // readable and reads as empty for ever, so the hang-up decides.
+    if (polled[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return CharWait::kFailed;
+    if (polled[0].revents & POLLIN) return CharWait::kChars;
+    if (polled[1].revents & (POLLERR | POLLNVAL)) return CharWait::kFailed;
   }
 }
 
