@@ -16,12 +16,14 @@ struct DiscoveryState {
   std::unique_ptr<DevRegEnum> deviceEnumerator;
 };
 
-// Made at library start-up (PrepareDiscoveryState), so that it is destroyed only after
-// the shut-down that discards it, also when the process exits.
-DiscoveryState &State() {
-  static DiscoveryState state;
-  return state;
-}
+// Built by the constant initialisation, with no one-time initialisation on the load
+// path (on Windows a guarded static there leaves the static threading runtime's
+// record of the loading thread, two handles, behind at every unload). The priority
+// registers its destructor before the library's start-up runs, so that it is
+// destroyed only after the shut-down that discards it, also when the process exits.
+[[gnu::init_priority(101)]] constinit DiscoveryState state;
+
+DiscoveryState &State() { return state; }
 
 // The serial number of the current device: cut from its instance identifier,
 // or, when that gives nothing, asked of the converter on its registered port.

@@ -13,6 +13,7 @@ struct UsbTty {
   std::string productId;
   std::string serialProperty;   // ID_SERIAL_SHORT, set by udev's rules
   std::string serialAttribute;  // the USB device's own serial attribute
+  std::string interfaceNumber;  // the tty's USB interface, two hex digits ("00"); empty when unknown
   std::string model;
   std::string vendor;
 };

@@ -54,6 +54,11 @@ std::vector<UsbTty> ListUsbTtys() {
     port.productId = PropertyOr(tty.get(), "ID_MODEL_ID", usb, "idProduct");
     port.serialProperty = Text(udev_device_get_property_value(tty.get(), "ID_SERIAL_SHORT"));
     port.serialAttribute = Text(udev_device_get_sysattr_value(usb, "serial"));
+    port.interfaceNumber = Text(udev_device_get_property_value(tty.get(), "ID_USB_INTERFACE_NUM"));
+    if (port.interfaceNumber.empty()) {
+      udev_device *usbInterface = udev_device_get_parent_with_subsystem_devtype(tty.get(), "usb", "usb_interface");
+      if (usbInterface) port.interfaceNumber = Text(udev_device_get_sysattr_value(usbInterface, "bInterfaceNumber"));
+    }
     port.model = PropertyOr(tty.get(), "ID_MODEL_FROM_DATABASE", usb, "product");
     port.vendor = PropertyOr(tty.get(), "ID_VENDOR_FROM_DATABASE", usb, "manufacturer");
     ttys.push_back(std::move(port));

@@ -4,8 +4,6 @@
 
 namespace OpenPlotr {
 
-DeviceTable::DeviceTable() = default;
-
 DeviceTable::~DeviceTable() { DestroyAll(); }
 
 VornSerial *DeviceTable::Lookup(std::int32_t index) const {
@@ -33,9 +31,16 @@ VornSerial *DeviceTable::Newest() const {
   return nullptr;
 }
 
-DeviceTable &deviceTable() {
-  static DeviceTable table;
-  return table;
-}
+namespace {
+// Built by the constant initialisation, before any code of the library runs. A
+// function-local static would be a one-time initialisation on the load path, and
+// on Windows the static threading runtime keeps a record (two handles) of the
+// thread that waited on one, which the unload does not free. The priority
+// registers its destructor before the library's start-up runs, so that it goes
+// only after the shut-down, also when the process exits (see module_posix.cpp).
+[[gnu::init_priority(101)]] constinit DeviceTable table;
+}  // namespace
+
+DeviceTable &deviceTable() { return table; }
 
 }  // namespace OpenPlotr

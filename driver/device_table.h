@@ -11,7 +11,7 @@ class VornSerial;
 
 class DeviceTable {
  public:
-  DeviceTable();
+  constexpr DeviceTable() = default;
   ~DeviceTable();
   DeviceTable(const DeviceTable &) = delete;
   DeviceTable &operator=(const DeviceTable &) = delete;

@@ -11,10 +11,11 @@ namespace {
 
 std::atomic<IUnknownBase *> environment{nullptr};
 
-std::mutex &EnvironmentLock() {
-  static std::mutex lock;
-  return lock;
-}
+// At namespace scope, built when the library loads: a function-local static would
+// be a one-time initialisation on the load path (the pre-release report runs at
+// attach), and on Windows the static threading runtime keeps a record (two
+// handles) of the thread that waited on one, which the unload does not free.
+std::mutex environmentLock;
 
 template <typename Method>
 Method Slot(IUnknownBase *object, int index) {
@@ -25,7 +26,7 @@ Method Slot(IUnknownBase *object, int index) {
 
 IUnknownBase *GetHostEnvironment() {
   if (IUnknownBase *found = environment.load(std::memory_order_acquire)) return found;
-  std::lock_guard<std::mutex> guard(EnvironmentLock());
+  std::lock_guard<std::mutex> guard(environmentLock);
   IUnknownBase *found = environment.load(std::memory_order_relaxed);
   if (!found) {
     found = FindHostEnvironment();

@@ -117,13 +117,20 @@ void Thread::Release(bool awaitExit) {
 
 void SleepMs(std::uint32_t ms) { Sleep(ms); }
 
+namespace {
+// Read when the library loads. A function-local static would be a one-time
+// initialisation on the unload path (closing a session times its X command), and
+// the static threading runtime keeps a record (two handles) of the thread that
+// waited on one, which the unload does not free.
+const std::uint64_t frequency = [] {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return static_cast<std::uint64_t>(f.QuadPart);
+}();
+}  // namespace
+
 // The tick count moves in 10-16 ms steps; bounds of 20 ms need the performance counter.
 std::uint64_t MonotonicMs() {
-  static const std::uint64_t frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<std::uint64_t>(f.QuadPart);
-  }();
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   const auto ticks = static_cast<std::uint64_t>(now.QuadPart);

@@ -8,6 +8,11 @@ namespace OpenPlotr {
 
 namespace {
 constexpr std::uint32_t kStopWaitMs = 500;
+// Past the first wait. Every wait inside the loop is bounded (an operation whose
+// cancellation does not complete is abandoned, not awaited: at most a 500 ms read
+// and 100 ms for its cancellation, or 500 ms for an ended comm-event wait), so the
+// loop lets go well within this.
+constexpr std::uint32_t kLetGoMs = 1500;
 }
 
 ReceiveThread::ReceiveThread() : chunk(new (std::nothrow) char[kChunkBufferBytes]) {}
@@ -49,7 +54,10 @@ void ReceiveThread::Stop(bool processExiting, bool loaderLockHeld) {
     port->CancelPending();
     if (loopEnded.Wait(kStopWaitMs) != WaitOutcome::kFirst) {
       port->CancelPending();
-      loopEnded.Wait(kWaitForever);
+      // What the loop uses belongs to the caller: it is not freed under a running
+      // loop. Reaching the unbounded wait would take a loop stuck outside the port's
+      // bounded operations.
+      if (loopEnded.Wait(kLetGoMs) != WaitOutcome::kFirst) loopEnded.Wait(kWaitForever);
     }
   }
   receiveThread.Release(!processExiting && !loaderLockHeld);

@@ -28,8 +28,9 @@ class ReceiveThread {
   // Ends a previous thread, then makes a new empty ring and starts the loop on port.
   bool Start(SerialPort &port, ChunkSink &sink, std::atomic<bool> &failed);
   // Tells the thread to stop, cancels the port's pending I/O and waits up to 500 ms for
-  // the loop to let go; past that it cancels again and waits on, because what the
-  // thread uses belongs to the caller. With processExiting the thread is already gone.
+  // the loop to let go; past that it cancels again and gives the loop the time its
+  // bounded port operations take (what the thread uses belongs to the caller, so a
+  // loop that still runs is not left behind). With processExiting the thread is already gone.
   // Then the thread's own end is awaited too (bounded), unless loaderLockHeld: under
   // the module detach a thread cannot finish exiting.
   void Stop(bool processExiting, bool loaderLockHeld = false);

@@ -63,10 +63,12 @@ class SerialPort {
   static constexpr std::intptr_t kClosed = -1;
 
  private:
-  struct CommWait;  // a platform's pending character wait, where it has one
+  struct CommWait;   // a platform's pending character wait, where it has one
+  struct IoRecords;  // a platform's records of reads and writes, where it keeps them
 
   std::intptr_t handle = kClosed;  // HANDLE on Windows, a descriptor elsewhere
   CommWait *commWait = nullptr;
+  IoRecords *ioRecords = nullptr;
 };
 
 }  // namespace OpenPlotr

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "serial/event_thread.h"
@@ -11,18 +13,58 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// The OVERLAPPED record lives on the caller's stack: it may not go away while the
-// system still owns it.
-void CancelAndComplete(HANDLE port, OVERLAPPED &overlapped) {
-  DWORD transferred = 0;
-  CancelIoEx(port, &overlapped);
-  GetOverlappedResult(port, &overlapped, &transferred, TRUE);
-}
-
 // How often a pending comm-event wait is checked against the input queue, and how
 // long an ended wait is given to complete.
 constexpr DWORD kQueueCheckMs = 250;
 constexpr DWORD kEndWaitMs = 500;
+// How long a cancelled read or write is given to complete. A driver that never
+// completes it must not hang the host: the operation's record is abandoned then.
+constexpr DWORD kCancelWaitMs = 100;
+// Under the port's time-outs a read completes at once; one that stays pending this
+// long is cancelled.
+constexpr DWORD kReadWaitMs = 500;
+
+// One read or write with everything the system may still write to or read from
+// while it is pending: the OVERLAPPED record, its event and the bytes.
+struct IoRecord {
+  OVERLAPPED overlapped = {};
+  std::unique_ptr<char[]> bytes;
+  std::int32_t capacity = 0;
+  IoRecord *next = nullptr;
+
+  ~IoRecord() {
+    if (overlapped.hEvent) CloseHandle(overlapped.hEvent);
+  }
+
+  static IoRecord *Make(std::int32_t size) {
+    std::unique_ptr<IoRecord> record(new (std::nothrow) IoRecord());
+    if (!record) return nullptr;
+    record->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    record->bytes.reset(new (std::nothrow) char[size > 0 ? size : 1]);
+    if (!record->overlapped.hEvent || !record->bytes) return nullptr;
+    record->capacity = size;
+    return record.release();
+  }
+
+  void Rearm() {
+    const HANDLE event = overlapped.hEvent;
+    overlapped = {};
+    overlapped.hEvent = event;
+    ResetEvent(event);
+  }
+
+  bool Done() const { return HasOverlappedIoCompleted(&overlapped); }
+};
+
+// Cancels a pending operation and waits, bounded, for it to complete; false when it
+// did not, and the record must then outlive the call.
+bool CancelAndComplete(HANDLE port, IoRecord &record) {
+  CancelIoEx(port, &record.overlapped);
+  if (WaitForSingleObject(record.overlapped.hEvent, kCancelWaitMs) != WAIT_OBJECT_0 && !record.Done()) return false;
+  DWORD transferred = 0;
+  GetOverlappedResult(port, &record.overlapped, &transferred, FALSE);
+  return true;
+}
 
 DWORD BytesQueued(HANDLE port) {
   DWORD errors = 0;
@@ -46,20 +88,64 @@ struct SerialPort::CommWait {
   OVERLAPPED overlapped = {};
   DWORD mask = 0;
   bool pending = false;
+  bool lost = false;  // an End gave up on it: later ones do not wait again
 
   // A new mask ends a pending comm-event wait on every port driver, also where the
   // wait does not heed a cancellation (Wine's polling wait). Bounded: a wait the
   // driver lost never completes, and then stays pending.
   void End(HANDLE port) {
     if (!pending) return;
-    CancelIoEx(port, &overlapped);
-    SetCommMask(port, 0);
-    if (WaitForSingleObject(overlapped.hEvent, kEndWaitMs) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(&overlapped)) {
+    if (!lost) {
+      CancelIoEx(port, &overlapped);
+      SetCommMask(port, 0);
+    }
+    const DWORD bound = lost ? 0 : kEndWaitMs;
+    if (WaitForSingleObject(overlapped.hEvent, bound) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(&overlapped)) {
+      lost = true;
       return;
     }
+    lost = false;
     DWORD transferred = 0;
     GetOverlappedResult(port, &overlapped, &transferred, FALSE);
     pending = false;
+  }
+};
+
+// The receive thread's read record, reused from read to read, and the records of
+// reads and writes given up whose cancellation has not completed yet. Writes come
+// from host threads and the receive thread at once.
+struct SerialPort::IoRecords {
+  SRWLOCK lock = SRWLOCK_INIT;
+  IoRecord *abandoned = nullptr;
+  IoRecord *read = nullptr;
+
+  void Abandon(IoRecord *record) {
+    AcquireSRWLockExclusive(&lock);
+    record->next = abandoned;
+    abandoned = record;
+    ReleaseSRWLockExclusive(&lock);
+  }
+
+  // Frees the abandoned records that have completed meanwhile.
+  void Sweep() {
+    AcquireSRWLockExclusive(&lock);
+    for (IoRecord **link = &abandoned; *link;) {
+      IoRecord *record = *link;
+      if (record->Done()) {
+        *link = record->next;
+        delete record;
+      } else {
+        link = &record->next;
+      }
+    }
+    ReleaseSRWLockExclusive(&lock);
+  }
+
+  // With the port closed: what is still pending stays allocated for good, since
+  // the system may still complete it.
+  ~IoRecords() {
+    Sweep();
+    delete read;
   }
 };
 
@@ -68,6 +154,7 @@ bool SerialPort::Open(const char16_t *name) {
   HANDLE port = CreateFileW(reinterpret_cast<const wchar_t *>(name), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   handle = reinterpret_cast<std::intptr_t>(port);
+  if (IsOpen()) ioRecords = new (std::nothrow) IoRecords();
   return IsOpen();
 }
 
@@ -80,6 +167,8 @@ void SerialPort::Close() {
   // A wait that never completed keeps its record: the system may still write to it.
   if (commWait && !commWait->pending) delete commWait;
   commWait = nullptr;
+  delete ioRecords;
+  ioRecords = nullptr;
 }
 
 ConfigureOutcome SerialPort::Configure(std::int32_t rate, std::int32_t rtsControl) {
@@ -133,6 +222,7 @@ CharWait SerialPort::WaitForChars(Event &commEvent, Event &stopEvent) {
     wait.overlapped = {};
     wait.overlapped.hEvent = reinterpret_cast<HANDLE>(commEvent.Native());
     wait.mask = 0;
+    wait.lost = false;
     if (WaitCommEvent(port, &wait.mask, &wait.overlapped)) {
       // Completed at once (Wine does so whenever bytes are already buffered): the mask
       // is filled, and the completion also signalled commEvent, which the next wait must not see.
@@ -183,50 +273,70 @@ CharWait SerialPort::WaitAfterFailure(Event &commEvent, Event &stopEvent) {
 
 std::int32_t SerialPort::ReadChunk(char *buffer, std::int32_t size) {
   HANDLE port = AsHandle(handle);
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!done) return -1;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = done;
+  if (!ioRecords || size < 0) return -1;
+  IoRecord *&record = ioRecords->read;
+  if (record && record->capacity < size) {
+    delete record;
+    record = nullptr;
+  }
+  if (!record) record = IoRecord::Make(size);
+  if (!record) return -1;
+  record->Rearm();
   DWORD transferred = 0;
   std::int32_t result = -1;
-  if (ReadFile(port, buffer, static_cast<DWORD>(size), &transferred, &overlapped)) {
+  if (ReadFile(port, record->bytes.get(), static_cast<DWORD>(size), &transferred, &record->overlapped)) {
     result = static_cast<std::int32_t>(transferred);
-  } else if (GetLastError() == ERROR_IO_PENDING &&
-             GetOverlappedResult(port, &overlapped, &transferred, TRUE)) {
+  } else if (GetLastError() == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(record->overlapped.hEvent, kReadWaitMs) != WAIT_OBJECT_0 &&
+        !CancelAndComplete(port, *record)) {
+      // The system may still fill this record's bytes; the next read gets another.
+      ioRecords->Abandon(record);
+      record = nullptr;
+      return -1;
+    }
     // Completed, never issued again into the same buffer.
-    result = static_cast<std::int32_t>(transferred);
-  } else {
+    if (GetOverlappedResult(port, &record->overlapped, &transferred, FALSE)) {
+      result = static_cast<std::int32_t>(transferred);
+    }
+  }
+  if (result < 0) {
     // Wine ends an empty read of a tty as the end of a file, or aborts it on a port
     // without modem lines: nothing was waiting. A port that went away no longer
     // answers for its queues.
     const DWORD error = GetLastError();
     if ((error == ERROR_HANDLE_EOF || error == ERROR_OPERATION_ABORTED) && PortAnswers(port)) result = 0;
   }
-  CloseHandle(done);
+  if (result > 0) std::memcpy(buffer, record->bytes.get(), static_cast<std::size_t>(result));
   return result;
 }
 
 WriteOutcome SerialPort::Write(const char *bytes, std::int32_t length, std::uint32_t boundMs) {
   HANDLE port = AsHandle(handle);
-  if (!IsOpen()) return WriteOutcome::kFailed;
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!done) return WriteOutcome::kFailed;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = done;
+  if (!IsOpen() || length < 0) return WriteOutcome::kFailed;
+  if (ioRecords) ioRecords->Sweep();
+  // The bytes are copied: the caller's go away with the call, a write given up may not.
+  std::unique_ptr<IoRecord> record(IoRecord::Make(length));
+  if (!record) return WriteOutcome::kFailed;
+  if (length > 0) std::memcpy(record->bytes.get(), bytes, static_cast<std::size_t>(length));
   DWORD written = 0;
-  WriteOutcome outcome = WriteOutcome::kFailed;
-  if (WriteFile(port, bytes, static_cast<DWORD>(length), &written, &overlapped)) {
-    outcome = WriteOutcome::kDone;
-  } else if (GetLastError() == ERROR_IO_PENDING) {
-    const DWORD waited = WaitForSingleObject(done, boundMs);
-    if (waited == WAIT_OBJECT_0) {
-      outcome = GetOverlappedResult(port, &overlapped, &written, FALSE) ? WriteOutcome::kDone : WriteOutcome::kFailed;
+  if (WriteFile(port, record->bytes.get(), static_cast<DWORD>(length), &written, &record->overlapped)) {
+    return WriteOutcome::kDone;
+  }
+  if (GetLastError() != ERROR_IO_PENDING) return WriteOutcome::kFailed;
+  const DWORD waited = WaitForSingleObject(record->overlapped.hEvent, boundMs);
+  if (waited == WAIT_OBJECT_0) {
+    return GetOverlappedResult(port, &record->overlapped, &written, FALSE) ? WriteOutcome::kDone
+                                                                          : WriteOutcome::kFailed;
+  }
+  const WriteOutcome outcome = waited == WAIT_TIMEOUT ? WriteOutcome::kTimedOut : WriteOutcome::kFailed;
+  if (!CancelAndComplete(port, *record)) {
+    // Kept until the system completes it; without the port's list, for good.
+    if (ioRecords) {
+      ioRecords->Abandon(record.release());
     } else {
-      CancelAndComplete(port, overlapped);
-      outcome = waited == WAIT_TIMEOUT ? WriteOutcome::kTimedOut : WriteOutcome::kFailed;
+      record.release();
     }
   }
-  CloseHandle(done);
   return outcome;
 }
 

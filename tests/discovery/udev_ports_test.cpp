@@ -27,25 +27,42 @@ class UdevPorts : public ::testing::Test {
     DiscardDiscoveryState();
     g_object_unref(bed);
   }
-  // A USB converter with one tty; empty texts leave the attribute or property out.
-  void AddConverter(const char *name, const char *vendor, const char *product, const char *serialAttribute,
-                    const char *tty, const char *serialProperty, bool withDatabase = true) {
+  // A USB converter; empty texts leave the attribute out. Its ports are added with AddPort.
+  std::string AddUsbDevice(const char *name, const char *vendor, const char *product, const char *serialAttribute) {
     const std::string usbName = std::string("usb-") + name;
     gchar *usb = umockdev_testbed_add_device(bed, "usb", usbName.c_str(), nullptr, "idVendor", vendor, "idProduct",
                                              product, "manufacturer", "FTDI", "product", "FT232R USB UART", nullptr,
                                              "DEVTYPE", "usb_device", nullptr);
     if (*serialAttribute) umockdev_testbed_set_attribute(bed, usb, "serial", serialAttribute);
+    std::string path = usb;
+    g_free(usb);
+    return path;
+  }
+  // One tty of the converter behind its USB interface (two hex digits). withDatabase:
+  // the properties udev's rules give; interfaceProperty: whether they name the interface.
+  void AddPort(const std::string &usb, const char *interfaceNumber, const char *vendor, const char *product,
+               const char *tty, const char *serialProperty, bool withDatabase = true, bool interfaceProperty = true) {
+    const std::string interfaceName = usb.substr(usb.rfind('/') + 1) + ":1." + interfaceNumber;
+    gchar *usbInterface = umockdev_testbed_add_device(bed, "usb", interfaceName.c_str(), usb.c_str(), "bInterfaceNumber",
+                                                      interfaceNumber, nullptr, "DEVTYPE", "usb_interface", nullptr);
     const std::string node = std::string("/dev/") + tty;
     gchar *port = nullptr;
     if (withDatabase) {
-      port = umockdev_testbed_add_device(bed, "tty", tty, usb, nullptr, "DEVNAME", node.c_str(), "ID_VENDOR_ID", vendor,
-                                         "ID_MODEL_ID", product, nullptr);
+      port = umockdev_testbed_add_device(bed, "tty", tty, usbInterface, nullptr, "DEVNAME", node.c_str(), "ID_VENDOR_ID",
+                                         vendor, "ID_MODEL_ID", product, nullptr);
       if (*serialProperty) umockdev_testbed_set_property(bed, port, "ID_SERIAL_SHORT", serialProperty);
+      if (interfaceProperty) umockdev_testbed_set_property(bed, port, "ID_USB_INTERFACE_NUM", interfaceNumber);
     } else {
-      port = umockdev_testbed_add_device(bed, "tty", tty, usb, nullptr, "DEVNAME", node.c_str(), nullptr);
+      port = umockdev_testbed_add_device(bed, "tty", tty, usbInterface, nullptr, "DEVNAME", node.c_str(), nullptr);
     }
     g_free(port);
-    g_free(usb);
+    g_free(usbInterface);
+  }
+  // A single-port converter: one tty on interface 00.
+  void AddConverter(const char *name, const char *vendor, const char *product, const char *serialAttribute,
+                    const char *tty, const char *serialProperty, bool withDatabase = true) {
+    AddPort(AddUsbDevice(name, vendor, product, serialAttribute), "00", vendor, product, tty, serialProperty,
+            withDatabase);
   }
   void AddPlainTty(const char *tty) {
     const std::string node = std::string("/dev/") + tty;
@@ -56,7 +73,7 @@ class UdevPorts : public ::testing::Test {
 
 TEST_F(UdevPorts, UsbTtysAreListedWithAnIdentifierTheSerialIsCutFrom) {
   AddPlainTty("ttyS0");
-  AddConverter("a", "0403", "6001", "VSC00042A", "ttyUSB0", "VSC00042A");
+  AddConverter("a", "0403", "6001", "VSC00042", "ttyUSB0", "VSC00042");
   AddPlainTty("tty1");
   auto devices = MakePlatformEnumerator();
   ASSERT_TRUE(devices->Next());
@@ -121,8 +138,50 @@ TEST_F(UdevPorts, ForeignConverterOrOneWithoutSerialIsNoVornDevice) {
   EXPECT_FALSE(SearchNextDevice());
 }
 
+// The identity Windows derives from FTDIBUS\VID_0403+PID_6001+VSC00042A\0000:
+// serial text 00042A, unique identifier 4.
+TEST_F(UdevPorts, SinglePortFtdiConverterHasItsWindowsIdentity) {
+  AddConverter("a", "0403", "6001", "VSC00042", "ttyUSB0", "VSC00042");
+  auto session = SearchNextDevice();
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->portName, u"/dev/ttyUSB0");
+  EXPECT_EQ(session->deviceText, u"00042A");
+  EXPECT_EQ(session->uniqueId, 4);
+}
+
+TEST_F(UdevPorts, EachPortOfATwoPortFtdiConverterGetsItsLetter) {
+  const std::string usb = AddUsbDevice("a", "0403", "6010", "VSC00077");
+  AddPort(usb, "00", "0403", "6010", "ttyUSB0", "VSC00077");
+  // Without the interface property the USB interface itself tells the port.
+  AddPort(usb, "01", "0403", "6010", "ttyUSB1", "VSC00077", true, false);
+  auto devices = MakePlatformEnumerator();
+  ASSERT_TRUE(devices->Next());
+  EXPECT_EQ(devices->GetInstanceId(), u"USB\\VID_0403+PID_6010+VSC00077A\\ttyUSB0");
+  ASSERT_TRUE(devices->Next());
+  EXPECT_EQ(devices->GetInstanceId(), u"USB\\VID_0403+PID_6010+VSC00077B\\ttyUSB1");
+  EXPECT_FALSE(devices->Next());
+
+  auto first = SearchNextDevice();
+  auto second = SearchNextDevice();
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(first->deviceText, u"00077A");
+  EXPECT_EQ(second->deviceText, u"00077B");
+  // The identifier skips the last two characters, so both ports share it, as on Windows.
+  EXPECT_EQ(first->uniqueId, 7);
+  EXPECT_EQ(second->uniqueId, 7);
+}
+
+TEST_F(UdevPorts, OtherVendorsKeepTheBareSerial) {
+  AddConverter("a", "067b", "2303", "VSC1234567", "ttyUSB0", "VSC1234567");
+  auto devices = MakePlatformEnumerator();
+  ASSERT_TRUE(devices->Next());
+  EXPECT_EQ(devices->GetInstanceId(), u"USB\\VID_067b+PID_2303+VSC1234567\\ttyUSB0");
+}
+
 TEST_F(UdevPorts, FindDeviceThroughTheNativeLibraryGivesTheUniqueIds) {
-  AddConverter("a", "0403", "6001", "VSC1234567", "ttyUSB0", "VSC1234567");
+  // VSC123456 is VSC123456A on Windows: remainder 123456A, identifier part 345.
+  AddConverter("a", "0403", "6001", "VSC123456", "ttyUSB0", "VSC123456");
   AddConverter("b", "0403", "6001", "FT000001", "ttyUSB1", "FT000001");
   AddConverter("c", "0403", "6001", "A8001234", "ttyUSB2", "");
   vorn_host::VornLibrary lib;

@@ -119,32 +119,32 @@ TEST_F(DevicesTest, AllDevicesRecordIntoTheirOwnFilesOnOneClock) {
 
 TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFile) {
   const std::string link = File("tty");
-  vorn_test::SimProcess sim({"--fault", "vanish-each=300", "--vanish-action", "reopen", "--reopen-delay-ms", "300",
+  vorn_test::SimProcess sim({"--fault", "vanish-each=400", "--vanish-action", "reopen", "--reopen-delay-ms", "300",
                              "--link", link, "--sent-log", File("sim.sent")});
   ASSERT_TRUE(sim.ok());
   RunOptions options;
   options.environment = {"VORN_PORTS=" + sim.serial() + "=" + link};
   options.timeoutMs = 90000;
   const RunResult run = RunVornctl(
-      {"record", "0", "--reconnect", "--seconds", "1.5", "--out", File("run.csv"), "--no-progress"}, options);
+      {"record", "0", "--reconnect", "--seconds", "1.8", "--out", File("run.csv"), "--no-progress"}, options);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("looking for"), std::string::npos) << run.err;
   const CsvRecording csv = ReadCsv(File("run.csv"));
   CheckRecording(csv, kChannels, 0.002);
-  ASSERT_EQ(csv.rows.size(), 750u);
+  ASSERT_EQ(csv.rows.size(), 900u);
   ASSERT_GE(csv.notes.size(), 2u) << run.err;
   for (const std::string &note : csv.notes) EXPECT_EQ(note.rfind("Reconnected after a gap of ", 0), 0u) << note;
   // Each stretch between reconnections is a run of what the device sent.
-  ExpectRowsWereSent(csv, 0, 300, File("sim.sent"));
-  ExpectRowsWereSent(csv, 300, 600, File("sim.sent"));
+  ExpectRowsWereSent(csv, 0, 400, File("sim.sent"));
+  ExpectRowsWereSent(csv, 400, 800, File("sim.sent"));
   // Without --reconnect the same fault ends the recording.
-  vorn_test::SimProcess once({"--fault", "vanish-each=300"});
+  vorn_test::SimProcess once({"--fault", "vanish-each=400"});
   ASSERT_TRUE(once.ok());
   options.environment = {"VORN_PORTS=" + once.PortEntry()};
   const RunResult ended =
       RunVornctl({"record", "0", "--seconds", "1.5", "--out", File("once.csv"), "--no-progress"}, options);
   EXPECT_EQ(ended.exitCode, 1);
-  EXPECT_NE(ended.err.find("went away after 0.6 s of data"), std::string::npos) << ended.err;
+  EXPECT_NE(ended.err.find("went away after 0.8 s of data"), std::string::npos) << ended.err;
 }
 
 TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {
@@ -163,6 +163,20 @@ TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {
                            "\"periods_us\": [", "\"control_list_bytes\": "}) {
     EXPECT_NE(info.out.find(text), std::string::npos) << text << "\n" << info.out;
   }
+  // A channel without unit or limits ("na") keeps the later channels' units in place.
+  vorn_test::SimProcess na({"--profile", "na"});
+  ASSERT_TRUE(na.ok());
+  RunOptions naOptions;
+  naOptions.environment = {"VORN_PORTS=" + na.PortEntry()};
+  const RunResult naInfo = RunVornctl({"info", "0", "--json"}, naOptions);
+  ASSERT_EQ(naInfo.exitCode, 0) << naInfo.err;
+  EXPECT_NE(naInfo.out.find("\"name\": \"Marker\", \"unit\": \"\""), std::string::npos) << naInfo.out;
+  EXPECT_NE(naInfo.out.find("\"name\": \"Flow\", \"unit\": \"ml/s\""), std::string::npos) << naInfo.out;
+  EXPECT_NE(naInfo.out.find("\"name\": \"Pulse\", \"unit\": \"\", \"minimum\": 20, \"maximum\": 250"),
+            std::string::npos)
+      << naInfo.out;
+  EXPECT_EQ(naInfo.err.find("na"), std::string::npos) << naInfo.err;
+
   const RunResult unknown = RunVornctl({"info", "VSC9999999"}, options);
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_NE(unknown.err.find("no device has the serial text"), std::string::npos) << unknown.err;

@@ -63,13 +63,16 @@ TEST_F(FaultTest, IncompleteSelfDescriptionFailsAfterOneWaitWithWhatIsMissing) {
   vorn_test::SimProcess a({"--fault", "names-mismatch"});
   vorn_test::SimProcess b({"--fault", "names-mismatch"});
   vorn_test::SimProcess c({"--fault", "names-mismatch"});
-  ASSERT_TRUE(a.ok() && b.ok() && c.ok());
+  // And, beside them, a device that never answers.
+  vorn_test::SimProcess silent({"--fault", "silent"});
+  ASSERT_TRUE(a.ok() && b.ok() && c.ok() && silent.ok());
   const auto start = std::chrono::steady_clock::now();
   auto list = std::async(std::launch::async, [&] { return RunOn(a, {"list"}); });
   auto info = std::async(std::launch::async, [&] { return RunOn(b, {"info", "0"}); });
   auto record = std::async(std::launch::async, [&] {
     return RunOn(c, {"record", "0", "--seconds", "1", "--out", File("never.csv"), "--no-progress"});
   });
+  auto unanswered = std::async(std::launch::async, [&] { return RunOn(silent, {"info", "0"}); });
   const RunResult listed = list.get();
   const RunResult informed = info.get();
   const RunResult recorded = record.get();
@@ -82,6 +85,10 @@ TEST_F(FaultTest, IncompleteSelfDescriptionFailsAfterOneWaitWithWhatIsMissing) {
   }
   EXPECT_NE(listed.out.find("(incomplete)"), std::string::npos) << listed.out;
   EXPECT_FALSE(fs::exists(File("never.csv")));
+  const RunResult quiet = unanswered.get();
+  EXPECT_EQ(quiet.exitCode, 1);
+  EXPECT_NE(quiet.err.find("Initialise failed: The Vorn Device is not responding"), std::string::npos) << quiet.err;
+  EXPECT_NE(quiet.err.find(silent.path() + " opens, but the device does not answer"), std::string::npos) << quiet.err;
 }
 
 TEST_F(FaultTest, OutputMistakesAreRefusedBeforeTheDeviceHearsAnything) {
@@ -235,6 +242,21 @@ TEST_F(FaultTest, SkippedPortEntriesAndAMissingPortAreExplained) {
   EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("does not exist: is the device plugged in?"), std::string::npos) << missing.err;
+}
+
+TEST_F(FaultTest, PortTheUserMayNotOpenIsExplainedBeforeAnyWait) {
+  if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "needs root and setpriv to drop to nobody";
+  vorn_test::SimProcess sim;
+  ASSERT_TRUE(sim.ok());
+  RunOptions options;
+  options.asNobody = true;
+  options.environment = {"VORN_PORTS=" + sim.PortEntry()};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run = RunVornctl({"list"}, options);
+  EXPECT_LT(SecondsSince(start), 5.0);  // not Initialise's half minute on a port it cannot open
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_NE(run.err.find("you may not open " + sim.path()), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("dialout"), std::string::npos) << run.err;
 }
 
 }  // namespace

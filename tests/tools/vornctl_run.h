@@ -19,6 +19,7 @@ struct RunOptions {
   int interruptSignal = 2;               // SIGINT
   std::string interruptWhenFile;         // or once this file holds
   long interruptAtBytes = 0;             //   at least this many bytes
+  bool asNobody = false;                 // run as user nobody (setpriv), as a user outside dialout
 };
 
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options = {});

@@ -18,7 +18,12 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
   RunResult result;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
-  std::vector<std::string> all{VORNCTL_PATH, "--library", VORN_LIBRARY_PATH};
+  std::vector<std::string> all;
+  if (options.asNobody) {
+    // Root opens every port; what a normal user meets needs a normal user.
+    all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  }
+  all.insert(all.end(), {VORNCTL_PATH, "--library", VORN_LIBRARY_PATH});
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char *> argv;
   for (auto &a : all) argv.push_back(a.data());

@@ -78,11 +78,6 @@ int InfoCommand(Context &context, const InfoOptions &options) {
                   Bound(c, c.maximum), c.rangeText.empty() ? "-" : c.rangeText});
   }
   std::fputs(device.channels.empty() ? "  none\n" : channels.Text().c_str(), stdout);
-  if (device.unitsIncomplete) {
-    std::printf(
-        "  note: the device reports some units as \"na\", which the driver leaves out of its\n"
-        "  unit list, so from the first such channel on a unit may belong to a later channel.\n");
-  }
   std::printf("\nperiods (as listed by the driver, in microseconds):\n");
   if (device.periodsUs.empty()) std::printf("  none\n");
   for (std::int32_t us : device.periodsUs) {

@@ -87,7 +87,6 @@ bool ReadDescription(const vorn_host::VornLibrary &lib, std::int32_t index, Devi
     error = "the driver reported an impossible last channel index " + std::to_string(last.intResult);
     return false;
   }
-  bool anyUnit = !RunCommand(lib, index, VORN_CMD_CHANNEL_UNIT, 0).text.empty();
   for (std::int32_t p = 1; p <= last.intResult; ++p) {
     ChannelInfo c;
     c.position = p;
@@ -102,10 +101,8 @@ bool ReadDescription(const vorn_host::VornLibrary &lib, std::int32_t index, Devi
     }
     c.rangeText = RunCommand(lib, index, VORN_CMD_CHANNEL_RANGE, p).text;
     if (c.name.empty()) c.name = "ch" + std::to_string(p);
-    anyUnit = anyUnit || !c.unit.empty();
     out.channels.push_back(std::move(c));
   }
-  out.unitsIncomplete = anyUnit && !out.channels.empty() && out.channels.back().unit.empty();
 
   const CommandReply periods = RunCommand(lib, index, VORN_CMD_PERIOD_LIST);
   const auto parsed = ParsePeriodList(periods.text);

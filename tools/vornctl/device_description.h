@@ -27,9 +27,6 @@ struct DeviceDescription {
   std::vector<ChannelInfo> channels;     // positions 1..last, in order
   std::vector<std::int32_t> periodsUs;   // as listed by code 32
   std::optional<std::size_t> controlListBytes;
-  // The driver drops "na" units, so a device that has some lists fewer units
-  // than channels and the later ones belong to other channels.
-  bool unitsIncomplete = false;
 };
 
 // Initialise, then the serial text, product, version and unique id. On

@@ -124,10 +124,6 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
     }
     for (auto &sink : run->owned) run->sinks.push_back(sink.get());
     if (!several) run->sinks.insert(run->sinks.end(), extraSinks.begin(), extraSinks.end());
-    if (device.unitsIncomplete) {
-      Complain("warning: " + run->name + " reports some units as \"na\"; the driver leaves them out, so some "
-               "units may belong to other channels");
-    }
     runs.push_back(std::move(run));
   }
 

@@ -274,9 +274,14 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   progress.Update(spanBefore + span(), summary.samples, summary.dropped, summary.missing, true);
   progress.Finish();
   if (!stopped && status != RecordStatus::Failed) {
-    // A device that does not answer the stop has hung; its recording is not a success.
-    error = "the device did not acknowledge the stop: " + GeneralMessage(lib);
-    status = RecordStatus::Failed;
+    if (full() && lib.IsFailed(session.identity.index) == 1) {
+      // Gone just as the data asked for was complete: nothing was lost.
+      std::fprintf(stderr, "vornctl: %s went away as the recording ended\n", session.identity.serial.c_str());
+    } else {
+      // A device that does not answer the stop has hung; its recording is not a success.
+      error = "the device did not acknowledge the stop: " + GeneralMessage(lib);
+      status = RecordStatus::Failed;
+    }
   }
 
   std::string finishError;

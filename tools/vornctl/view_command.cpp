@@ -97,6 +97,10 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   }
   std::vector<std::unique_ptr<ViewDevice>> devices;
   for (std::int32_t index : found) {
+    if (StopRequested()) {
+      Complain("stopped before the page was served");
+      return kExitInterrupted;
+    }
     DeviceDescription description;
     if (ReadDescription(lib, index, description, error)) {
       devices.push_back(std::make_unique<ViewDevice>(lib, index, description, "", recordDir));

@@ -141,7 +141,7 @@ ControlResult ViewDevice::Stop() {
     }
     state_.phase = ViewPhase::Stopping;
   }
-  return Submit([this] { return DoStop(false); });
+  return Submit([this] { return DoStop(); });
 }
 
 ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions) {
@@ -177,7 +177,7 @@ ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions
   // A running stream is stopped and started again with the new choice, so no
   // line is read with the wrong number of values.
   return Submit([this, chosen] {
-    ControlResult r = DoStop(false);
+    ControlResult r = DoStop();
     if (!r.ok()) return r;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -206,7 +206,7 @@ ControlResult ViewDevice::SetPeriod(std::size_t choice) {
     state_.phase = ViewPhase::Stopping;
   }
   return Submit([this, choice] {
-    ControlResult r = DoStop(false);
+    ControlResult r = DoStop();
     if (!r.ok()) return r;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -288,11 +288,13 @@ void ViewDevice::Run() {
     for (Job &j : jobs_) j.done->set_value({503, "vornctl view is shutting down", {}});
     jobs_.clear();
   }
-  if (stream_) DoStop(false);
+  if (stream_) DoStop();
   if (sink_) DoStopRecording();
 }
 
 ControlResult ViewDevice::DoStart() {
+  // A start queued behind a restart finds the stream running: it must not reach the device.
+  if (stream_) return {409, "device " + std::to_string(index_) + " is already streaming", {}};
   std::vector<std::int32_t> enabled;
   std::size_t choice = 0;
   {
@@ -416,11 +418,16 @@ void ViewDevice::Fail(const std::string &message) {
   state_.message = message;
 }
 
-ControlResult ViewDevice::DoStop(bool) {
+ControlResult ViewDevice::DoStop() {
+  if (!stream_) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.phase == ViewPhase::Stopping) state_.phase = ViewPhase::Stopped;
+    return {409, "device " + std::to_string(index_) + " is not streaming", {}};
+  }
   const bool sessionFailed = lib_.IsFailed(index_) == 1;
   const bool stopped = !sessionFailed && RunCommand(lib_, index_, VORN_CMD_STOP).ok;
   // Lines decoded before the stop belong to the stream and its recording.
-  if (stream_) {
+  {
     std::string line;
     std::vector<std::int32_t> values;
     std::size_t expected = 0;

@@ -116,7 +116,7 @@ class ViewDevice {
   void Run();
   void ReadLines();
   ControlResult DoStart();
-  ControlResult DoStop(bool failed);
+  ControlResult DoStop();
   ControlResult DoStartRecording(const std::string &format);
   ControlResult DoStopRecording();
   void Fail(const std::string &message);

@@ -95,7 +95,7 @@ class BrowserTest(unittest.TestCase):
                   " p.points.every(n => n > 1000))", 30, "traces on both devices")
         # The page's own numbers: arrival-to-draw delays and the progress line.
         self.assertGreater(len(self.js("return vornView.delays()")), 10)
-        self.assertRegex(self.panel(0, ".progress").text, r"lines/s\s+dropped 0\s+missing 0")
+        self.assertRegex(self.panel(0, ".progress").text, r"^\s*[0-9.]+ s\s+[0-9.]+ lines/s\s+dropped 0\s+missing \d+$")
         self.assertIn("mmHg", self.panel(0, ".trace").text)
         for i, sim in ((0, self.a), (1, self.b)):
             self.check_last_values(i, sim)
