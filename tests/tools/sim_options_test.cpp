@@ -55,6 +55,8 @@ TEST(SimOptions, RejectsUnknownOptionsAndBadValues) {
            {"--fault", "nope"}, {"--periods", ""}, {"--channels", "A:u:5"}}) {
     EXPECT_NE(BuildError(bad), "") << bad[0];
   }
+  EXPECT_EQ(BuildError({"--serial", "VSC1", "--bogus", "x"}), "unknown option '--bogus' (see --help)");
+  EXPECT_EQ(BuildError({"stray"}), "unknown option 'stray' (see --help)");
 }
 
 TEST(SimOptions, OverridesApplyOnTopOfTheProfile) {

@@ -52,14 +52,17 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
   app.add_option("--trace", o.trace);
   app.add_option("--sent-log", o.sentLog);
   app.add_option("--exit-after", exitAfter);
+  // Words CLI11 does not know are kept, so the message can name the first.
+  app.allow_extras();
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
-  } catch (const CLI::ExtrasError& e) {
-    error = std::string(e.what()) + " (see --help)";
-    return false;
   } catch (const CLI::ParseError& e) {
     error = e.what();
+    return false;
+  }
+  if (const std::vector<std::string> unknown = app.remaining(); !unknown.empty()) {
+    error = "unknown option '" + unknown.front() + "' (see --help)";
     return false;
   }
   auto given = [&](const char* name) { return app.count(name) > 0; };

@@ -85,7 +85,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine 
   const std::vector<CLI::App *> commands = {AddAboutCommand(app),         AddListCommand(app, out.list),
                                             AddInfoCommand(app, out.info), AddRecordCommand(app, out.record),
                                             AddDemoCommand(app, out.demo),  AddViewCommand(app, out.view)};
-  for (CLI::App *command : commands) command->fallthrough();
+  // Words CLI11 does not know are kept, so the message can name the first.
+  app.allow_extras();
+  for (CLI::App *command : commands) command->fallthrough()->allow_extras();
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -98,27 +100,32 @@ ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine 
     return {ParseOutcome::Kind::Version, {}};
   } catch (const CLI::ParseError &e) {
     std::string message = e.what();
-    const bool anyCommand =
-        std::any_of(commands.begin(), commands.end(), [](const CLI::App *c) { return c->parsed(); });
-    if (!anyCommand && !args.empty() && dynamic_cast<const CLI::ExtrasError *>(&e) != nullptr) {
-      for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--library") {
-          ++i;
-        } else if (args[i].empty() || args[i].front() != '-') {
-          message = "unknown command '" + args[i] + "' (vornctl --help lists them)";
-          break;
-        }
-      }
-    }
     for (const CLI::App *c : commands) {
       if (c->parsed()) message = c->get_name() + ": " + message;
     }
     return {ParseOutcome::Kind::Usage, message};
   }
   for (const CLI::App *c : commands) {
-    if (c->parsed()) out.command = c->get_name();
+    if (!c->parsed()) continue;
+    out.command = c->get_name();
+    std::vector<std::string> unknown = c->remaining();
+    for (const std::string &word : app.remaining()) unknown.push_back(word);
+    if (!unknown.empty()) {
+      const std::string &word = unknown.front();
+      return {ParseOutcome::Kind::Usage, out.command + ": " +
+                                             (word.size() > 1 && word.front() == '-' ? "unknown option " + word
+                                                                                      : "unexpected argument '" +
+                                                                                            word + "'")};
+    }
   }
-  if (out.command.empty()) return {ParseOutcome::Kind::Usage, {}};
+  if (out.command.empty()) {
+    const std::vector<std::string> unknown = app.remaining();
+    if (unknown.empty()) return {ParseOutcome::Kind::Usage, {}};
+    const std::string &word = unknown.front();
+    return {ParseOutcome::Kind::Usage, word.size() > 1 && word.front() == '-'
+                                           ? "unknown option " + word + " (vornctl --help lists them)"
+                                           : "unknown command '" + word + "' (vornctl --help lists them)"};
+  }
   return {ParseOutcome::Kind::Run, {}};
 }
 

@@ -276,21 +276,24 @@ class CtrlCTest(unittest.TestCase):
     def test_ctrl_c_stops_every_stream_and_ends_recordings(self):
         a = Sim("VSC0000301", A_CHANNELS)
         b = Sim("VSC0000302", B_CHANNELS)
-        view = View([a, b], ["--start"])
         try:
-            view.wait_for(lambda ds: all(d["status"] == "streaming" for d in ds), 20, "both streaming")
-            paths = [view.post(i, "record", {"format": "csv"})[1]["path"] for i in (0, 1)]
-            time.sleep(1)
+            view = View([a, b], ["--start"])
+            try:
+                view.wait_for(lambda ds: all(d["status"] == "streaming" for d in ds), 20, "both streaming")
+                paths = [view.post(i, "record", {"format": "csv"})[1]["path"] for i in (0, 1)]
+                time.sleep(1)
+            finally:
+                code, err = view.stop()
+            self.assertEqual(code, 0, err)
+            for p in paths:
+                self.assertIn("wrote " + p, err)
+                with open(p) as f:
+                    self.assertGreater(len(f.readlines()), 200)
+            for s in (a, b):
+                self.assertIn(":S", "".join(s.settled_commands()[-3:]))  # the stream was stopped
         finally:
-            code, err = view.stop()
-        self.assertEqual(code, 0, err)
-        for p in paths:
-            self.assertIn("wrote " + p, err)
-            with open(p) as f:
-                self.assertGreater(len(f.readlines()), 200)
-        for s in (a, b):
-            self.assertIn(":S", "".join(s.settled_commands()[-3:]))  # the stream was stopped
-            s.stop()
+            a.stop()
+            b.stop()
 
 
 if __name__ == "__main__":
