@@ -32,13 +32,13 @@ SampleDecoder::SampleDecoder(ProtocolState &state, HostLineSink &sink) : state_(
 }
 
 QVX::Status SampleDecoder::DecodeSampleLine(std::u16string_view line) {
-  const std::shared_ptr<const DeviceConfiguration> configuration = state_.configuration.load();
+  const DeviceConfiguration *configuration = configuration_.Get(state_.configuration);
   if (!configuration) return QVX::kStatusOk;
   fields_.clear();
   ForEachField(line, [this](std::u16string_view field) { fields_.push_back(field); });
   if (static_cast<std::int64_t>(fields_.size()) < state_.fieldCount.load()) return QVX::kStatusOk;
 
-  const std::shared_ptr<const EnabledChannels> enabled = state_.enabledChannels.load();
+  const EnabledChannels *enabled = enabled_.Get(state_.enabledChannels);
   const auto n = static_cast<std::int32_t>(configuration->channelNames.size());
   output_.assign("@ ");
   if (enabled) {

@@ -30,6 +30,8 @@ class SampleDecoder {
   // Reused for every line so that steady streaming allocates nothing.
   std::vector<std::u16string_view> fields_;
   std::string output_;
+  Snapshot<DeviceConfiguration>::Reader configuration_;
+  Snapshot<EnabledChannels>::Reader enabled_;
 };
 
 }  // namespace OpenPlotr

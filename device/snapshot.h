@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 
@@ -22,9 +23,31 @@ class Snapshot {
     {
       Guard guard(lock_);
       value_.swap(value);
+      generation_.fetch_add(1, std::memory_order_release);
     }
     // The replaced object (now in value) is released outside the lock.
   }
+
+  // One reader's own copy, taken again only after a store: a reader that looks every
+  // few milliseconds (the decoder, once per line) then reads one counter, instead of
+  // taking the lock and a reference on a line the cache has long let go of.
+  class Reader {
+   public:
+    const T *Get(const Snapshot &from) {
+      const std::uint64_t now = from.generation_.load(std::memory_order_acquire);
+      if (!taken_ || now != seen_) {
+        held_ = from.load();
+        seen_ = now;
+        taken_ = true;
+      }
+      return held_.get();
+    }
+
+   private:
+    std::shared_ptr<const T> held_;
+    std::uint64_t seen_ = 0;
+    bool taken_ = false;
+  };
 
  private:
   class Guard {
@@ -39,6 +62,7 @@ class Snapshot {
   };
 
   mutable std::atomic_flag lock_ = ATOMIC_FLAG_INIT;
+  std::atomic<std::uint64_t> generation_{0};
   std::shared_ptr<const T> value_;
 };
 

@@ -2,6 +2,7 @@
 // and one thread per session started at above-normal priority.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace OpenPlotr {
@@ -31,6 +32,29 @@ class Event {
 
  private:
   std::intptr_t handle = kNoHandle;
+};
+
+// The auto-reset event between the receive thread and the host's reads. Nothing else
+// waits on it together with other objects, so where the system allows, it lives in
+// memory: a Set with no reader waiting is a store and no system call, and a waiting
+// reader is woken without a descriptor to read afterwards.
+class DataEvent {
+ public:
+  DataEvent();
+  ~DataEvent();
+  DataEvent(const DataEvent &) = delete;
+  DataEvent &operator=(const DataEvent &) = delete;
+
+  bool Valid() const;
+  void Set();
+  void Reset();
+  // kFirst (signalled, and the signal consumed), kTimeout or kFailed.
+  WaitOutcome Wait(std::uint32_t timeoutMs);
+
+ private:
+  std::atomic<std::uint32_t> signalled{0};
+  std::atomic<std::uint32_t> waiting{0};
+  std::intptr_t handle = Event::kNoHandle;  // where the system's own event is used instead
 };
 
 // Waits until either event is signalled and consumes that one; the first wins a tie.

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <linux/futex.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -104,6 +105,54 @@ WaitOutcome Event::Wait(std::uint32_t timeoutMs) {
   if (!Valid()) return WaitOutcome::kFailed;
   const int fd = Fd(handle);
   return WaitOnDescriptors(&fd, 1, timeoutMs);
+}
+
+namespace {
+
+// The futex word is the signal itself: a waiter sleeps only while it reads 0.
+long FutexWait(std::atomic<std::uint32_t> &word, const timespec *relative) {
+  return syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAIT_PRIVATE, 0u, relative, nullptr, 0);
+}
+
+void FutexWakeOne(std::atomic<std::uint32_t> &word) {
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t *>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+}  // namespace
+
+DataEvent::DataEvent() = default;
+DataEvent::~DataEvent() = default;
+
+bool DataEvent::Valid() const { return true; }
+
+void DataEvent::Set() {
+  // Both sides order their store before the other's load (sequentially consistent), so
+  // either this sees the waiter and wakes it, or the waiter's futex finds the 1.
+  if (signalled.exchange(1) == 0 && waiting.load() != 0) FutexWakeOne(signalled);
+}
+
+void DataEvent::Reset() { signalled.store(0); }
+
+WaitOutcome DataEvent::Wait(std::uint32_t timeoutMs) {
+  if (signalled.exchange(0) != 0) return WaitOutcome::kFirst;
+  if (timeoutMs == 0) return WaitOutcome::kTimeout;
+  const bool forever = timeoutMs == kWaitForever;
+  const std::uint64_t deadline = forever ? 0 : MonotonicMs() + timeoutMs;
+  for (;;) {
+    timespec left{};
+    if (!forever) {
+      const std::uint64_t now = MonotonicMs();
+      if (now >= deadline) return WaitOutcome::kTimeout;
+      left.tv_sec = static_cast<time_t>((deadline - now) / 1000);
+      left.tv_nsec = static_cast<long>((deadline - now) % 1000) * 1000000L;
+    }
+    waiting.fetch_add(1);
+    const long slept = FutexWait(signalled, forever ? nullptr : &left);
+    const int error = slept < 0 ? errno : 0;
+    waiting.fetch_sub(1);
+    if (signalled.exchange(0) != 0) return WaitOutcome::kFirst;
+    if (slept < 0 && error != EAGAIN && error != EINTR && error != ETIMEDOUT) return WaitOutcome::kFailed;
+  }
 }
 
 WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs) {

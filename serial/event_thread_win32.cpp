@@ -59,6 +59,31 @@ WaitOutcome Event::Wait(std::uint32_t timeoutMs) {
   return Outcome(WaitForSingleObject(AsHandle(handle), timeoutMs));
 }
 
+// The system's own auto-reset event, as for every other event here.
+DataEvent::DataEvent() {
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  handle = event ? reinterpret_cast<std::intptr_t>(event) : Event::kNoHandle;
+}
+
+DataEvent::~DataEvent() {
+  if (Valid()) CloseHandle(AsHandle(handle));
+}
+
+bool DataEvent::Valid() const { return handle != Event::kNoHandle; }
+
+void DataEvent::Set() {
+  if (Valid()) SetEvent(AsHandle(handle));
+}
+
+void DataEvent::Reset() {
+  if (Valid()) ResetEvent(AsHandle(handle));
+}
+
+WaitOutcome DataEvent::Wait(std::uint32_t timeoutMs) {
+  if (!Valid()) return WaitOutcome::kFailed;
+  return Outcome(WaitForSingleObject(AsHandle(handle), timeoutMs));
+}
+
 WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs) {
   if (!first.Valid() || !second.Valid()) return WaitOutcome::kFailed;
   const HANDLE pair[2] = {AsHandle(first.Native()), AsHandle(second.Native())};

@@ -9,7 +9,7 @@ namespace {
 bool IsLineEnd(std::uint8_t byte) { return byte == '\n' || byte == '\r'; }
 }  // namespace
 
-std::int32_t ReadLineFromRing(ReceiveRing *ring, Event &dataEvent, char *buffer, std::int32_t maxLen,
+std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buffer, std::int32_t maxLen,
                               std::uint32_t timeoutMs) {
   if (!ring) return 0;
   // Look for a whole line first; nothing is taken until one is there. dataEvent is
@@ -41,7 +41,7 @@ std::int32_t ReadLineFromRing(ReceiveRing *ring, Event &dataEvent, char *buffer,
   return 1;
 }
 
-bool PeekByte(ReceiveRing &ring, Event &dataEvent, std::uint32_t timeoutMs) {
+bool PeekByte(ReceiveRing &ring, DataEvent &dataEvent, std::uint32_t timeoutMs) {
   const std::int32_t at = ring.ReadPosition();
   while (at == ring.WritePosition()) {
     if (dataEvent.Wait(timeoutMs) != WaitOutcome::kFirst) return false;
@@ -49,7 +49,7 @@ bool PeekByte(ReceiveRing &ring, Event &dataEvent, std::uint32_t timeoutMs) {
   return true;
 }
 
-std::int32_t ReadBlockFromRing(ReceiveRing *ring, Event &dataEvent, char *buffer, std::int32_t count,
+std::int32_t ReadBlockFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buffer, std::int32_t count,
                                std::uint32_t timeoutMs) {
   if (!ring) return 0;
   if (ring->BytesWaiting() == 0 && !PeekByte(*ring, dataEvent, timeoutMs)) return 0;

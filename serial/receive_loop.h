@@ -10,6 +10,7 @@
 
 namespace OpenPlotr {
 
+class DataEvent;
 class Event;
 class SerialPort;
 
@@ -31,7 +32,7 @@ class ReceiveLoop {
  public:
   // stopFlag, when given, is set before stopEvent: reading it spares a system call per
   // wake-up that asking the event would cost.
-  ReceiveLoop(SerialPort &port, Event &commEvent, Event &stopEvent, Event &dataEvent, std::atomic<bool> &failed,
+  ReceiveLoop(SerialPort &port, Event &commEvent, Event &stopEvent, DataEvent &dataEvent, std::atomic<bool> &failed,
               ChunkSink &sink, char *buffer, const std::atomic<bool> *stopFlag = nullptr)
       : port(port), commEvent(commEvent), stopEvent(stopEvent), dataEvent(dataEvent), failed(failed), sink(sink),
         buffer(buffer), stopFlag(stopFlag) {}
@@ -50,7 +51,7 @@ class ReceiveLoop {
   SerialPort &port;
   Event &commEvent;
   Event &stopEvent;
-  Event &dataEvent;
+  DataEvent &dataEvent;
   std::atomic<bool> &failed;
   ChunkSink &sink;
   char *const buffer;

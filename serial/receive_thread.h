@@ -40,7 +40,7 @@ class ReceiveThread {
 
   Event commEvent;
   Event stopEvent;
-  Event dataEvent;
+  DataEvent dataEvent;
 
  private:
   static std::uint32_t Body(void *self);

@@ -1,15 +1,19 @@
 // Initialisation time against a device that answers at once, beside the
-// simulator's own minimum exchange; receive-thread CPU while streaming; memory
-// per streaming session.
+// simulator's own minimum exchange; receive-thread CPU while streaming, beside a bare
+// reader and a reader that hands its chunks to a waiting thread; memory per
+// streaming session.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/eventfd.h>
 #include <sys/syscall.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -17,8 +21,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/sim_process.h"
 #include "device/vorn_serial.h"
@@ -96,16 +102,6 @@ double ThreadCpuSeconds(pid_t tid) {
   return static_cast<double>(onCpuNs) / 1e9;
 }
 
-double OtherThreadsCpu() {
-  double total = 0;
-  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
-  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    const pid_t tid = std::stoi(entry.path().filename().string());
-    if (tid != self) total += ThreadCpuSeconds(tid);
-  }
-  return total;
-}
-
 // How long each streaming measurement runs: VORN_BENCH_STREAM_SECONDS, 5 by default.
 std::chrono::duration<double> StreamSeconds() {
   const char *given = std::getenv("VORN_BENCH_STREAM_SECONDS");
@@ -120,68 +116,130 @@ long ResidentKiB() {
   return resident * sysconf(_SC_PAGESIZE) / 1024;
 }
 
-// The floor for the receive thread: a bare thread that polls and reads the same
-// simulator streaming at the same period, and does nothing with the bytes.
-void BM_StreamingBareReaderBaseline(benchmark::State &state) {
-  SimProcess sim;
-  if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
-  const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+// Opens the simulator as a bare client, makes the exchange a stream
+// needs and starts the fastest stream, as the baselines' source.
+int StartBareStream(const std::string &path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return -1;
   termios t{};
   tcgetattr(fd, &t);
   cfmakeraw(&t);
   tcsetattr(fd, TCSANOW, &t);
-  if (!(Exchange(fd, ":S\n", 1) && Exchange(fd, ":V\n", 1) && Exchange(fd, ":F\n", 3) &&
-        Exchange(fd, ":U11111\r", 1) && Exchange(fd, ":I\n", 5) && Exchange(fd, ":S\n", 1))) {
-    close(fd);
-    return state.SkipWithError("exchange failed");
-  }
   const std::string start = ":P1\n:B\n";
-  if (write(fd, start.data(), start.size()) != static_cast<ssize_t>(start.size())) return state.SkipWithError("write");
-  std::atomic<bool> stop{false};
-  std::atomic<std::uint64_t> lines{0};
-  pid_t readerTid = 0;
-  std::atomic<bool> started{false};
-  std::thread reader([&] {
-    readerTid = static_cast<pid_t>(syscall(SYS_gettid));
-    started = true;
-    char chunk[8192];
-    while (!stop) {
-      pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const ssize_t got = read(fd, chunk, sizeof chunk);
-      for (ssize_t i = 0; i < got; ++i) lines += chunk[i] == '\n';
-    }
-  });
-  while (!started) std::this_thread::yield();
-  double cpu = 0, wall = 0;
-  std::uint64_t counted = 0;
-  for (auto _ : state) {
-    const double cpu0 = ThreadCpuSeconds(readerTid);
-    const std::uint64_t lines0 = lines;
-    const auto t0 = Clock::now();
-    std::this_thread::sleep_for(StreamSeconds());
-    wall += std::chrono::duration<double>(Clock::now() - t0).count();
-    cpu += ThreadCpuSeconds(readerTid) - cpu0;
-    counted += lines - lines0;
+  if (!(Exchange(fd, ":S\n", 1) && Exchange(fd, ":V\n", 1) && Exchange(fd, ":F\n", 3) &&
+        Exchange(fd, ":U11111\r", 1) && Exchange(fd, ":I\n", 5) && Exchange(fd, ":S\n", 1)) ||
+      write(fd, start.data(), start.size()) != static_cast<ssize_t>(start.size())) {
+    close(fd);
+    return -1;
   }
-  stop = true;
-  reader.join();
-  Exchange(fd, ":S\n", 1);
-  close(fd);
-  state.counters["lines_per_s"] = static_cast<double>(counted) / wall;
-  state.counters["reader_core_pct"] = 100.0 * cpu / wall;
-  state.counters["reader_us_per_line"] = counted ? 1e6 * cpu / static_cast<double>(counted) : 0;
+  return fd;
 }
-BENCHMARK(BM_StreamingBareReaderBaseline)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// Streams at the fastest period while the host reads; reports the receive
-// thread's share of one core and the memory the session holds.
+// A baseline for the receive thread: a bare thread that polls and reads a simulator
+// streaming at the same period. Without a hand-off it does nothing with the bytes (the
+// floor of any reader); with one it also hands every chunk to a reader thread that
+// waits on an event with a time-out, as the host waits in ReadLine: the floor of any
+// design that gives lines to a host thread, since it pays that thread's wake-up.
+class BaselineStream {
+ public:
+  explicit BaselineStream(bool handOff) : handOff_(handOff) {
+    if (!sim_.ok() || (fd_ = StartBareStream(sim_.path())) < 0 || (event_ = eventfd(0, EFD_CLOEXEC)) < 0) return;
+    reader_ = std::thread([this] { Read(); });
+    if (handOff_) host_ = std::thread([this] { Consume(); });
+    while (readerTid_ == 0 || (handOff_ && hostTid_ == 0)) std::this_thread::yield();
+  }
+  ~BaselineStream() {
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    if (host_.joinable()) host_.join();
+    if (fd_ >= 0) {
+      Exchange(fd_, ":S\n", 1);
+      close(fd_);
+    }
+    if (event_ >= 0) close(event_);
+  }
+  bool ok() const { return readerTid_ != 0; }
+  double CpuSeconds() const { return ThreadCpuSeconds(readerTid_); }
+  pid_t ReaderTid() const { return readerTid_; }
+  pid_t HostTid() const { return hostTid_; }
+  std::uint64_t Lines() const { return lines_.load(std::memory_order_acquire); }
+
+ private:
+  void Read() {
+    readerTid_ = static_cast<pid_t>(syscall(SYS_gettid));
+    char chunk[8192];
+    const std::uint64_t one = 1;
+    while (!stop_.load(std::memory_order_relaxed)) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      const ssize_t got = read(fd_, chunk, sizeof chunk);
+      std::uint64_t seen = 0;
+      for (ssize_t i = 0; i < got; ++i) seen += chunk[i] == '\n';
+      lines_.fetch_add(seen, std::memory_order_release);
+      if (handOff_ && got > 0 && write(event_, &one, sizeof one) < 0) break;
+    }
+  }
+  // The host's side: wait on the event, take the signal, look at what came.
+  void Consume() {
+    hostTid_ = static_cast<pid_t>(syscall(SYS_gettid));
+    std::uint64_t taken = 0;
+    while (!stop_.load(std::memory_order_relaxed)) {
+      pollfd p{event_, POLLIN, 0};
+      if (poll(&p, 1, 100) > 0 && read(event_, &taken, sizeof taken) > 0) benchmark::DoNotOptimize(Lines());
+    }
+  }
+
+  const bool handOff_;
+  SimProcess sim_;
+  int fd_ = -1;
+  int event_ = -1;
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> lines_{0};
+  std::atomic<pid_t> readerTid_{0};
+  std::atomic<pid_t> hostTid_{0};
+  std::thread reader_, host_;
+};
+
+// Moves a thread to one CPU; false where that cannot be done (one CPU, a restricted set).
+bool PinThread(pid_t tid, int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  return sched_setaffinity(tid, sizeof set, &set) == 0;
+}
+
+void Unpin(pid_t tid) {
+  cpu_set_t all;
+  CPU_ZERO(&all);
+  for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency() && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
+  sched_setaffinity(tid, sizeof all, &all);
+}
+
+std::set<pid_t> ThreadIds() {
+  std::set<pid_t> ids;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    ids.insert(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
+  }
+  return ids;
+}
+
+// Streams at the fastest period while the host reads; reports the receive thread's
+// time on a CPU per line and its share of one core, and the memory the session holds.
+// Both baselines stream at the same time from simulators of their own, so that the
+// load of a shared machine weighs on all three alike and the ratios hold still.
 void BM_StreamingReceiveThread(benchmark::State &state) {
   SimProcess sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
+  BaselineStream bare(false), handOff(true);
+  if (!bare.ok() || !handOff.ok()) return state.SkipWithError("a baseline stream did not start");
   const long before = ResidentKiB();
+  const std::set<pid_t> others = ThreadIds();
   VornSerial session(QVX::AnsiToWide(sim.path()), 1, u"1234567");
   if (session.InitialiseSession(session.portName) != 0) return state.SkipWithError("initialisation failed");
+  pid_t receiveTid = 0;
+  for (const pid_t id : ThreadIds()) {
+    if (!others.count(id)) receiveTid = id;
+  }
   while (!Complete(session)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   char text[32];
   CommandRecord r{text, sizeof text, 0, 0, 0, 0, 0};
@@ -192,20 +250,53 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   r.argument = 2000;
   session.ExecuteCommand(35, &r);
   session.ExecuteCommand(37, &r);
+  struct Series {
+    double cpu = 0;
+    std::uint64_t lines = 0;
+    void Add(double cpuSeconds, std::uint64_t count) {
+      cpu += cpuSeconds;
+      lines += count;
+    }
+    double PerLine() const { return lines ? 1e6 * cpu / static_cast<double>(lines) : 0; }
+  } driver, bareSeries, handOffSeries;
+  constexpr auto kWindow = std::chrono::milliseconds(200);
   char line[256];
-  std::uint64_t lines = 0;
-  double cpu = 0, wall = 0;
+  double wall = 0;
+  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+  bool pinning = std::thread::hardware_concurrency() >= 2;
+  std::uint64_t window = 0;
   for (auto _ : state) {
-    const double cpu0 = OtherThreadsCpu();
     const auto t0 = Clock::now();
-    while (Clock::now() - t0 < StreamSeconds()) lines += session.ReadLineFromRing(line, sizeof line, 100);
+    while (Clock::now() - t0 < StreamSeconds()) {
+      const double cpu0 = ThreadCpuSeconds(receiveTid), bareCpu0 = bare.CpuSeconds(), handOffCpu0 = handOff.CpuSeconds();
+      const std::uint64_t bareLines0 = bare.Lines(), handOffLines0 = handOff.Lines();
+      std::uint64_t lines = 0;
+      // Threads hardly ever migrate here, and the two CPUs of a shared machine differ
+      // a lot in what a wake-up costs: every window puts the three readers together on
+      // one CPU and the threads they wake on the other, and the next window swaps them.
+      if (pinning) {
+        const int readers = static_cast<int>(window++ % 2), hosts = 1 - readers;
+        pinning = PinThread(receiveTid, readers) && PinThread(bare.ReaderTid(), readers) &&
+                  PinThread(handOff.ReaderTid(), readers) && PinThread(self, hosts) &&
+                  PinThread(handOff.HostTid(), hosts);
+      }
+      const auto w0 = Clock::now();
+      while (Clock::now() - w0 < kWindow) lines += session.ReadLineFromRing(line, sizeof line, 100);
+      driver.Add(ThreadCpuSeconds(receiveTid) - cpu0, lines);
+      bareSeries.Add(bare.CpuSeconds() - bareCpu0, bare.Lines() - bareLines0);
+      handOffSeries.Add(handOff.CpuSeconds() - handOffCpu0, handOff.Lines() - handOffLines0);
+    }
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
-    cpu += OtherThreadsCpu() - cpu0;
   }
+  if (window > 0) Unpin(self);
   session.ExecuteCommand(38, &r);
-  state.counters["lines_per_s"] = static_cast<double>(lines) / wall;
-  state.counters["receive_thread_core_pct"] = 100.0 * cpu / wall;
-  state.counters["receive_thread_us_per_line"] = lines ? 1e6 * cpu / static_cast<double>(lines) : 0;
+  state.counters["lines_per_s"] = static_cast<double>(driver.lines) / wall;
+  state.counters["receive_thread_core_pct"] = 100.0 * driver.cpu / wall;
+  state.counters["receive_thread_us_per_line"] = driver.PerLine();
+  state.counters["bare_reader_core_pct"] = 100.0 * bareSeries.cpu / wall;
+  state.counters["bare_reader_us_per_line"] = bareSeries.PerLine();
+  state.counters["handoff_reader_core_pct"] = 100.0 * handOffSeries.cpu / wall;
+  state.counters["handoff_reader_us_per_line"] = handOffSeries.PerLine();
   state.counters["session_rss_kib"] = static_cast<double>(ResidentKiB() - before);
 }
 BENCHMARK(BM_StreamingReceiveThread)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -76,6 +76,22 @@ TEST_F(Decoder, WithoutAConfigurationNothingIsWritten) {
   EXPECT_EQ(Decode(u"t,1,2,3"), "<none>");
 }
 
+// The decoder keeps what it read until the host or a new download replaces it.
+TEST_F(Decoder, ChannelsAndConfigurationChangedBetweenLinesApplyFromTheNextLine) {
+  Enable({1});
+  EXPECT_EQ(Decode(u"t,50,7,100"), "@ 16384,\n");
+  Enable({1, 3});
+  EXPECT_EQ(Decode(u"t,50,7,100"), "@ 16384,32767\n");
+  auto wider = std::make_shared<DeviceConfiguration>(*config);
+  wider->channelMaxima = {200, 200, 200, 200};
+  state.configuration.store(wider);
+  EXPECT_EQ(Decode(u"t,50,7,100"), "@ 8192,16384\n");
+  Enable({});
+  EXPECT_EQ(Decode(u"t,50,7,100"), "@ \n");
+  state.configuration.store(nullptr);
+  EXPECT_EQ(Decode(u"t,50,7,100"), "<none>");
+}
+
 TEST(ScaleSample, PositionsWithoutLimitsAreForwardedTruncated) {
   DeviceConfiguration c;
   c.channelMaxima = {1};

@@ -74,7 +74,8 @@ TEST(ReceiveLoopBurst, BurstLargerThanOneReadIsReadInFullChunksWithNothingLeft) 
 
   SerialPort port;
   ASSERT_TRUE(port.Open(std::u16string(path.begin(), path.end()).c_str()));
-  Event comm, stop, data, ended;
+  Event comm, stop, ended;
+  DataEvent data;
   std::atomic<bool> failed{false};
   CountingSink sink;
   std::unique_ptr<char[]> buffer(new char[kChunkBufferBytes]);

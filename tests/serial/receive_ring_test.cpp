@@ -12,7 +12,8 @@
 
 namespace {
 
-using OpenPlotr::Event;
+using OpenPlotr::DataEvent;
+using OpenPlotr::WaitOutcome;
 using OpenPlotr::ReceiveRing;
 
 std::string Drain(ReceiveRing &ring) {
@@ -96,7 +97,7 @@ class HostReads : public ::testing::Test {
   }
 
   ReceiveRing ring;
-  Event data;
+  OpenPlotr::DataEvent data;
   char buffer[128] = {};
 };
 
@@ -192,8 +193,30 @@ TEST_F(HostReads, FlushEmptiesTheRing) {
   EXPECT_EQ(Line(100, 0), 0);
 }
 
+// The event the host's reads wait on resets itself: signals given while nobody waits
+// merge into one, which the next wait takes.
+TEST(DataEvent, SignalsGivenWhileNobodyWaitsAreKeptForOneWait) {
+  DataEvent data;
+  data.Set();
+  data.Set();
+  EXPECT_EQ(data.Wait(0), WaitOutcome::kFirst);
+  EXPECT_EQ(data.Wait(0), WaitOutcome::kTimeout);
+  data.Set();
+  EXPECT_EQ(data.Wait(OpenPlotr::kWaitForever), WaitOutcome::kFirst);
+  data.Set();
+  data.Reset();
+  EXPECT_EQ(data.Wait(0), WaitOutcome::kTimeout);
+}
+
+TEST(DataEvent, WaitWithoutASignalLastsItsTimeOut) {
+  DataEvent data;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(data.Wait(40), WaitOutcome::kTimeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(39));
+}
+
 TEST(HostReadsWithoutRing, ASessionNeverStartedReadsAsEmpty) {
-  Event data;
+  OpenPlotr::DataEvent data;
   char buffer[8] = {'z'};
   EXPECT_EQ(OpenPlotr::ReadLineFromRing(nullptr, data, buffer, 8, 1000), 0);
   EXPECT_EQ(OpenPlotr::ReadBlockFromRing(nullptr, data, buffer, 8, 1000), 0);

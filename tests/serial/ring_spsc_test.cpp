@@ -54,9 +54,29 @@ TEST(RingThreaded, MillionsOfBytesPassWithoutLossReorderOrDuplication) {
   EXPECT_EQ(ring.BytesWaiting(), 0);
 }
 
+// Two threads that wake each other in turn: a wake-up lost between a reader's last look
+// and its sleep would leave one of them waiting for the whole bound.
+TEST(DataEventThreaded, EverySignalReachesAReaderThatWaits) {
+  OpenPlotr::DataEvent ping, pong;
+  constexpr int kRounds = 20000;
+  std::atomic<int> missed{0};
+  std::thread other([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      if (ping.Wait(5000) != OpenPlotr::WaitOutcome::kFirst) ++missed;
+      pong.Set();
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    ping.Set();
+    if (pong.Wait(i % 2 ? OpenPlotr::kWaitForever : 5000) != OpenPlotr::WaitOutcome::kFirst) ++missed;
+  }
+  other.join();
+  EXPECT_EQ(missed.load(), 0);
+}
+
 TEST(RingThreaded, FlushesDuringAppendsNeverCutALine) {
   ReceiveRing ring;
-  OpenPlotr::Event data;
+  OpenPlotr::DataEvent data;
   std::atomic<bool> done{false};
   std::thread producer([&] {
     char line[32];
