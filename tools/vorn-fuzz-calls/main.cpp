@@ -277,6 +277,8 @@ int Fuzz(const Options &o) {
   long calls = 0, sequences = 0, findings = 0, inChild = 0;
   vorn_soak::Resources before, after;
   const auto end = Clock::now() + std::chrono::seconds(o.seconds);
+  RunOptions run = o.run;
+  run.stopAt = end;
   auto writeFigures = [&](bool done) {
     char line[512];
     std::snprintf(line, sizeof line,
@@ -304,7 +306,7 @@ int Fuzz(const Options &o) {
       calls += static_cast<long>(s.calls.size());
       ++inChild;
     } else {
-      ok = RunSequence(s, o.run, f, calls);
+      ok = RunSequence(s, run, f, calls);
     }
     ++sequences;
     if (!ok) {

@@ -2,6 +2,7 @@
 // after every call, what a host may rely on.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -20,6 +21,8 @@ struct RunOptions {
   std::string scratch;      // folder for sent logs and links
   long slackMs = 10000;     // added to every written wait before a call counts as hung
   bool verbose = false;
+  // Past this, a sequence makes no further calls but its closing CloseAll (a run's end).
+  std::chrono::steady_clock::time_point stopAt = std::chrono::steady_clock::time_point::max();
 };
 
 // Arms the hang watchdog for one call; on expiry it prints what, writes hangFile
