@@ -1,6 +1,7 @@
 // A host that ends without CloseAll: finds a device, brings it as far as STAGE,
 // then ends as ENDING, leaving the sessions to the library's own shut-down.
-//   exit_host LIBRARY SERIAL=PORT found|initialised|streaming return|exit|exitprocess
+//   exit_host LIBRARY SERIAL=PORT found|initialised|streaming return|exit|exitprocess|unload
+// (unload: the host unloads the library without CloseAll, then returns from main.)
 // Exit status 0 is the library's shut-down surviving; 2 to 5 name a step that failed first.
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,7 @@ int main(int argc, char **argv) {
   std::printf("ending by %s at %s\n", ending.c_str(), stage.c_str());
   std::fflush(stdout);
   if (ending == "exit") std::exit(0);
+  if (ending == "unload") lib->Unload();
 #ifdef _WIN32
   if (ending == "exitprocess") ExitProcess(0);
 #endif

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Hosts that end without CloseAll: after finding a device, after initialising it and
 while it streams, a host returns from main or calls exit() (and, on Windows,
-ExitProcess) and leaves the sessions to the library's own shut-down. Every such
-host must end with status 0, and a device that was opened must have received X.
+ExitProcess), or unloads the library and then returns, and leaves the sessions
+to the library's own shut-down. Every such host must end with status 0, and a
+device that was opened must have received X.
 
 Run natively with the C host and a Python (ctypes) host, and under Wine with the
 Windows build of the C host; each scenario gets a fresh simulated device whose trace
@@ -122,7 +123,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="vorn-exit-") as workdir:
         for host in hosts:
             for ending in args.endings.split(","):
-                if host == "python" and ending == "exitprocess":
+                if host == "python" and ending in ("exitprocess", "unload"):
                     continue
                 for stage in STAGES:
                     number += 1
