@@ -391,13 +391,17 @@ int main(int argc, char **argv) {
     return 1;
   }
   o.run.scratch = scratch;
+  // A sequence that ends with Exit leaves through exit(), past the removal below.
+  static std::string scratchPath = scratch;
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(scratchPath, ec);
+  });
   // A device that goes away must not end the host with SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
   int status;
   if (!o.minimise.empty()) status = Minimise(o);
   else if (!o.replay.empty()) status = Replay(o);
   else status = Fuzz(o);
-  std::error_code ec;
-  std::filesystem::remove_all(scratch, ec);
   return status;
 }
