@@ -115,11 +115,15 @@ struct InstalledLocale {
 // In static storage and never destroyed, and holding nothing once restored: the
 // restore runs from the unload and exit paths, after or between the library's
 // static destructors, and an unloaded library must leave no allocation behind.
-InstalledLocale &Installed() {
-  alignas(InstalledLocale) static unsigned char storage[sizeof(InstalledLocale)];
-  static InstalledLocale *state = new (storage) InstalledLocale;
-  return *state;
-}
+// Built at compile time rather than on first use: a guarded first use would leave the
+// Windows threading runtime's one-time record (two handles) behind at every unload.
+union NeverDestroyed {
+  InstalledLocale value;
+  constexpr NeverDestroyed() : value() {}
+  ~NeverDestroyed() {}
+};
+constinit NeverDestroyed installedLocale;
+InstalledLocale &Installed() { return installedLocale.value; }
 }  // namespace
 
 void RuntimeLocaleEnvironment::InstallStreamLocale(const std::locale &locale) {
