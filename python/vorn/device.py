@@ -75,13 +75,13 @@ def nominal_period_us(listed_us: int) -> int:
     return listed_us + 1 if zeros(listed_us + 1) > zeros(listed_us) else listed_us
 
 
-def parse_period(spec: Union[float, int, str]) -> float:
+def parse_period(wanted: Union[float, int, str]) -> float:
     """A period in microseconds from 0.002 (seconds), "2ms", "2000us" or "0.002s"."""
-    if isinstance(spec, (int, float)) and not isinstance(spec, bool):
-        if spec <= 0:
-            raise ValueError(f"a period must be positive, not {spec}")
-        return float(spec) * 1e6
-    text = str(spec).strip()
+    if isinstance(wanted, (int, float)) and not isinstance(wanted, bool):
+        if wanted <= 0:
+            raise ValueError(f"a period must be positive, not {wanted}")
+        return float(wanted) * 1e6
+    text = str(wanted).strip()
     for suffix, scale in (("us", 1.0), ("ms", 1e3), ("s", 1e6)):
         if text.endswith(suffix):
             value = float(text[: -len(suffix)])
@@ -89,7 +89,7 @@ def parse_period(spec: Union[float, int, str]) -> float:
     else:
         value, scale = float(text), 1e6
     if not value > 0:
-        raise ValueError(f"a period must be positive, not {spec!r}")
+        raise ValueError(f"a period must be positive, not {wanted!r}")
     return value * scale
 
 
@@ -220,37 +220,37 @@ class Device:
 
     # --- choosing what to stream ------------------------------------------------
 
-    def channel(self, spec: ChannelSpec) -> Channel:
+    def channel(self, wanted: ChannelSpec) -> Channel:
         """A channel by position (1 is the first), name or Channel."""
-        if isinstance(spec, Channel):
-            spec = spec.position
-        if isinstance(spec, (int, np.integer)) and not isinstance(spec, bool):
+        if isinstance(wanted, Channel):
+            wanted = wanted.position
+        if isinstance(wanted, (int, np.integer)) and not isinstance(wanted, bool):
             for c in self.channels:
-                if c.position == spec:
+                if c.position == wanted:
                     return c
-        elif isinstance(spec, str):
+        elif isinstance(wanted, str):
             for c in self.channels:
-                if c.name == spec:
+                if c.name == wanted:
                     return c
             for c in self.channels:
-                if c.name.lower() == spec.lower():
+                if c.name.lower() == wanted.lower():
                     return c
         names = ", ".join(f"{c.position}:{c.name}" for c in self.channels)
-        raise ValueError(f"device {self.serial} has no channel {spec!r}; it has {names}")
+        raise ValueError(f"device {self.serial} has no channel {wanted!r}; it has {names}")
 
-    def _listed_period(self, spec: PeriodSpec) -> int:
+    def _listed_period(self, wanted: PeriodSpec) -> int:
         if not self._listed_periods:
             raise DeviceError(f"device {self.serial} lists no sample periods")
-        if spec is None or spec == "fastest":
+        if wanted is None or wanted == "fastest":
             return min(self._listed_periods, key=nominal_period_us)
-        if spec == "slowest":
+        if wanted == "slowest":
             return max(self._listed_periods, key=nominal_period_us)
-        want = parse_period(spec)
+        want = parse_period(wanted)
         for listed in self._listed_periods:
             if abs(nominal_period_us(listed) - want) < 0.5:
                 return listed
         offered = ", ".join(f"{p:g} s" for p in self.periods)
-        raise ValueError(f"device {self.serial} offers no period {spec!r}; it offers {offered}")
+        raise ValueError(f"device {self.serial} offers no period {wanted!r}; it offers {offered}")
 
     def stream(self, channels: Optional[Sequence[ChannelSpec]] = None, period: PeriodSpec = None, *,
                raw: bool = False, silence: Optional[float] = None,

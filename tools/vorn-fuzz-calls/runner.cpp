@@ -74,7 +74,7 @@ std::string Describe(const std::vector<std::string> &deviceArgs) {
   return out;
 }
 
-std::unique_ptr<Sim> StartSim(const DeviceSpec &spec, const std::string &scratch, std::string &error) {
+std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &scratch, std::string &error) {
   auto sim = std::make_unique<Sim>();
   const int id = ++g_simSerial;
   char serial[16];
@@ -85,27 +85,27 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &spec, const std::string &scratch
   std::remove(sim->sentLog.c_str());
   // The description comes from the device's own arguments; the faults change only how it runs.
   std::vector<std::string> describeArgs;
-  for (std::size_t i = 0; i < spec.args.size(); ++i) {
-    if (spec.args[i] == "--fault" || spec.args[i] == "--fault-every" || spec.args[i] == "--vanish-action" ||
-        spec.args[i] == "--reopen-delay-ms") {
+  for (std::size_t i = 0; i < deviceSpec.args.size(); ++i) {
+    if (deviceSpec.args[i] == "--fault" || deviceSpec.args[i] == "--fault-every" || deviceSpec.args[i] == "--vanish-action" ||
+        deviceSpec.args[i] == "--reopen-delay-ms") {
       ++i;
       continue;
     }
-    describeArgs.push_back(spec.args[i]);
+    describeArgs.push_back(deviceSpec.args[i]);
   }
   std::string why;
   if (!vorn_soak::ParseDescription(Describe(describeArgs), sim->device, why)) {
     error = "vorn-sim --describe: " + why;
     return nullptr;
   }
-  std::vector<std::string> args = spec.args;
+  std::vector<std::string> args = deviceSpec.args;
   args.insert(args.end(), {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link,
                            "--exit-after", "900"});
   sim->process = std::make_unique<vorn_test::SimProcess>(args);
   if (!sim->process->ok()) {
     error = "vorn-sim did not start with" + [&] {
       std::string s;
-      for (const std::string &a : spec.args) s += " " + a;
+      for (const std::string &a : deviceSpec.args) s += " " + a;
       return s;
     }();
     return nullptr;

@@ -62,22 +62,22 @@ class Draw {
 };
 
 DeviceSpec DrawDevice(Draw &d) {
-  DeviceSpec spec;
+  DeviceSpec deviceSpec;
   const char *profiles[] = {"default", "crc", "na", "many", "nocycle"};
-  spec.args = {"--profile", d.Pick(profiles)};
-  if (d.Chance(0.4)) return spec;
-  auto fault = [&](const std::string &f) { spec.args.insert(spec.args.end(), {"--fault", f}); };
+  deviceSpec.args = {"--profile", d.Pick(profiles)};
+  if (d.Chance(0.4)) return deviceSpec;
+  auto fault = [&](const std::string &f) { deviceSpec.args.insert(deviceSpec.args.end(), {"--fault", f}); };
   const std::vector<int> weights{1, 3, 2, 3, 1, 1, 1, 3, 1, 1, 1, 1, 1, 1};
   switch (d.Weighted(weights)) {
     case 0: fault("silent"); break;
     case 1: fault("late=" + std::to_string(d.Range(20, 400))); break;
     case 2:
       fault("garbage");
-      spec.args.insert(spec.args.end(), {"--fault-every", std::to_string(d.Range(2, 20))});
+      deviceSpec.args.insert(deviceSpec.args.end(), {"--fault-every", std::to_string(d.Range(2, 20))});
       break;
     case 3:
       fault("vanish-each=" + std::to_string(d.Range(20, 400)));
-      spec.args.insert(spec.args.end(),
+      deviceSpec.args.insert(deviceSpec.args.end(),
                        {"--vanish-action", "reopen", "--reopen-delay-ms", std::to_string(d.Range(20, 300))});
       break;
     case 4: fault("split-crlf=" + std::to_string(d.Range(0, 20))); break;
@@ -91,7 +91,7 @@ DeviceSpec DrawDevice(Draw &d) {
     case 12: fault("wrong-firmware"); break;
     default: fault("vanish=" + std::to_string(d.Range(0, 200))); break;
   }
-  return spec;
+  return deviceSpec;
 }
 
 // Indexes mostly in the table as the calls so far have grown it, sometimes just outside it or wild.
@@ -141,9 +141,9 @@ bool ParseSequence(const std::string &text, Sequence &out, std::string &error) {
     std::string name;
     if (!(words >> name) || name[0] == '#') continue;
     if (name == "device") {
-      DeviceSpec spec;
-      for (std::string a; words >> a;) spec.args.push_back(a);
-      out.devices.push_back(std::move(spec));
+      DeviceSpec deviceSpec;
+      for (std::string a; words >> a;) deviceSpec.args.push_back(a);
+      out.devices.push_back(std::move(deviceSpec));
       continue;
     }
     const OpInfo *info = nullptr;

@@ -47,9 +47,9 @@ class Sim:
             if os.path.exists(p):
                 os.remove(p)
         self.channels = channels  # [(name, unit, min, max)]
-        spec = ";".join(f"{n}:{u}:{lo}:{hi}:{w}:{f}" for n, u, lo, hi, w, f in channels)
+        channelLayout = ";".join(f"{n}:{u}:{lo}:{hi}:{w}:{f}" for n, u, lo, hi, w, f in channels)
         self.proc = subprocess.Popen(
-            [VORN_SIM, "--serial", name, "--channels", spec, "--periods", "EndOfCycle,0.002,0.005", "--no-crc",
+            [VORN_SIM, "--serial", name, "--channels", channelLayout, "--periods", "EndOfCycle,0.002,0.005", "--no-crc",
              "--sent-log", self.sent_log, "--trace", self.trace, *extra],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.port_entry = read_line(self.proc, 10, "SERIAL=PATH line")
