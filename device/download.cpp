@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "device/fields.h"
+#include "support/fields.h"
 
 namespace OpenPlotr {
 

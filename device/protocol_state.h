@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "device/device_configuration.h"
-#include "device/protocol_signal.h"
+#include "support/change_signal.h"
 #include "device/snapshot.h"
 
 namespace OpenPlotr {
@@ -39,7 +39,7 @@ struct ProtocolState {
   Snapshot<DeviceConfiguration> configuration;
   Snapshot<EnabledChannels> enabledChannels;
 
-  ProtocolSignal signal;
+  ChangeSignal signal;
   ProtocolTiming timing;
 
   bool IsDownloading() const {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "device/fields.h"
+#include "support/fields.h"
 
 namespace OpenPlotr {
 

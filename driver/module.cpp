@@ -4,6 +4,7 @@
 
 #include "discovery/discovery.h"
 #include "driver/device_table.h"
+#include "host/locale_environment.h"
 #include "host/prerelease_report.h"
 #include "resources/library_resources.h"
 #include "support/locale_info.h"
@@ -31,6 +32,8 @@ void CloseEverything() {
 void ModuleAttach(void *instance) {
   // The table and the Setup API loader exist before the first export can run. Made
   // here, the process-wide objects are destroyed only after the detach (see module_posix.cpp).
+  // Before anything reads the locale snapshot: its warnings use the host's texts.
+  QVX::UseLocaleEnvironment(QVX::ProcessLocaleEnvironment());
   try {
     deviceTable();
     PrepareDiscoveryState();

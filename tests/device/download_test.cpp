@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "device/download.h"
-#include "device/fields.h"
+#include "support/fields.h"
 #include "device/recording_sinks.h"
 
 namespace OpenPlotr {

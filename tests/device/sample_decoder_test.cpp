@@ -3,7 +3,7 @@
 #include "device/protocol_router.h"
 #include "device/recording_sinks.h"
 #include "device/sample_decoder.h"
-#include "device/fields.h"
+#include "support/fields.h"
 
 #include <limits>
 

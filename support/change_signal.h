@@ -1,5 +1,5 @@
-// Lets a host thread that polls a protocol field wake as soon as the receive
-// thread changes it, while the polling loops keep every deadline.
+// Lets a thread that polls a field shared with another thread wake as soon as
+// that thread changes it, while the polling loops keep every deadline.
 #pragma once
 
 #include <chrono>
@@ -7,12 +7,12 @@
 
 namespace OpenPlotr {
 
-class ProtocolSignal {
+class ChangeSignal {
  public:
-  ProtocolSignal();
-  ~ProtocolSignal();
-  ProtocolSignal(const ProtocolSignal &) = delete;
-  ProtocolSignal &operator=(const ProtocolSignal &) = delete;
+  ChangeSignal();
+  ~ChangeSignal();
+  ChangeSignal(const ChangeSignal &) = delete;
+  ChangeSignal &operator=(const ChangeSignal &) = delete;
 
   // Called after a protocol field changed.
   void Notify();

@@ -1,4 +1,4 @@
-#include "device/fields.h"
+#include "support/fields.h"
 
 #include <charconv>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "device/fields.h"
+#include "support/fields.h"
 
 namespace OpenPlotr {
 namespace {
