@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/protocol_state.h"
+#include "device/protocol/protocol_state.h"
 #include "device/session_wiring.h"
 #include "serial/com_port.h"
 #include "serial/receive_loop.h"
@@ -16,6 +16,14 @@ struct CommandRecord;
 
 namespace OpenPlotr {
 
+// How the library is ending when a session goes. The receive thread's stop must
+// not wait on what cannot happen then: at process exit the other threads are
+// already gone, and on Windows the detach holds the loader lock.
+struct SessionEnd {
+  bool processExiting = false;
+  bool moduleDetaching = false;
+};
+
 class VornSerial : public COMPort, public ChunkSink {
  public:
   VornSerial(std::u16string portName, std::int32_t uniqueId, std::u16string deviceText);
@@ -23,6 +31,8 @@ class VornSerial : public COMPort, public ChunkSink {
 
   // Sends X, stops the receive thread and closes the port; harmless when nothing is open.
   void Close() override;
+  // Told by the library's shut-down before it destroys the session.
+  void EndWith(SessionEnd end) { ending = end; }
   std::int32_t InitialiseSession(const std::u16string &portName);
 
   // The transport part of the initialisation: opens portName, sets 115200 8N1 and starts
@@ -74,6 +84,7 @@ class VornSerial : public COMPort, public ChunkSink {
 
  private:
   ChunkSink *chunkSink = this;
+  SessionEnd ending;
   // The line path and the command senders; lives while the session does.
   std::unique_ptr<SessionWiring> wiring = std::make_unique<SessionWiring>(*this);
 };

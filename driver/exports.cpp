@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "device/host_text_io.h"
+#include "device/protocol/host_text_io.h"
 #include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "driver/device_table.h"

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "driver/device_table.h"
 #include "host/locale_environment.h"
@@ -25,7 +26,7 @@ bool ProcessIsExiting() { return processExiting; }
 bool ModuleIsDetaching() { return detaching; }
 
 void CloseEverything() {
-  deviceTable().DestroyAll();
+  deviceTable().DestroyAll(SessionEnd{processExiting, detaching});
   DiscardDiscoveryState();
 }
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "device/commands.h"
-#include "device/host_text_io.h"
-#include "device/protocol_router.h"
+#include "device/protocol/commands.h"
+#include "device/protocol/host_text_io.h"
+#include "device/protocol/protocol_router.h"
 #include "device/recording_sinks.h"
 #include "resources/library_resources.h"
 

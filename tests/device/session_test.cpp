@@ -170,7 +170,7 @@ TEST_F(Session, NamesNotMatchingTheFieldsLeaveTheDownloadWaiting) {
   auto s = Open(sim);
   EXPECT_EQ(s->InitialiseSession(s->portName), QVX::kStatusOk);
   EXPECT_TRUE(WaitFor([&] { return s->protocol.notResponding.load(); }));
-  EXPECT_EQ(s->protocol.downloadState, 6);
+  EXPECT_EQ(s->protocol.downloadState, kAwaitNames);
 }
 
 TEST_F(Session, AFailedSessionRunsTheWholeExchangeAgain) {

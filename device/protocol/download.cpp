@@ -1,4 +1,4 @@
-#include "device/download.h"
+#include "device/protocol/download.h"
 
 #include <cmath>
 
@@ -25,49 +25,49 @@ std::int32_t DeviceConfiguration::FindPeriodPosition(std::int32_t value) const {
 QVX::Status ConfigurationDownload::HandleDownloadLine(std::u16string_view line) {
   if (line.empty() || state_.streaming) return QVX::kStatusOk;
 
-  const std::int32_t current = state_.downloadState.load();
+  const DownloadState current = state_.downloadState.load();
   // The lists exist only once the period line made a configuration.
-  if (current >= 6 && current <= 9 && !working_) return QVX::kStatusOk;
+  if (current >= kAwaitNames && current <= kAwaitMinima && !working_) return QVX::kStatusOk;
   switch (current) {
-    case 1:
+    case kAwaitAcknowledgement:
       if (BeginsWith(line, u'S')) {
         state_.acknowledged = true;
         sink_.SendCommand('V');
-        state_.downloadState = 2;
+        state_.downloadState = kAwaitVersion;
       }
       break;
-    case 2:
+    case kAwaitVersion:
       if (BeginsWith(line, u'V')) {
         ParseVersionLine(line);
         sink_.SendCommand('F');
-        state_.downloadState = 3;
+        state_.downloadState = kAwaitFieldCount;
       }
       break;
-    case 3:
+    case kAwaitFieldCount:
       if (BeginsWith(line, u'F')) {
         echoSeen_ = true;
       } else if (echoSeen_) {
         CountFields(line);
-        state_.downloadState = 4;
+        state_.downloadState = kAwaitPeriods;
       }
       break;
-    case 4: {
+    case kAwaitPeriods: {
       working_ = std::make_unique<DeviceConfiguration>();
       state_.enabledChannels.store(std::make_shared<const EnabledChannels>());
       ParsePeriodLine(line);
       Publish();
       const std::int32_t count = state_.fieldCount;
       sink_.SendFieldMask(std::vector<bool>(static_cast<std::size_t>(count > 0 ? count : 0), true));
-      state_.downloadState = 5;
+      state_.downloadState = kAwaitMaskEcho;
       break;
     }
-    case 5:
+    case kAwaitMaskEcho:
       if (BeginsWith(line, u'U')) {
         sink_.SendCommand('I');
-        state_.downloadState = 6;
+        state_.downloadState = kAwaitNames;
       }
       break;
-    case 6:
+    case kAwaitNames:
       if (BeginsWith(line, u'I')) {
         echoSeen_ = true;
       } else if (echoSeen_) {
@@ -77,20 +77,20 @@ QVX::Status ConfigurationDownload::HandleDownloadLine(std::u16string_view line) 
           state_.notResponding = true;
           return QVX::kStatusAbort;
         }
-        state_.downloadState = 7;
+        state_.downloadState = kAwaitUnits;
       }
       break;
-    case 7:
+    case kAwaitUnits:
       ParseUnitLine(line);
       Publish();
-      state_.downloadState = 8;
+      state_.downloadState = kAwaitMaxima;
       break;
-    case 8:
+    case kAwaitMaxima:
       ParseLimitLine(line, working_->channelMaxima, 32767.0f, 0x04);
       Publish();
-      state_.downloadState = 9;
+      state_.downloadState = kAwaitMinima;
       break;
-    case 9:
+    case kAwaitMinima:
       ParseLimitLine(line, working_->channelMinima, -32767.0f, 0x08);
       Publish();
       state_.downloadState = kDownloadDone;

@@ -7,16 +7,29 @@
 #include <cstdint>
 #include <memory>
 
-#include "device/device_configuration.h"
+#include "device/protocol/device_configuration.h"
 #include "support/change_signal.h"
-#include "device/snapshot.h"
+#include "device/protocol/snapshot.h"
 
 namespace OpenPlotr {
 
 enum WaitState : std::int32_t { kNoWait = 0, kAwaitS = 1, kAwaitB = 2 };
 
-inline constexpr std::int32_t kDownloadIdle = 0;
-inline constexpr std::int32_t kDownloadDone = 10;
+// The configuration download: which answer the session waits for next. The
+// values follow the exchange's order, so "past the version" is a comparison.
+enum DownloadState : std::int32_t {
+  kDownloadIdle = 0,
+  kAwaitAcknowledgement = 1,  // S sent
+  kAwaitVersion = 2,          // V sent
+  kAwaitFieldCount = 3,       // F sent: its echo, then the field line
+  kAwaitPeriods = 4,
+  kAwaitMaskEcho = 5,         // U sent
+  kAwaitNames = 6,            // I sent: its echo, then the names line
+  kAwaitUnits = 7,
+  kAwaitMaxima = 8,
+  kAwaitMinima = 9,
+  kDownloadDone = 10,
+};
 
 // The fixed waits of the protocol. Tests shrink them; the driver never changes them.
 struct ProtocolTiming {
@@ -27,7 +40,7 @@ struct ProtocolTiming {
 };
 
 struct ProtocolState {
-  std::atomic<std::int32_t> downloadState{kDownloadIdle};
+  std::atomic<DownloadState> downloadState{kDownloadIdle};
   std::atomic<std::int32_t> waitState{kNoWait};
   std::atomic<bool> acknowledged{false};
   std::atomic<bool> streaming{false};
@@ -43,7 +56,7 @@ struct ProtocolState {
   ProtocolTiming timing;
 
   bool IsDownloading() const {
-    const std::int32_t state = downloadState.load();
+    const DownloadState state = downloadState.load();
     return state != kDownloadIdle && state != kDownloadDone;
   }
 

@@ -1,4 +1,4 @@
-#include "device/line_assembler.h"
+#include "device/protocol/line_assembler.h"
 
 namespace OpenPlotr {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "device/command_sink.h"
-#include "device/protocol_state.h"
+#include "device/protocol/command_sink.h"
+#include "device/protocol/protocol_state.h"
 #include "vorn.h"
 
 namespace OpenPlotr {

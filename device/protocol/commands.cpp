@@ -1,8 +1,8 @@
-#include "device/commands.h"
+#include "device/protocol/commands.h"
 
 #include <algorithm>
 
-#include "device/host_text_io.h"
+#include "device/protocol/host_text_io.h"
 #include "resources/library_resources.h"
 #include "support/code_page.h"
 #include "support/host_code_page.h"

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "device/device_configuration.h"
-#include "device/host_line_sink.h"
-#include "device/protocol_state.h"
+#include "device/protocol/device_configuration.h"
+#include "device/protocol/host_line_sink.h"
+#include "device/protocol/protocol_state.h"
 #include "support/status.h"
 
 namespace OpenPlotr {

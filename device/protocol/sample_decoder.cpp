@@ -1,4 +1,4 @@
-#include "device/sample_decoder.h"
+#include "device/protocol/sample_decoder.h"
 
 #include <charconv>
 #include <cmath>

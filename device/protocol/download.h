@@ -5,9 +5,9 @@
 #include <memory>
 #include <string_view>
 
-#include "device/command_sink.h"
-#include "device/device_configuration.h"
-#include "device/protocol_state.h"
+#include "device/protocol/command_sink.h"
+#include "device/protocol/device_configuration.h"
+#include "device/protocol/protocol_state.h"
 #include "support/status.h"
 
 namespace OpenPlotr {

@@ -2,10 +2,10 @@
 // the sample decoder while streaming, otherwise the acknowledgement waits.
 #pragma once
 
-#include "device/download.h"
-#include "device/line_assembler.h"
-#include "device/protocol_state.h"
-#include "device/sample_decoder.h"
+#include "device/protocol/download.h"
+#include "device/protocol/line_assembler.h"
+#include "device/protocol/protocol_state.h"
+#include "device/protocol/sample_decoder.h"
 
 namespace OpenPlotr {
 

@@ -1,4 +1,4 @@
-#include "device/protocol_router.h"
+#include "device/protocol/protocol_router.h"
 
 namespace OpenPlotr {
 

@@ -1,4 +1,4 @@
-#include "device/host_text_io.h"
+#include "device/protocol/host_text_io.h"
 
 #include <charconv>
 #include <locale>
