@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "discovery/platform_ports.h"
 #include "tools/hostlib/vorn_library.h"
