@@ -45,19 +45,9 @@ std::int32_t VornSerial::StartTransport(const std::u16string &path) {
 }
 
 
-bool VornSerial::PushText(std::u16string_view text) {
-  ReceiveRing *ring = receiveThread.Ring();
-  return ring && ring->PushText(text);
-}
-
 bool VornSerial::PushLine(const char *bytes, std::int32_t count) {
   ReceiveRing *ring = receiveThread.Ring();
   return ring && ring->PushLine(bytes, count);
-}
-
-bool VornSerial::PushByte(std::uint8_t byte) {
-  ReceiveRing *ring = receiveThread.Ring();
-  return ring && ring->PushByte(byte);
 }
 
 std::int32_t VornSerial::ReadLineFromRing(char *buffer, std::int32_t maxLen, std::uint32_t timeoutMs) {

@@ -47,9 +47,7 @@ class VornSerial : public COMPort, public ChunkSink {
   QVX::Status HandleChunk(const char *bytes, std::int32_t count) override;
 
   // Host text from the receive thread's line handlers; a line is stored whole or not at all.
-  bool PushText(std::u16string_view text);
   bool PushLine(const char *bytes, std::int32_t count);
-  bool PushByte(std::uint8_t byte);
   // The start of sampling empties the ring as the host's flush does.
   void ResetRingForHost() { FlushReadBuffer(); }
 

@@ -27,8 +27,7 @@ DiscoveryState &State() { return state; }
 // The serial number of the current device: cut from its instance identifier,
 // or, when that gives nothing, asked of the converter on its registered port.
 std::u16string CurrentKey(DevRegEnum &devices, PortSource &source, FtdiLookup &ftdi) {
-  std::u16string key = devices.GetInstanceId();
-  devices.ExtractSerial(key, u'+');
+  std::u16string key = ExtractSerial(devices.GetInstanceId(), u'+');
   if (!key.empty()) return key;
   std::u16string comPortName;
   if (!source.ReadPortName(devices.GetInstanceId(), comPortName)) comPortName.clear();

@@ -245,11 +245,11 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   CommandRecord r{text, sizeof text, 0, 0, 0, 0, 0};
   for (int p = 1; p <= 4; ++p) {
     r.argument = p;
-    session.ExecuteCommand(42, &r);
+    session.ExecuteCommand(VORN_CMD_ENABLE_CHANNEL, &r);
   }
   r.argument = 2000;
-  session.ExecuteCommand(35, &r);
-  session.ExecuteCommand(37, &r);
+  session.ExecuteCommand(VORN_CMD_SELECT_PERIOD, &r);
+  session.ExecuteCommand(VORN_CMD_START, &r);
   struct Series {
     double cpu = 0;
     std::uint64_t lines = 0;
@@ -289,7 +289,7 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
   }
   if (window > 0) Unpin(self);
-  session.ExecuteCommand(38, &r);
+  session.ExecuteCommand(VORN_CMD_STOP, &r);
   state.counters["lines_per_s"] = static_cast<double>(driver.lines) / wall;
   state.counters["receive_thread_core_pct"] = 100.0 * driver.cpu / wall;
   state.counters["receive_thread_us_per_line"] = driver.PerLine();

@@ -73,31 +73,31 @@ bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
   const std::int32_t argument = record.argument;
 
   switch (code) {
-    case 0:
+    case VORN_CMD_PRODUCT_NAME:
       if (version) WriteTextReply(record, version->productName);
       return true;
-    case 3:
+    case VORN_CMD_VERSION_TEXT:
       if (version) WriteTextReply(record, version->versionText);
       return true;
-    case 4:
+    case VORN_CMD_SERIAL_TEXT:
       WriteTextReply(record, deviceText_);
       return true;
-    case 11:
+    case VORN_CMD_LAST_CHANNEL:
       record.intResult = static_cast<std::int32_t>(c.channelNames.size()) - 1;
       return true;
-    case 17:
+    case VORN_CMD_CHANNEL_MINIMUM:
       if (Indexes(c.channelMinima, argument)) record.floatResult = c.channelMinima[argument];
       return true;
-    case 18:
+    case VORN_CMD_CHANNEL_MAXIMUM:
       if (Indexes(c.channelMaxima, argument)) record.floatResult = c.channelMaxima[argument];
       return true;
-    case 19:
+    case VORN_CMD_CHANNEL_UNIT:
       if (Indexes(c.channelUnits, argument)) WriteUnitReply(record, c.channelUnits[argument]);
       return true;
-    case 21:
+    case VORN_CMD_CHANNEL_NAME:
       if (Indexes(c.channelNames, argument)) WriteTextReply(record, c.channelNames[argument]);
       return true;
-    case 22:
+    case VORN_CMD_CHANNEL_RANGE:
       if (Indexes(c.channelUnits, argument) && Indexes(c.channelMinima, argument) &&
           Indexes(c.channelMaxima, argument)) {
         WriteTextReply(record, FormatHostFloat(c.channelMinima[argument]) + u"," +
@@ -105,32 +105,32 @@ bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
                                    u";");
       }
       return true;
-    case 28:
+    case VORN_CMD_CONTROL_LIST:
       if (Indexes(c.channelNames, argument)) WriteTextReply(record, ControlListReply());
       return true;
-    case 32:
+    case VORN_CMD_PERIOD_LIST:
       WriteTextReply(record, PeriodListText(c));
       return true;
-    case 35:
+    case VORN_CMD_SELECT_PERIOD:
       SendPeriodSelect(argument);
       return true;
-    case 37:
+    case VORN_CMD_START:
       return StartStreaming();
-    case 38:
+    case VORN_CMD_STOP:
       return StopStreaming();
-    case 41:
-    case 42: {
+    case VORN_CMD_DISABLE_CHANNEL:
+    case VORN_CMD_ENABLE_CHANNEL: {
       const std::shared_ptr<const EnabledChannels> current = state_.enabledChannels.load();
       auto next = std::make_shared<EnabledChannels>(current ? *current : EnabledChannels{});
       const auto at = std::lower_bound(next->begin(), next->end(), argument);
       const bool present = at != next->end() && *at == argument;
-      if (code == 42 && !present) next->insert(at, argument);
-      if (code == 41 && present) next->erase(at);
+      if (code == VORN_CMD_ENABLE_CHANNEL && !present) next->insert(at, argument);
+      if (code == VORN_CMD_DISABLE_CHANNEL && present) next->erase(at);
       // The decoder reads a snapshot per line; a new one replaces it whole.
       state_.enabledChannels.store(std::move(next));
       return true;
     }
-    case 59:
+    case VORN_CMD_RESERVED_59:
       record.intResult = 0;
       return true;
     default:
