@@ -39,7 +39,6 @@ class VornSerial : public COMPort, public ChunkSink {
   // the receive thread on a new ring. kStatusFail with failed set when any step fails;
   // a session whose events could not be made opens nothing and starts no thread.
   std::int32_t StartTransport(const std::u16string &portName);
-  bool TransportUsable() const { return receiveThread.EventsReady(); }
 
   // Where the receive thread hands its chunks; the session itself unless told otherwise
   // (before StartTransport).
@@ -64,7 +63,6 @@ class VornSerial : public COMPort, public ChunkSink {
   void StartDownload();
   // Admits the device only when its revision equals the required one.
   bool FirmwareGate() const;
-  bool IsDownloading() const { return protocol.IsDownloading(); }
 
   const std::u16string portName;
   const std::u16string deviceText;

@@ -1,6 +1,7 @@
 // DevRegEnum: the present serial-port devices, one at a time. The list itself
 // comes from the platform (the Setup API, udev) or from VORN_PORTS; each
-// source overrides Fetch.
+// source overrides Fetch. The name is the Windows half's (a device registry
+// enumerator); the other sources keep it so discovery has one list type.
 #pragma once
 
 #include <cstdint>

@@ -31,8 +31,9 @@ bool CurrentFtdiFlags(FtdiFlags &out);
 // True between the search that lists the ports and the end of that list.
 bool DeviceEnumeratorExists();
 
-// Process-wide Setup API loader, run at library start-up and shut-down.
-void LoadSetupApi();
-void UnloadSetupApi();
+// What listing the system's ports needs loaded, run at library start-up and
+// shut-down: the Setup API on Windows (system_ports_win32.cpp), nothing for udev.
+void PrepareSystemPorts();
+void ReleaseSystemPorts();
 
 }  // namespace OpenPlotr

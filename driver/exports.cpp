@@ -1,5 +1,4 @@
 // The sixteen exports: look up the session, forward, and never let an exception out.
-#define VORN_BUILDING 1
 #include "vorn.h"
 
 #include <cstring>

@@ -16,11 +16,11 @@ class SetupApiEnumeration : public ::testing::Test {
  protected:
   void SetUp() override {
     vorn_test::ResetFakeCounters();
-    LoadSetupApi();
+    PrepareSystemPorts();
     ASSERT_TRUE(SetupApiUsable()) << "the stand-in SETUPAPI.DLL was not loaded";
   }
   void TearDown() override {
-    UnloadSetupApi();
+    ReleaseSystemPorts();
     EXPECT_FALSE(vorn_test::ModuleLoaded(L"SETUPAPI.DLL"));
     EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_ATTACHED"), FakeCounter("VORN_FAKE_SETUPAPI_DETACHED"));
     EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN"), 0);
@@ -108,16 +108,16 @@ TEST_F(SetupApiEnumeration, UntrustworthySizeQueryEndsTheListCleanly) {
 
 TEST(SetupApiLoader, LoadsOnceFreesAtTheLastUnloadAndUnusableAfterwards) {
   vorn_test::ResetFakeCounters();
-  LoadSetupApi();
-  LoadSetupApi();
+  PrepareSystemPorts();
+  PrepareSystemPorts();
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_ATTACHED"), 1);
-  UnloadSetupApi();
+  ReleaseSystemPorts();
   EXPECT_TRUE(SetupApiUsable());
-  UnloadSetupApi();
+  ReleaseSystemPorts();
   EXPECT_FALSE(SetupApiUsable());
   EXPECT_FALSE(vorn_test::ModuleLoaded(L"SETUPAPI.DLL"));
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_DETACHED"), 1);
-  UnloadSetupApi();  // one too many does nothing
+  ReleaseSystemPorts();  // one too many does nothing
 
   // Without the Setup API the enumerator is an empty list.
   vorn_test::ScriptSetupApi(kTwoPorts);

@@ -3,7 +3,7 @@
 
 namespace OpenPlotr {
 
-void LoadSetupApi() {}
-void UnloadSetupApi() {}
+void PrepareSystemPorts() {}
+void ReleaseSystemPorts() {}
 
 }  // namespace OpenPlotr

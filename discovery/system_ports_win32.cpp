@@ -1,3 +1,5 @@
+// The Windows half of what listing the system's ports needs: the Setup API, loaded
+// at run time so that the driver loads where it cannot be.
 #include "discovery/setup_api.h"
 
 #include "discovery/discovery.h"
@@ -32,7 +34,7 @@ bool SetupApiUsable() {
   return api.loadCount != 0 && api.module && api.enumInterfaces && api.interfaceDetail && api.instanceId;
 }
 
-void LoadSetupApi() {
+void PrepareSystemPorts() {
   SetupApiLibrary &api = setupApiLibrary;
   if (api.loadCount++ != 0) return;
   HMODULE module = LoadLibraryW(L"SETUPAPI.DLL");
@@ -57,7 +59,7 @@ void LoadSetupApi() {
   api.module = module;
 }
 
-void UnloadSetupApi() {
+void ReleaseSystemPorts() {
   SetupApiLibrary &api = setupApiLibrary;
   if (api.loadCount == 0) return;
   if (--api.loadCount != 0) return;
