@@ -27,11 +27,13 @@ public:
   }
 };
 
+// Constant-initialised: the library's start-up hands it over, and a guarded static
+// there would leave the threading runtime's record of the loading thread behind on
+// Windows at every unload.
+constinit ProcessEnvironment environment;
+
 }  // namespace
 
-LocaleEnvironment &ProcessLocaleEnvironment() {
-  static ProcessEnvironment environment;
-  return environment;
-}
+LocaleEnvironment &ProcessLocaleEnvironment() { return environment; }
 
 }  // namespace QVX

@@ -197,7 +197,8 @@ class QuietEnvironment final : public RuntimeLocaleEnvironment {
   void ShowWarning(const QVXString &, const QVXString &) override {}
 };
 
-std::atomic<LocaleEnvironment *> chosenEnvironment{nullptr};
+constinit QuietEnvironment quietEnvironment;
+constinit std::atomic<LocaleEnvironment *> chosenEnvironment{nullptr};
 
 }  // namespace
 
@@ -207,9 +208,8 @@ const LocaleInfo &LocaleInfo::Get() {
   static std::once_flag once;
   static LocaleInfo info;
   std::call_once(once, [] {
-    static QuietEnvironment quiet;
     LocaleEnvironment *environment = chosenEnvironment.load();
-    info.Make(UserLocaleSettings(), environment ? *environment : quiet);
+    info.Make(UserLocaleSettings(), environment ? *environment : quietEnvironment);
   });
   return info;
 }
