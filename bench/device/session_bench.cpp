@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/sim_process.h"
+#include "common/bench_sim.h"
 #include "device/vorn_serial.h"
 #include "support/code_page.h"
 
@@ -34,7 +34,6 @@ namespace {
 
 using namespace OpenPlotr;
 using Clock = std::chrono::steady_clock;
-using vorn_test::SimProcess;
 
 bool Complete(const VornSerial &s) {
   const auto c = s.protocol.configuration.load();
@@ -56,10 +55,10 @@ bool Exchange(int fd, const std::string &command, int lines) {
 
 // The simulator's minimum exchange: S V F U I answered, by a bare client.
 void BM_SimulatorMinimumExchange(benchmark::State &state) {
-  SimProcess sim;
+  BenchSim sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   for (auto _ : state) {
-    const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+    const int fd = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
     termios t{};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
@@ -74,11 +73,11 @@ BENCHMARK(BM_SimulatorMinimumExchange)->Unit(benchmark::kMillisecond)->Iteration
 
 // From InitialiseSession called to the complete configuration.
 void BM_InitialiseToCompleteConfiguration(benchmark::State &state) {
-  SimProcess sim;
+  BenchSim sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   for (auto _ : state) {
     state.PauseTiming();
-    auto session = std::make_unique<VornSerial>(QVX::AnsiToWide(sim.path()), 1, u"1234567");
+    auto session = std::make_unique<VornSerial>(QVX::AnsiToWide(sim.Path()), 1, u"1234567");
     state.ResumeTiming();
     if (session->InitialiseSession(session->portName) != 0) return state.SkipWithError("initialisation failed");
     auto complete = [&] { return Complete(*session); };
@@ -143,7 +142,7 @@ int StartBareStream(const std::string &path) {
 class BaselineStream {
  public:
   explicit BaselineStream(bool handOff) : handOff_(handOff) {
-    if (!sim_.ok() || (fd_ = StartBareStream(sim_.path())) < 0 || (event_ = eventfd(0, EFD_CLOEXEC)) < 0) return;
+    if (!sim_.ok() || (fd_ = StartBareStream(sim_.Path())) < 0 || (event_ = eventfd(0, EFD_CLOEXEC)) < 0) return;
     reader_ = std::thread([this] { Read(); });
     if (handOff_) host_ = std::thread([this] { Consume(); });
     while (readerTid_ == 0 || (handOff_ && hostTid_ == 0)) std::this_thread::yield();
@@ -190,7 +189,7 @@ class BaselineStream {
   }
 
   const bool handOff_;
-  SimProcess sim_;
+  BenchSim sim_;
   int fd_ = -1;
   int event_ = -1;
   std::atomic<bool> stop_{false};
@@ -228,13 +227,13 @@ std::set<pid_t> ThreadIds() {
 // Both baselines stream at the same time from simulators of their own, so that the
 // load of a shared machine weighs on all three alike and the ratios hold still.
 void BM_StreamingReceiveThread(benchmark::State &state) {
-  SimProcess sim;
+  BenchSim sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   BaselineStream bare(false), handOff(true);
   if (!bare.ok() || !handOff.ok()) return state.SkipWithError("a baseline stream did not start");
   const long before = ResidentKiB();
   const std::set<pid_t> others = ThreadIds();
-  VornSerial session(QVX::AnsiToWide(sim.path()), 1, u"1234567");
+  VornSerial session(QVX::AnsiToWide(sim.Path()), 1, u"1234567");
   if (session.InitialiseSession(session.portName) != 0) return state.SkipWithError("initialisation failed");
   pid_t receiveTid = 0;
   for (const pid_t id : ThreadIds()) {

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/sim_process.h"
+#include "tools/simlaunch/sim_process.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostcheck/host_resources.h"
 #include "tools/hostlib/vorn_library.h"
@@ -69,7 +69,7 @@ int g_simSerial = 0;
 
 // A simulator with its sent log, trace and the lines it announces.
 struct Sim {
-  std::unique_ptr<vorn_test::SimProcess> process;
+  std::unique_ptr<vorn_simlaunch::SimProcess> process;
   std::string sentLog, trace, link, serial;
   DeviceDescription device;
   std::size_t offset = 0;  // of the sent log already compared
@@ -125,8 +125,9 @@ std::unique_ptr<Sim> StartSim(const std::vector<std::string> &deviceArgs, const 
     sim->link = g_tmp + "/port" + std::to_string(id);
     args.insert(args.end(), {"--link", sim->link});
   }
-  sim->process = std::make_unique<vorn_test::SimProcess>(args);
-  if (!sim->process->ok()) {
+  sim->process = std::make_unique<vorn_simlaunch::SimProcess>();
+  std::string startError;
+  if (!sim->process->Start(VORN_SIM_PATH, args, startError)) {
     error = "vorn-sim did not start";
     return nullptr;
   }
