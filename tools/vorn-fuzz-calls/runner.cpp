@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include <set>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tools/simlaunch/sim_process.h"
 #include "tools/hostcheck/line_check.h"
@@ -460,15 +463,13 @@ void StartWatchdog(const std::string &hangFile) {
 }
 
 std::string TimeByCall() {
-  std::string out;
+  nlohmann::ordered_json byCall = nlohmann::ordered_json::object();
   for (int op = 0; op <= static_cast<int>(Op::Exit); ++op) {
     if (!g_countByOp[op]) continue;
-    char item[96];
-    std::snprintf(item, sizeof item, "%s\"%s\": [%ld, %.1f]", out.empty() ? "" : ", ", OpName(static_cast<Op>(op)),
-                  g_countByOp[op], g_secondsByOp[op]);
-    out += item;
+    // Tenths of a second are all the figure claims.
+    byCall[OpName(static_cast<Op>(op))] = {g_countByOp[op], std::round(g_secondsByOp[op] * 10) / 10};
   }
-  return "{" + out + "}";
+  return byCall.dump();
 }
 
 void SetWatchdogSequence(const std::string &sequenceText) {

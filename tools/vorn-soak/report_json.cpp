@@ -1,6 +1,9 @@
-#include <cstdio>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
 
 #include "tools/vorn-soak/report.h"
 
@@ -8,26 +11,34 @@ namespace vorn_soak {
 
 namespace {
 
-std::string JsonString(const std::string &s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
+using Json = nlohmann::ordered_json;
+
+Json ResourcesJson(const Resources &x) {
+  Json j;
+  j["threads"] = x.threads;
+  j["descriptors"] = x.descriptors;
+  j["resident_kib"] = x.residentKiB;
+  return j;
 }
 
-std::string JsonResources(const Resources &x) {
-  return "{\"threads\": " + std::to_string(x.threads) + ", \"descriptors\": " + std::to_string(x.descriptors) +
-         ", \"resident_kib\": " + std::to_string(x.residentKiB) + "}";
+Json ScenarioJson(const Result &r) {
+  Json j;
+  j["name"] = r.name;
+  j["unit"] = r.unit;
+  j["requested"] = r.requested;
+  j["survived"] = r.survived;
+  j["lines_checked"] = r.linesChecked;
+  j["lines_lost"] = r.linesLost;
+  j["faults_injected"] = r.faults;
+  j["fault_unit"] = r.faultUnit;
+  j["leaks"] = r.leaks;
+  // Hundredths of a second are all the figure claims.
+  j["seconds"] = std::round(r.seconds * 100) / 100;
+  j["before"] = ResourcesJson(r.before);
+  j["after"] = ResourcesJson(r.after);
+  j["failures"] = r.failures;
+  j["notes"] = r.notes;
+  return j;
 }
 
 }  // namespace
@@ -36,31 +47,22 @@ bool WriteJson(const std::string &path, const std::vector<Result> &results, bool
   std::error_code ec;
   const std::filesystem::path p(path);
   if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
-  std::FILE *f = std::fopen(path.c_str(), "w");
-  if (!f) return false;
   char stamp[64];
   const std::time_t now = std::time(nullptr);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  std::fprintf(f, "{\n  \"date\": \"%s\",\n  \"resident_tolerance_kib\": %ld,\n  \"passed\": %s,\n  \"scenarios\": [\n",
-               stamp, kResidentToleranceKiB, passed ? "true" : "false");
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    const Result &r = results[i];
-    std::fprintf(f,
-                 "    {\"name\": %s, \"unit\": %s, \"requested\": %ld, \"survived\": %ld, \"lines_checked\": %ld, "
-                 "\"lines_lost\": %ld, \"faults_injected\": %ld, \"fault_unit\": %s, \"leaks\": %ld, \"seconds\": %.2f,\n"
-                 "     \"before\": %s, \"after\": %s,\n     \"failures\": [",
-                 JsonString(r.name).c_str(), JsonString(r.unit).c_str(), r.requested, r.survived, r.linesChecked,
-                 r.linesLost, r.faults, JsonString(r.faultUnit).c_str(), r.leaks, r.seconds,
-                 JsonResources(r.before).c_str(), JsonResources(r.after).c_str());
-    for (std::size_t k = 0; k < r.failures.size(); ++k)
-      std::fprintf(f, "%s%s", k ? ", " : "", JsonString(r.failures[k]).c_str());
-    std::fprintf(f, "], \"notes\": [");
-    for (std::size_t k = 0; k < r.notes.size(); ++k)
-      std::fprintf(f, "%s%s", k ? ", " : "", JsonString(r.notes[k]).c_str());
-    std::fprintf(f, "]}%s\n", i + 1 < results.size() ? "," : "");
-  }
-  std::fprintf(f, "  ]\n}\n");
-  return std::fclose(f) == 0;
+  Json report;
+  report["date"] = stamp;
+  report["resident_tolerance_kib"] = kResidentToleranceKiB;
+  report["passed"] = passed;
+  report["scenarios"] = Json::array();
+  for (const Result &r : results) report["scenarios"].push_back(ScenarioJson(r));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  // A failure text may quote bytes a faulty device sent: they are not UTF-8, so
+  // they are replaced rather than ending the report.
+  out << report.dump(2, ' ', true, Json::error_handler_t::replace) << '\n';
+  out.close();
+  return static_cast<bool>(out);
 }
 
 }  // namespace vorn_soak
