@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/bench_sim.h"
+#include "common/cpu_pinning.h"
 #include "device/vorn_serial.h"
 #include "support/code_page.h"
 
@@ -199,29 +200,6 @@ class BaselineStream {
   std::thread reader_, host_;
 };
 
-// Moves a thread to one CPU; false where that cannot be done (one CPU, a restricted set).
-bool PinThread(pid_t tid, int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  return sched_setaffinity(tid, sizeof set, &set) == 0;
-}
-
-void Unpin(pid_t tid) {
-  cpu_set_t all;
-  CPU_ZERO(&all);
-  for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency() && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
-  sched_setaffinity(tid, sizeof all, &all);
-}
-
-std::set<pid_t> ThreadIds() {
-  std::set<pid_t> ids;
-  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    ids.insert(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
-  }
-  return ids;
-}
-
 // Streams at the fastest period while the host reads; reports the receive thread's
 // time on a CPU per line and its share of one core, and the memory the session holds.
 // Both baselines stream at the same time from simulators of their own, so that the
@@ -232,13 +210,10 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   BaselineStream bare(false), handOff(true);
   if (!bare.ok() || !handOff.ok()) return state.SkipWithError("a baseline stream did not start");
   const long before = ResidentKiB();
-  const std::set<pid_t> others = ThreadIds();
+  const std::set<pid_t> others = vorn_bench::ThreadIds();
   VornSerial session(QVX::AnsiToWide(sim.Path()), 1, u"1234567");
   if (session.InitialiseSession(session.portName) != 0) return state.SkipWithError("initialisation failed");
-  pid_t receiveTid = 0;
-  for (const pid_t id : ThreadIds()) {
-    if (!others.count(id)) receiveTid = id;
-  }
+  const pid_t receiveTid = vorn_bench::NewThreadSince(others);
   while (!Complete(session)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   char text[32];
   CommandRecord r{text, sizeof text, 0, 0, 0, 0, 0};
@@ -261,24 +236,17 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   constexpr auto kWindow = std::chrono::milliseconds(200);
   char line[256];
   double wall = 0;
-  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
-  bool pinning = std::thread::hardware_concurrency() >= 2;
-  std::uint64_t window = 0;
+  const pid_t self = vorn_bench::ThisThreadId();
+  vorn_bench::CpuSwap pins;
   for (auto _ : state) {
     const auto t0 = Clock::now();
     while (Clock::now() - t0 < StreamSeconds()) {
       const double cpu0 = ThreadCpuSeconds(receiveTid), bareCpu0 = bare.CpuSeconds(), handOffCpu0 = handOff.CpuSeconds();
       const std::uint64_t bareLines0 = bare.Lines(), handOffLines0 = handOff.Lines();
       std::uint64_t lines = 0;
-      // Threads hardly ever migrate here, and the two CPUs of a shared machine differ
-      // a lot in what a wake-up costs: every window puts the three readers together on
-      // one CPU and the threads they wake on the other, and the next window swaps them.
-      if (pinning) {
-        const int readers = static_cast<int>(window++ % 2), hosts = 1 - readers;
-        pinning = PinThread(receiveTid, readers) && PinThread(bare.ReaderTid(), readers) &&
-                  PinThread(handOff.ReaderTid(), readers) && PinThread(self, hosts) &&
-                  PinThread(handOff.HostTid(), hosts);
-      }
+      // Every window puts the three readers together on one CPU and the threads they
+      // wake on the other, and the next window swaps them.
+      pins.Next({receiveTid, bare.ReaderTid(), handOff.ReaderTid()}, {self, handOff.HostTid()});
       const auto w0 = Clock::now();
       while (Clock::now() - w0 < kWindow) lines += session.ReadLineFromRing(line, sizeof line, 100);
       driver.Add(ThreadCpuSeconds(receiveTid) - cpu0, lines);
@@ -287,7 +255,6 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
     }
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
   }
-  if (window > 0) Unpin(self);
   session.ExecuteCommand(38, &r);
   state.counters["lines_per_s"] = static_cast<double>(driver.lines) / wall;
   state.counters["receive_thread_core_pct"] = 100.0 * driver.cpu / wall;
