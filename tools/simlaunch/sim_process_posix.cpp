@@ -94,14 +94,12 @@ bool SimProcess::Start(const std::string &program, const std::vector<std::string
       error = "vorn-sim printed no SERIAL=PATH line within " + std::to_string(options.lineWait.count() / 1000) + " s";
       Stop();
       return false;
-    case LineRead::kEnded: {
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-      error = program + " " + ExitText(status) + " before it printed its port";
+    case LineRead::kEnded:
+      // A program that closed its output but goes on running is not waited for without end.
+      if (WaitExit(std::chrono::milliseconds(kStopTimeoutMs)) < 0) Kill();
+      error = program + " " + ExitText(status_) + " before it printed its port";
       Stop();
       return false;
-    }
   }
   const std::size_t eq = line.find('=');
   if (eq == std::string::npos || eq == 0) {
