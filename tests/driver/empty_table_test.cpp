@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/process_probe.h"
+#include "common/process_probe.h"
 #include "tools/hostlib/vorn_library.h"
 
 namespace vorn_test {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/process_probe.h"
+#include "common/process_probe.h"
 #include "driver/test_devices.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"

@@ -1,10 +1,17 @@
-#include "fake_host_environment.h"
+#include "tools/hostlib/host_environment.h"
 
-namespace VornTest {
+#include "host/host_environment.h"
+#include "support/qvx_string.h"
+
+namespace vorn_host {
 
 namespace {
 
-FakeHostEnvironment *Self(void *object) { return static_cast<FakeHostEnvironment *>(object); }
+constexpr int kSlots = 58;
+constexpr int kReportWantedSlot = 51;
+constexpr int kReportSlot = 57;
+
+HostEnvironmentObject *Self(void *object) { return static_cast<HostEnvironmentObject *>(object); }
 
 QVX::HResult QVX_COM_CALL QueryInterface(void *self, const QVX::Guid &iid, void **out) {
   if (iid == QVX::kIidIUnknown || iid == QVX::kIidHostEnvironment) {
@@ -18,10 +25,10 @@ QVX::HResult QVX_COM_CALL QueryInterface(void *self, const QVX::Guid &iid, void 
 std::uint32_t QVX_COM_CALL AddRef(void *self) { return static_cast<std::uint32_t>(++Self(self)->references); }
 std::uint32_t QVX_COM_CALL Release(void *self) { return static_cast<std::uint32_t>(--Self(self)->references); }
 
-QVX::HResult QVX_COM_CALL Flag(void *self, std::int32_t, std::int32_t *flag, std::int32_t *second) {
+QVX::HResult QVX_COM_CALL ReportWanted(void *self, std::int32_t, std::int32_t *flag, std::int32_t *second) {
   ++Self(self)->flagCalls;
-  *flag = Self(self)->declineFlag;
-  *second = 0;
+  if (flag) *flag = Self(self)->declineFlag;
+  if (second) *second = 0;
   return QVX::kOk;
 }
 
@@ -31,17 +38,17 @@ QVX::HResult QVX_COM_CALL Report(void *self, std::int32_t, IQVXString *label) {
   return QVX::kOk;
 }
 
-QVX::HResult QVX_COM_CALL Unused(void *) { return QVX::kFail; }
+QVX::HResult QVX_COM_CALL NotOffered(void *) { return QVX::kFail; }
 
 struct Table {
-  void *slots[58];
+  void *slots[kSlots];
   Table() {
-    for (void *&slot : slots) slot = reinterpret_cast<void *>(&Unused);
+    for (void *&slot : slots) slot = reinterpret_cast<void *>(&NotOffered);
     slots[0] = reinterpret_cast<void *>(&QueryInterface);
     slots[1] = reinterpret_cast<void *>(&AddRef);
     slots[2] = reinterpret_cast<void *>(&Release);
-    slots[51] = reinterpret_cast<void *>(&Flag);
-    slots[57] = reinterpret_cast<void *>(&Report);
+    slots[kReportWantedSlot] = reinterpret_cast<void *>(&ReportWanted);
+    slots[kReportSlot] = reinterpret_cast<void *>(&Report);
   }
 };
 
@@ -49,6 +56,6 @@ const Table table;
 
 }  // namespace
 
-FakeHostEnvironment::FakeHostEnvironment() : table_(table.slots) {}
+HostEnvironmentObject::HostEnvironmentObject() : table_(table.slots) {}
 
-}  // namespace VornTest
+}  // namespace vorn_host

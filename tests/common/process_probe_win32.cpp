@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "driver/process_probe.h"
+#include "common/process_probe.h"
 
 namespace vorn_test {
 
