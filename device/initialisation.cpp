@@ -2,7 +2,7 @@
 // device answer, wait for its version, and admit it only with the required firmware.
 #include "device/session_wiring.h"
 #include "device/vorn_serial.h"
-#include "device/host_text_io.h"
+#include "device/protocol/host_text_io.h"
 #include "firmware/firmware_requirements.h"
 
 namespace OpenPlotr {
@@ -15,8 +15,8 @@ std::int32_t VornSerial::InitialiseSession(const std::u16string &path) {
 
   StartDownload();
 
-  // The version reply moves the download past state 2; wake on it, keep the deadline.
-  auto versionRead = [this] { return protocol.downloadState.load() > 2; };
+  // The version reply moves the download past kAwaitVersion; wake on it, keep the deadline.
+  auto versionRead = [this] { return protocol.downloadState.load() > kAwaitVersion; };
   const auto step = protocol.timing.longStep;
   for (auto elapsed = std::chrono::milliseconds(0); !versionRead(); elapsed += step) {
     if (elapsed > protocol.timing.longLimit) {
@@ -36,11 +36,11 @@ std::int32_t VornSerial::InitialiseSession(const std::u16string &path) {
 }
 
 void VornSerial::StartDownload() {
-  protocol.downloadState = 1;
+  protocol.downloadState = kAwaitAcknowledgement;
   protocol.streaming = false;
   protocol.waitState = kNoWait;
   protocol.acknowledged = false;
-  auto answered = [this] { return protocol.downloadState.load() != 1; };
+  auto answered = [this] { return protocol.downloadState.load() != kAwaitAcknowledgement; };
   const auto step = protocol.timing.ackStep;
   for (auto elapsed = std::chrono::milliseconds(0); elapsed <= protocol.timing.ackLimit; elapsed += step) {
     wiring->SendCommand('S');

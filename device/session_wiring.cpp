@@ -1,5 +1,6 @@
 #include "device/session_wiring.h"
 
+#include "device/port_commands.h"
 #include "device/vorn_serial.h"
 
 namespace OpenPlotr {

@@ -2,10 +2,9 @@
 // sender, the host-line sink, the ring control, and the line path itself.
 #pragma once
 
-#include "device/commands.h"
-#include "device/line_assembler.h"
-#include "device/protocol_router.h"
-#include "serial/transmit.h"
+#include "device/protocol/commands.h"
+#include "device/protocol/line_assembler.h"
+#include "device/protocol/protocol_router.h"
 
 namespace OpenPlotr {
 

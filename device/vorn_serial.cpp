@@ -1,9 +1,8 @@
 #include "device/vorn_serial.h"
 
-#include "driver/module.h"
+#include "device/port_commands.h"
 #include "serial/event_thread.h"
 #include "serial/host_reads.h"
-#include "serial/transmit.h"
 #include "support/status.h"
 
 namespace OpenPlotr {
@@ -21,7 +20,7 @@ VornSerial::~VornSerial() { Close(); }
 void VornSerial::Close() {
   SendCommand(*this, 'X');
   SleepMs(kAfterStopCommandMs);
-  receiveThread.Stop(ProcessIsExiting(), ModuleIsDetaching());
+  receiveThread.Stop(ending.processExiting, ending.moduleDetaching);
   COMPort::Close();
 }
 
@@ -32,7 +31,7 @@ std::int32_t VornSerial::StartTransport(const std::u16string &path) {
     return QVX::kStatusFail;
   }
   // A thread of an earlier start still uses the port it would replace.
-  receiveThread.Stop(ProcessIsExiting(), ModuleIsDetaching());
+  receiveThread.Stop(ending.processExiting, ending.moduleDetaching);
   if (!portHandle.Open(path.c_str())) {
     failed = true;
     return QVX::kStatusFail;
@@ -46,19 +45,9 @@ std::int32_t VornSerial::StartTransport(const std::u16string &path) {
 }
 
 
-bool VornSerial::PushText(std::u16string_view text) {
-  ReceiveRing *ring = receiveThread.Ring();
-  return ring && ring->PushText(text);
-}
-
 bool VornSerial::PushLine(const char *bytes, std::int32_t count) {
   ReceiveRing *ring = receiveThread.Ring();
   return ring && ring->PushLine(bytes, count);
-}
-
-bool VornSerial::PushByte(std::uint8_t byte) {
-  ReceiveRing *ring = receiveThread.Ring();
-  return ring && ring->PushByte(byte);
 }
 
 std::int32_t VornSerial::ReadLineFromRing(char *buffer, std::int32_t maxLen, std::uint32_t timeoutMs) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/protocol_state.h"
+#include "device/protocol/protocol_state.h"
 #include "device/session_wiring.h"
 #include "serial/com_port.h"
 #include "serial/receive_loop.h"
@@ -16,6 +16,14 @@ struct CommandRecord;
 
 namespace OpenPlotr {
 
+// How the library is ending when a session goes. The receive thread's stop must
+// not wait on what cannot happen then: at process exit the other threads are
+// already gone, and on Windows the detach holds the loader lock.
+struct SessionEnd {
+  bool processExiting = false;
+  bool moduleDetaching = false;
+};
+
 class VornSerial : public COMPort, public ChunkSink {
  public:
   VornSerial(std::u16string portName, std::int32_t uniqueId, std::u16string deviceText);
@@ -23,13 +31,14 @@ class VornSerial : public COMPort, public ChunkSink {
 
   // Sends X, stops the receive thread and closes the port; harmless when nothing is open.
   void Close() override;
+  // Told by the library's shut-down before it destroys the session.
+  void EndWith(SessionEnd end) { ending = end; }
   std::int32_t InitialiseSession(const std::u16string &portName);
 
   // The transport part of the initialisation: opens portName, sets 115200 8N1 and starts
   // the receive thread on a new ring. kStatusFail with failed set when any step fails;
   // a session whose events could not be made opens nothing and starts no thread.
   std::int32_t StartTransport(const std::u16string &portName);
-  bool TransportUsable() const { return receiveThread.EventsReady(); }
 
   // Where the receive thread hands its chunks; the session itself unless told otherwise
   // (before StartTransport).
@@ -37,9 +46,7 @@ class VornSerial : public COMPort, public ChunkSink {
   QVX::Status HandleChunk(const char *bytes, std::int32_t count) override;
 
   // Host text from the receive thread's line handlers; a line is stored whole or not at all.
-  bool PushText(std::u16string_view text);
   bool PushLine(const char *bytes, std::int32_t count);
-  bool PushByte(std::uint8_t byte);
   // The start of sampling empties the ring as the host's flush does.
   void ResetRingForHost() { FlushReadBuffer(); }
 
@@ -56,7 +63,6 @@ class VornSerial : public COMPort, public ChunkSink {
   void StartDownload();
   // Admits the device only when its revision equals the required one.
   bool FirmwareGate() const;
-  bool IsDownloading() const { return protocol.IsDownloading(); }
 
   const std::u16string portName;
   const std::u16string deviceText;
@@ -74,6 +80,7 @@ class VornSerial : public COMPort, public ChunkSink {
 
  private:
   ChunkSink *chunkSink = this;
+  SessionEnd ending;
   // The line path and the command senders; lives while the session does.
   std::unique_ptr<SessionWiring> wiring = std::make_unique<SessionWiring>(*this);
 };

@@ -18,11 +18,10 @@ bool DevRegEnum::Next() {
   return false;
 }
 
-void DevRegEnum::ExtractSerial(std::u16string &text, char16_t separator) {
+std::u16string ExtractSerial(std::u16string_view text, char16_t separator) {
   const auto last = text.rfind(separator);
-  if (last != std::u16string::npos) text.erase(0, last + 1);
-  const auto backslash = text.find(u'\\');
-  if (backslash != std::u16string::npos) text.erase(backslash);
+  if (last != std::u16string_view::npos) text.remove_prefix(last + 1);
+  return std::u16string(text.substr(0, text.find(u'\\')));
 }
 
 bool DevRegEnum::GetDevicePath(std::u16string &out) {

@@ -1,10 +1,12 @@
 // DevRegEnum: the present serial-port devices, one at a time. The list itself
 // comes from the platform (the Setup API, udev) or from VORN_PORTS; each
-// source overrides Fetch.
+// source overrides Fetch. The name is the Windows half's (a device registry
+// enumerator); the other sources keep it so discovery has one list type.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace OpenPlotr {
 
@@ -14,12 +16,9 @@ class DevRegEnum {
   DevRegEnum(const DevRegEnum &) = delete;
   DevRegEnum &operator=(const DevRegEnum &) = delete;
 
-  // The virtual operations, in slot order (the destructor is the first).
   virtual ~DevRegEnum();
   // Makes the next device current. The first failing Fetch ends the list for good.
   virtual bool Next();
-  // Keeps what follows the last separator, then cuts at the first backslash.
-  virtual void ExtractSerial(std::u16string &text, char16_t separator);
   virtual bool GetDevicePath(std::u16string &out);
   virtual std::u16string GetInstanceId();
   virtual std::u16string GetFriendlyName();
@@ -42,5 +41,9 @@ class DevRegEnum {
   std::int32_t nextIndex = -1;
   std::int32_t currentIndex = 0;
 };
+
+// The serial number inside a Plug and Play instance identifier: what follows the
+// last separator, cut at the first backslash after it.
+std::u16string ExtractSerial(std::u16string_view text, char16_t separator);
 
 }  // namespace OpenPlotr

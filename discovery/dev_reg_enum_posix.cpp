@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "discovery/dev_reg_enum.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "discovery/udev_tty.h"
 
 namespace OpenPlotr {
@@ -53,6 +53,6 @@ class UdevEnum final : public DevRegEnum {
 
 }  // namespace
 
-std::unique_ptr<DevRegEnum> MakePlatformEnumerator() { return std::make_unique<UdevEnum>(); }
+std::unique_ptr<DevRegEnum> SystemPorts::MakeEnumerator() { return std::make_unique<UdevEnum>(); }
 
 }  // namespace OpenPlotr

@@ -5,7 +5,7 @@
 
 #include "discovery/bounded_text.h"
 #include "discovery/dev_reg_enum.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "discovery/setup_api.h"
 
 namespace OpenPlotr {
@@ -126,6 +126,6 @@ bool SetupApiEnum::ReadProperty(DWORD property, SP_DEVINFO_DATA &device, std::u1
 
 }  // namespace
 
-std::unique_ptr<DevRegEnum> MakePlatformEnumerator() { return std::make_unique<SetupApiEnum>(); }
+std::unique_ptr<DevRegEnum> SystemPorts::MakeEnumerator() { return std::make_unique<SetupApiEnum>(); }
 
 }  // namespace OpenPlotr

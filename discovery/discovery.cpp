@@ -1,6 +1,5 @@
 #include "discovery/discovery.h"
 
-#include "device/vorn_serial.h"
 #include "discovery/port_source.h"
 #include "discovery/serial_key.h"
 
@@ -28,8 +27,7 @@ DiscoveryState &State() { return state; }
 // The serial number of the current device: cut from its instance identifier,
 // or, when that gives nothing, asked of the converter on its registered port.
 std::u16string CurrentKey(DevRegEnum &devices, PortSource &source, FtdiLookup &ftdi) {
-  std::u16string key = devices.GetInstanceId();
-  devices.ExtractSerial(key, u'+');
+  std::u16string key = ExtractSerial(devices.GetInstanceId(), u'+');
   if (!key.empty()) return key;
   std::u16string comPortName;
   if (!source.ReadPortName(devices.GetInstanceId(), comPortName)) comPortName.clear();
@@ -42,14 +40,14 @@ std::u16string CurrentKey(DevRegEnum &devices, PortSource &source, FtdiLookup &f
 
 void PrepareDiscoveryState() { State(); }
 
-std::unique_ptr<VornSerial> SearchNextDevice() {
+std::optional<FoundDevice> SearchNextDevice() {
   DiscoveryState &discovery = State();
   if (!discovery.ftdiLibrary) {
     discovery.source = MakePortSource();
     discovery.ftdiLibrary = discovery.source->MakeFtdiLookup();
   }
   // The record stays with its flag, so the general message can name the problem.
-  if (!discovery.ftdiLibrary->Usable()) return nullptr;
+  if (!discovery.ftdiLibrary->Usable()) return std::nullopt;
   if (!discovery.deviceEnumerator) discovery.deviceEnumerator = discovery.source->MakeEnumerator();
 
   DevRegEnum &devices = *discovery.deviceEnumerator;
@@ -60,11 +58,11 @@ std::unique_ptr<VornSerial> SearchNextDevice() {
     std::u16string portPath;
     devices.GetDevicePath(portPath);
     const std::int32_t id = UniqueIdFromSerial(*remainder);
-    return std::make_unique<VornSerial>(std::move(portPath), id, std::move(*remainder));
+    return FoundDevice{std::move(portPath), id, std::move(*remainder)};
   }
   // The next search starts from a fresh list and a fresh look at the FTDI library.
   DiscardDiscoveryState();
-  return nullptr;
+  return std::nullopt;
 }
 
 void DiscardDiscoveryState() {

@@ -1,16 +1,23 @@
 // Discovery: finds the next serial port that belongs to a Vorn device.
 #pragma once
 
-#include <memory>
+#include <cstdint>
+#include <optional>
+#include <string>
 
-#include "driver/general_message.h"
+#include "discovery/ftdi_flags.h"
 
 namespace OpenPlotr {
 
-class VornSerial;
+// What a search found: what the driver needs to make the device's session.
+struct FoundDevice {
+  std::u16string portName;  // the port's device path
+  std::int32_t uniqueId = 0;  // hashed from the serial number
+  std::u16string deviceText;  // the serial number after its Vorn prefix
+};
 
-// A new session for the next Vorn device, or null at the end of the list.
-std::unique_ptr<VornSerial> SearchNextDevice();
+// The next Vorn device, or nothing at the end of the list.
+std::optional<FoundDevice> SearchNextDevice();
 
 // Makes the process-wide discovery state (empty); run at library start-up.
 void PrepareDiscoveryState();
@@ -24,8 +31,9 @@ bool CurrentFtdiFlags(FtdiFlags &out);
 // True between the search that lists the ports and the end of that list.
 bool DeviceEnumeratorExists();
 
-// Process-wide Setup API loader, run at library start-up and shut-down.
-void LoadSetupApi();
-void UnloadSetupApi();
+// What listing the system's ports needs loaded, run at library start-up and
+// shut-down: the Setup API on Windows (system_ports_win32.cpp), nothing for udev.
+void PrepareSystemPorts();
+void ReleaseSystemPorts();
 
 }  // namespace OpenPlotr

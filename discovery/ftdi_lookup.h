@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/general_message.h"
+#include "discovery/ftdi_flags.h"
 
 namespace OpenPlotr {
 

@@ -1,7 +1,7 @@
 // Without the D2XX library the converter behind a port is found through udev;
 // this lookup is always installed.
 #include "discovery/ftdi_library.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "discovery/udev_tty.h"
 
 namespace OpenPlotr {
@@ -31,7 +31,7 @@ class UdevFtdiLookup final : public FtdiLookup {
 
 }  // namespace
 
-std::unique_ptr<FtdiLookup> MakePlatformFtdiLookup() { return std::make_unique<UdevFtdiLookup>(); }
+std::unique_ptr<FtdiLookup> SystemPorts::MakeFtdiLookup() { return std::make_unique<UdevFtdiLookup>(); }
 
 // No D2XX module is ever loaded here.
 void FreeFtdiModule(void *) {}

@@ -5,7 +5,7 @@
 #include <shlwapi.h>
 
 #include "discovery/ftdi_library.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 
 namespace OpenPlotr {
 
@@ -19,7 +19,7 @@ bool Resolve(HMODULE module, Fn &out, const char *name) {
 
 }  // namespace
 
-std::unique_ptr<FtdiLookup> MakePlatformFtdiLookup() {
+std::unique_ptr<FtdiLookup> SystemPorts::MakeFtdiLookup() {
   auto library = std::make_unique<FtdiLibrary>();
   wchar_t path[MAX_PATH] = {};
   HMODULE module = nullptr;

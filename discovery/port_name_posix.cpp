@@ -1,10 +1,10 @@
 // The port name of a device: the node of the tty named at the end of its identifier.
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "discovery/udev_tty.h"
 
 namespace OpenPlotr {
 
-bool ReadPortName(const std::u16string &instanceId, std::u16string &portName) {
+bool SystemPorts::ReadPortName(const std::u16string &instanceId, std::u16string &portName) {
   portName.clear();
   const auto backslash = instanceId.rfind(u'\\');
   if (backslash == std::u16string::npos) return false;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "discovery/bounded_text.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 
 namespace OpenPlotr {
 
@@ -20,7 +20,7 @@ struct KeyCloser {
 
 }  // namespace
 
-bool ReadPortName(const std::u16string &instanceId, std::u16string &portName) {
+bool SystemPorts::ReadPortName(const std::u16string &instanceId, std::u16string &portName) {
   portName.clear();
   const std::u16string path = u"System\\CurrentControlSet\\Enum\\" + instanceId + u"\\Device Parameters";
   HKEY key = nullptr;

@@ -17,8 +17,11 @@ std::int32_t DeviceTable::Append(std::unique_ptr<VornSerial> session) {
   return static_cast<std::int32_t>(sessions_.size() - 1);
 }
 
-void DeviceTable::DestroyAll() {
+void DeviceTable::DestroyAll() { DestroyAll(SessionEnd{}); }
+
+void DeviceTable::DestroyAll(SessionEnd end) {
   for (std::size_t n = sessions_.size(); n > 0; --n) {
+    if (sessions_.back()) sessions_.back()->EndWith(end);
     sessions_.back().reset();
     sessions_.pop_back();
   }

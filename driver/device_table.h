@@ -8,6 +8,7 @@
 namespace OpenPlotr {
 
 class VornSerial;
+struct SessionEnd;
 
 class DeviceTable {
  public:
@@ -20,8 +21,9 @@ class DeviceTable {
   VornSerial *Lookup(std::int32_t index) const;
   // Appends and returns the new index.
   std::int32_t Append(std::unique_ptr<VornSerial> session);
-  // Destroys the sessions from the last index to the first.
+  // Destroys the sessions from the last index to the first, telling each how the library ends.
   void DestroyAll();
+  void DestroyAll(SessionEnd end);
   std::size_t Size() const { return sessions_.size(); }
   // The session the host was last told about.
   VornSerial *Newest() const;

@@ -1,10 +1,11 @@
 // The sixteen exports: look up the session, forward, and never let an exception out.
-#define VORN_BUILDING 1
 #include "vorn.h"
 
 #include <cstring>
+#include <memory>
+#include <optional>
 
-#include "device/host_text_io.h"
+#include "device/protocol/host_text_io.h"
 #include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "driver/device_table.h"
@@ -56,8 +57,10 @@ VORN_API std::int32_t VORN_CALL GetDeviceClassInfo(DeviceClassInfo *info) {
 
 VORN_API std::int32_t VORN_CALL FindDevice(std::int32_t *indexOut) {
   return Contained<std::int32_t>(0, [&] {
-    std::unique_ptr<VornSerial> session = OpenPlotr::SearchNextDevice();
-    if (!session) return 0;
+    std::optional<OpenPlotr::FoundDevice> found = OpenPlotr::SearchNextDevice();
+    if (!found) return 0;
+    auto session = std::make_unique<VornSerial>(std::move(found->portName), found->uniqueId,
+                                                std::move(found->deviceText));
     *indexOut = OpenPlotr::deviceTable().Append(std::move(session));
     return 1;
   });

@@ -4,16 +4,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "discovery/ftdi_flags.h"
+
 namespace OpenPlotr {
 
 struct SessionFlags {
   bool wrongFirmware = false;
   bool notResponding = false;
-};
-
-struct FtdiFlags {
-  bool notInstalled = false;
-  bool cannotLoad = false;
 };
 
 // session: flags of the newest session, or null for an empty table.

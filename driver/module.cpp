@@ -2,8 +2,10 @@
 
 #include <atomic>
 
+#include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "driver/device_table.h"
+#include "host/locale_environment.h"
 #include "host/prerelease_report.h"
 #include "resources/library_resources.h"
 #include "support/locale_info.h"
@@ -14,7 +16,7 @@ namespace OpenPlotr {
 namespace {
 std::atomic<bool> processExiting{false};
 std::atomic<bool> detaching{false};
-bool setupApiLoaded = false;
+bool systemPortsReady = false;
 // Detach may be reached twice on POSIX (the exit handler, then the loader's
 // destructor); only the first runs.
 bool attached = false;
@@ -24,19 +26,21 @@ bool ProcessIsExiting() { return processExiting; }
 bool ModuleIsDetaching() { return detaching; }
 
 void CloseEverything() {
-  deviceTable().DestroyAll();
+  deviceTable().DestroyAll(SessionEnd{processExiting, detaching});
   DiscardDiscoveryState();
 }
 
 void ModuleAttach(void *instance) {
-  // The table and the Setup API loader exist before the first export can run. Made
+  // Before anything reads the locale snapshot: its warnings use the host's texts.
+  QVX::UseLocaleEnvironment(QVX::ProcessLocaleEnvironment());
+  // The table and the system ports exist before the first export can run. Made
   // here, the process-wide objects are destroyed only after the detach (see module_posix.cpp).
   try {
     deviceTable();
     PrepareDiscoveryState();
     QVX::PrepareSystemConverters();
-    LoadSetupApi();
-    setupApiLoaded = true;
+    PrepareSystemPorts();
+    systemPortsReady = true;
   } catch (...) {
   }
   attached = true;
@@ -65,13 +69,13 @@ void ModuleDetach(bool exiting) {
   // The installed number facets are the library's code: the process must not keep them past the unload.
   QVX::RestoreProcessLocale();
   SetModuleInstance(nullptr);
-  // Only after the sessions and the enumerator are gone may the Setup API go.
-  if (setupApiLoaded) {
+  // Only after the sessions and the enumerator are gone may the system ports go (the Setup API).
+  if (systemPortsReady) {
     try {
-      UnloadSetupApi();
+      ReleaseSystemPorts();
     } catch (...) {
     }
-    setupApiLoaded = false;
+    systemPortsReady = false;
   }
 }
 

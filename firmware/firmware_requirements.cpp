@@ -4,7 +4,7 @@
 
 #include <type_traits>
 
-#include "device/fields.h"
+#include "support/fields.h"
 #include "firmware/executable_path.h"
 
 namespace OpenPlotr {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "device/line_assembler.h"
-#include "device/protocol_router.h"
+#include "device/protocol/line_assembler.h"
+#include "device/protocol/protocol_router.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   OpenPlotr::ProtocolRouter router(state, sinks, sinks);
   OpenPlotr::LineAssembler assembler(router);
   // The first bytes choose the starting state and the chunk sizes.
-  state.downloadState = data[0] % 11;
+  state.downloadState = static_cast<OpenPlotr::DownloadState>(data[0] % 11);
   state.waitState = data[1] % 3;
   std::size_t pos = 2;
   std::size_t chunk = 1;
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // Once streaming has begun, a later download may run again.
     if (state.streaming && (data[pos - 1] & 1)) {
       state.streaming = false;
-      state.downloadState = 1;
+      state.downloadState = OpenPlotr::kAwaitAcknowledgement;
     }
   }
   return 0;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "device/fields.h"
+#include "support/fields.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::u16string text;

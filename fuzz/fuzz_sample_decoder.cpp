@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device/sample_decoder.h"
+#include "device/protocol/sample_decoder.h"
 
 namespace {
 

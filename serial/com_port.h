@@ -16,7 +16,6 @@ class COMPort {
   COMPort(const COMPort &) = delete;
   COMPort &operator=(const COMPort &) = delete;
 
-  // The eight virtual operations, in slot order (the destructor is the first).
   virtual bool IsOpen() const;
   virtual void Close();
   virtual std::int32_t Open(const char16_t *name, std::int32_t rate);

@@ -1,5 +1,7 @@
 #include "support/locale_info.h"
 
+#include <atomic>
+#include <cerrno>
 #include <clocale>
 #include <cstring>
 #include <new>
@@ -180,10 +182,35 @@ void LocaleInfo::Make(LocaleSettings &settings, LocaleEnvironment &environment) 
   if (!pending.IsEmpty()) environment.ShowWarning(pending, Text(environment, kLocaleCaption));
 }
 
+namespace {
+
+class QuietEnvironment final : public RuntimeLocaleEnvironment {
+ public:
+  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
+    errno = 0;
+    if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
+    error = static_cast<std::uint32_t>(errno);
+    return false;
+  }
+  QVXString HostString(std::uint32_t) override { return QVXString(); }
+  std::u16string SystemMessage(std::uint32_t) override { return {}; }
+  void ShowWarning(const QVXString &, const QVXString &) override {}
+};
+
+constinit QuietEnvironment quietEnvironment;
+constinit std::atomic<LocaleEnvironment *> chosenEnvironment{nullptr};
+
+}  // namespace
+
+void UseLocaleEnvironment(LocaleEnvironment &environment) { chosenEnvironment = &environment; }
+
 const LocaleInfo &LocaleInfo::Get() {
   static std::once_flag once;
   static LocaleInfo info;
-  std::call_once(once, [] { info.Make(UserLocaleSettings(), ProcessLocaleEnvironment()); });
+  std::call_once(once, [] {
+    LocaleEnvironment *environment = chosenEnvironment.load();
+    info.Make(UserLocaleSettings(), environment ? *environment : quietEnvironment);
+  });
   return info;
 }
 

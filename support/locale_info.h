@@ -84,9 +84,13 @@ public:
   bool localeInstalled = false;
 };
 
-// The platform's real settings and environment, used by LocaleInfo::Get.
+// The platform's real settings, used by LocaleInfo::Get.
 LocaleSettings &UserLocaleSettings();
-LocaleEnvironment &ProcessLocaleEnvironment();
+
+// The environment LocaleInfo::Get reports through. The library hands in the host
+// layer's at start-up, before anything reads the snapshot; until then a quiet one
+// stands in (the runtime's locale calls, the built-in texts, no warning shown).
+void UseLocaleEnvironment(LocaleEnvironment &environment);
 
 // Puts back the process's global C++ locale and C numeric locale as they were
 // before the snapshot installed its own, while they are still the snapshot's.

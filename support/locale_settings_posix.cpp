@@ -137,38 +137,11 @@ private:
   std::uint32_t page_ = 0;
 };
 
-class ProcessEnvironment final : public RuntimeLocaleEnvironment {
-public:
-  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
-    errno = 0;
-    if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
-    error = static_cast<std::uint32_t>(errno);
-    return false;
-  }
-  // No host executable: the built-in texts stand in.
-  QVXString HostString(std::uint32_t) override { return QVXString(); }
-  std::u16string SystemMessage(std::uint32_t code) override {
-    const char *text = std::strerror(static_cast<int>(code));
-    return std::u16string(text, text + std::strlen(text));
-  }
-  // No message boxes here: the warning goes to standard error, once.
-  void ShowWarning(const QVXString &text, const QVXString &caption) override {
-    static std::atomic<bool> shown{false};
-    if (shown.exchange(true)) return;
-    std::fprintf(stderr, "vorn: %s: %s\n", WideToAnsi(caption.View()).c_str(), WideToAnsi(text.View()).c_str());
-  }
-};
-
 }  // namespace
 
 LocaleSettings &UserLocaleSettings() {
   static UserSettings settings;
   return settings;
-}
-
-LocaleEnvironment &ProcessLocaleEnvironment() {
-  static ProcessEnvironment environment;
-  return environment;
 }
 
 }  // namespace QVX

@@ -3,8 +3,6 @@
 #include <clocale>
 #include <cstdio>
 
-#include "host/host_strings.h"
-#include "host/hresult_text.h"
 #include "support/locale_info.h"
 
 namespace QVX {
@@ -40,32 +38,11 @@ public:
   }
 };
 
-class ProcessEnvironment final : public RuntimeLocaleEnvironment {
-public:
-  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
-    SetLastError(0);
-    if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
-    error = GetLastError();
-    return false;
-  }
-  QVXString HostString(std::uint32_t id) override { return LoadHostString(nullptr, id, true); }
-  std::u16string SystemMessage(std::uint32_t code) override { return QVX::SystemMessage(code, 511); }
-  void ShowWarning(const QVXString &text, const QVXString &caption) override {
-    MessageBoxW(nullptr, reinterpret_cast<const wchar_t *>(text.c_str()),
-                reinterpret_cast<const wchar_t *>(caption.c_str()), MB_OK | MB_TASKMODAL);
-  }
-};
-
 }  // namespace
 
 LocaleSettings &UserLocaleSettings() {
   static UserSettings settings;
   return settings;
-}
-
-LocaleEnvironment &ProcessLocaleEnvironment() {
-  static ProcessEnvironment environment;
-  return environment;
 }
 
 }  // namespace QVX

@@ -22,7 +22,9 @@ inline constexpr std::int32_t kQVXStringKind = 9;
 
 class IQVXString;
 
-// Methods 3 to 8 of the host's string object.
+// Methods 3 to 8 of the host's string object. The host calls these through the
+// virtual table by position, so the declaration order is the binary interface:
+// never reorder, insert or remove a method here or in IQVXString.
 class IAutoQVXString : public QVX::IUnknownBase {
 public:
   virtual QVX::HResult QVX_COM_CALL AssignBSTR(QVX::Bstr text) = 0;

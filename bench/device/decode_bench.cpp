@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "common/alloc_counter.h"
-#include "device/line_assembler.h"
-#include "device/protocol_router.h"
+#include "device/protocol/line_assembler.h"
+#include "device/protocol/protocol_router.h"
 
 namespace {
 

@@ -26,7 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/sim_process.h"
+#include "common/bench_sim.h"
+#include "common/cpu_pinning.h"
 #include "device/vorn_serial.h"
 #include "support/code_page.h"
 
@@ -34,7 +35,6 @@ namespace {
 
 using namespace OpenPlotr;
 using Clock = std::chrono::steady_clock;
-using vorn_test::SimProcess;
 
 bool Complete(const VornSerial &s) {
   const auto c = s.protocol.configuration.load();
@@ -56,10 +56,10 @@ bool Exchange(int fd, const std::string &command, int lines) {
 
 // The simulator's minimum exchange: S V F U I answered, by a bare client.
 void BM_SimulatorMinimumExchange(benchmark::State &state) {
-  SimProcess sim;
+  BenchSim sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   for (auto _ : state) {
-    const int fd = open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+    const int fd = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
     termios t{};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
@@ -74,11 +74,11 @@ BENCHMARK(BM_SimulatorMinimumExchange)->Unit(benchmark::kMillisecond)->Iteration
 
 // From InitialiseSession called to the complete configuration.
 void BM_InitialiseToCompleteConfiguration(benchmark::State &state) {
-  SimProcess sim;
+  BenchSim sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   for (auto _ : state) {
     state.PauseTiming();
-    auto session = std::make_unique<VornSerial>(QVX::AnsiToWide(sim.path()), 1, u"1234567");
+    auto session = std::make_unique<VornSerial>(QVX::AnsiToWide(sim.Path()), 1, u"1234567");
     state.ResumeTiming();
     if (session->InitialiseSession(session->portName) != 0) return state.SkipWithError("initialisation failed");
     auto complete = [&] { return Complete(*session); };
@@ -143,7 +143,7 @@ int StartBareStream(const std::string &path) {
 class BaselineStream {
  public:
   explicit BaselineStream(bool handOff) : handOff_(handOff) {
-    if (!sim_.ok() || (fd_ = StartBareStream(sim_.path())) < 0 || (event_ = eventfd(0, EFD_CLOEXEC)) < 0) return;
+    if (!sim_.ok() || (fd_ = StartBareStream(sim_.Path())) < 0 || (event_ = eventfd(0, EFD_CLOEXEC)) < 0) return;
     reader_ = std::thread([this] { Read(); });
     if (handOff_) host_ = std::thread([this] { Consume(); });
     while (readerTid_ == 0 || (handOff_ && hostTid_ == 0)) std::this_thread::yield();
@@ -190,7 +190,7 @@ class BaselineStream {
   }
 
   const bool handOff_;
-  SimProcess sim_;
+  BenchSim sim_;
   int fd_ = -1;
   int event_ = -1;
   std::atomic<bool> stop_{false};
@@ -200,56 +200,30 @@ class BaselineStream {
   std::thread reader_, host_;
 };
 
-// Moves a thread to one CPU; false where that cannot be done (one CPU, a restricted set).
-bool PinThread(pid_t tid, int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  return sched_setaffinity(tid, sizeof set, &set) == 0;
-}
-
-void Unpin(pid_t tid) {
-  cpu_set_t all;
-  CPU_ZERO(&all);
-  for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency() && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
-  sched_setaffinity(tid, sizeof all, &all);
-}
-
-std::set<pid_t> ThreadIds() {
-  std::set<pid_t> ids;
-  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    ids.insert(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
-  }
-  return ids;
-}
-
 // Streams at the fastest period while the host reads; reports the receive thread's
 // time on a CPU per line and its share of one core, and the memory the session holds.
 // Both baselines stream at the same time from simulators of their own, so that the
 // load of a shared machine weighs on all three alike and the ratios hold still.
 void BM_StreamingReceiveThread(benchmark::State &state) {
-  SimProcess sim;
+  BenchSim sim;
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   BaselineStream bare(false), handOff(true);
   if (!bare.ok() || !handOff.ok()) return state.SkipWithError("a baseline stream did not start");
   const long before = ResidentKiB();
-  const std::set<pid_t> others = ThreadIds();
-  VornSerial session(QVX::AnsiToWide(sim.path()), 1, u"1234567");
+  const std::set<pid_t> others = vorn_bench::ThreadIds();
+  VornSerial session(QVX::AnsiToWide(sim.Path()), 1, u"1234567");
   if (session.InitialiseSession(session.portName) != 0) return state.SkipWithError("initialisation failed");
-  pid_t receiveTid = 0;
-  for (const pid_t id : ThreadIds()) {
-    if (!others.count(id)) receiveTid = id;
-  }
+  const pid_t receiveTid = vorn_bench::NewThreadSince(others);
   while (!Complete(session)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   char text[32];
   CommandRecord r{text, sizeof text, 0, 0, 0, 0, 0};
   for (int p = 1; p <= 4; ++p) {
     r.argument = p;
-    session.ExecuteCommand(42, &r);
+    session.ExecuteCommand(VORN_CMD_ENABLE_CHANNEL, &r);
   }
   r.argument = 2000;
-  session.ExecuteCommand(35, &r);
-  session.ExecuteCommand(37, &r);
+  session.ExecuteCommand(VORN_CMD_SELECT_PERIOD, &r);
+  session.ExecuteCommand(VORN_CMD_START, &r);
   struct Series {
     double cpu = 0;
     std::uint64_t lines = 0;
@@ -262,24 +236,17 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   constexpr auto kWindow = std::chrono::milliseconds(200);
   char line[256];
   double wall = 0;
-  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
-  bool pinning = std::thread::hardware_concurrency() >= 2;
-  std::uint64_t window = 0;
+  const pid_t self = vorn_bench::ThisThreadId();
+  vorn_bench::CpuSwap pins;
   for (auto _ : state) {
     const auto t0 = Clock::now();
     while (Clock::now() - t0 < StreamSeconds()) {
       const double cpu0 = ThreadCpuSeconds(receiveTid), bareCpu0 = bare.CpuSeconds(), handOffCpu0 = handOff.CpuSeconds();
       const std::uint64_t bareLines0 = bare.Lines(), handOffLines0 = handOff.Lines();
       std::uint64_t lines = 0;
-      // Threads hardly ever migrate here, and the two CPUs of a shared machine differ
-      // a lot in what a wake-up costs: every window puts the three readers together on
-      // one CPU and the threads they wake on the other, and the next window swaps them.
-      if (pinning) {
-        const int readers = static_cast<int>(window++ % 2), hosts = 1 - readers;
-        pinning = PinThread(receiveTid, readers) && PinThread(bare.ReaderTid(), readers) &&
-                  PinThread(handOff.ReaderTid(), readers) && PinThread(self, hosts) &&
-                  PinThread(handOff.HostTid(), hosts);
-      }
+      // Every window puts the three readers together on one CPU and the threads they
+      // wake on the other, and the next window swaps them.
+      pins.Next({receiveTid, bare.ReaderTid(), handOff.ReaderTid()}, {self, handOff.HostTid()});
       const auto w0 = Clock::now();
       while (Clock::now() - w0 < kWindow) lines += session.ReadLineFromRing(line, sizeof line, 100);
       driver.Add(ThreadCpuSeconds(receiveTid) - cpu0, lines);
@@ -288,8 +255,7 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
     }
     wall += std::chrono::duration<double>(Clock::now() - t0).count();
   }
-  if (window > 0) Unpin(self);
-  session.ExecuteCommand(38, &r);
+  session.ExecuteCommand(VORN_CMD_STOP, &r);
   state.counters["lines_per_s"] = static_cast<double>(driver.lines) / wall;
   state.counters["receive_thread_core_pct"] = 100.0 * driver.cpu / wall;
   state.counters["receive_thread_us_per_line"] = driver.PerLine();

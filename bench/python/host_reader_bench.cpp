@@ -9,13 +9,12 @@
 #include <thread>
 #include <vector>
 
-#include "common/sim_process.h"
+#include "common/bench_sim.h"
 #include "tools/hostlib/vorn_library.h"
 #include "vorn.h"
 
 namespace {
 
-using vorn_test::SimProcess;
 
 double ThreadCpuSeconds() {
   timespec t{};
@@ -57,7 +56,7 @@ bool ParseLine(const char *p, const char *end, std::size_t count, const double *
 }
 
 void BM_HostReaderCToRows(benchmark::State &state) {
-  SimProcess sim({"--periods", "0.0001"});
+  BenchSim sim({"--periods", "0.0001"});
   if (!sim.ok()) return state.SkipWithError("vorn-sim did not start");
   setenv("VORN_PORTS", sim.PortEntry().c_str(), 1);
   vorn_host::VornLibrary lib;

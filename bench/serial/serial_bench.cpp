@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "common/alloc_counter.h"
+#include "common/cpu_pinning.h"
 #include "device/vorn_serial.h"
 #include "serial/event_thread.h"
 #include "serial/host_reads.h"
@@ -219,22 +220,6 @@ class HandOffPath {
   std::thread reader_;
 };
 
-bool PinThread(pid_t tid, int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  return sched_setaffinity(tid, sizeof set, &set) == 0;
-}
-
-pid_t NewestThread(const std::set<pid_t> &before) {
-  pid_t found = 0;
-  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    const auto tid = static_cast<pid_t>(std::stoi(entry.path().filename().string()));
-    if (!before.count(tid)) found = tid;
-  }
-  return found;
-}
-
 // From a byte written at a pty master to the line in the reader's hands: the session's
 // receive thread, ring and ReadLine, beside both baselines on ptys of the same kind.
 // The three take turns sample by sample, so that the load of a shared machine weighs
@@ -243,10 +228,7 @@ pid_t NewestThread(const std::set<pid_t> &before) {
 // the writing thread are pinned to opposite CPUs, and swapped the next time.
 void LatencyReceiveThreadToReadLine(benchmark::State &state) {
   Pty sessionPty, pollReadPty, handOffPty;
-  std::set<pid_t> before;
-  for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    before.insert(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
-  }
+  const std::set<pid_t> before = vorn_bench::ThreadIds();
   auto session = std::make_unique<OpenPlotr::VornSerial>(
       std::u16string(sessionPty.path.begin(), sessionPty.path.end()), 1, u"VSC0");
   RingSink sink;
@@ -256,7 +238,7 @@ void LatencyReceiveThreadToReadLine(benchmark::State &state) {
     state.SkipWithError("the session did not start");
     return;
   }
-  const pid_t receiveTid = NewestThread(before);
+  const pid_t receiveTid = vorn_bench::NewThreadSince(before);
   PollReadPath pollRead(pollReadPty.path);
   HandOffPath handOff(handOffPty.path);
   std::vector<double> sessionUs, pollReadUs, handOffUs;
@@ -268,15 +250,12 @@ void LatencyReceiveThreadToReadLine(benchmark::State &state) {
   // Warm up: the first chunk and line may touch lazily made state.
   write(sessionPty.master, kSample, sizeof kSample - 1);
   session->ReadLineFromRing(buffer, sizeof buffer, 1000);
-  const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
-  bool pinning = std::thread::hardware_concurrency() >= 2;
+  const pid_t self = vorn_bench::ThisThreadId();
+  vorn_bench::CpuSwap pins;
   std::uint64_t round = 0;
   std::uint64_t allocations = 0;
   for (auto _ : state) {
-    if (pinning && round % 100 == 0) {
-      const int readers = static_cast<int>(round / 100 % 2);
-      pinning = PinThread(receiveTid, readers) && PinThread(handOff.ReaderTid(), readers) && PinThread(self, 1 - readers);
-    }
+    if (round % 100 == 0) pins.Next({receiveTid, handOff.ReaderTid()}, {self});
     ++round;
     auto start = Clock::now();
     if (write(pollReadPty.master, kSample, sizeof kSample - 1) < 0 || !pollRead.WaitForLine()) {
@@ -301,12 +280,6 @@ void LatencyReceiveThreadToReadLine(benchmark::State &state) {
     allocations += vorn_bench::AllocationCount() - allocations0;
     state.SetIterationTime(us / 1e6);
     sessionUs.push_back(us);
-  }
-  if (round > 0) {
-    cpu_set_t all;
-    CPU_ZERO(&all);
-    for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency() && cpu < CPU_SETSIZE; ++cpu) CPU_SET(cpu, &all);
-    sched_setaffinity(self, sizeof all, &all);
   }
   sessionAllocsPerLine = sessionUs.empty() ? -1 : static_cast<double>(allocations) / static_cast<double>(sessionUs.size());
   sessionResult = Summarise(sessionUs);

@@ -1,32 +1,26 @@
-// Runs vorn-sim as a child process for integration tests.
+// The built vorn-sim as a child process for integration tests.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "tools/simlaunch/sim_process.h"
+
 namespace vorn_test {
 
-class SimProcess {
+class SimProcess : public vorn_simlaunch::SimProcess {
  public:
-  // Starts vorn-sim with args and reads its SERIAL=PATH line; ok() tells whether it did.
+  // Starts this build's vorn-sim with args and reads its SERIAL=PATH line; ok() tells whether it did.
   explicit SimProcess(const std::vector<std::string> &args = {});
-  ~SimProcess();
-  SimProcess(const SimProcess &) = delete;
-  SimProcess &operator=(const SimProcess &) = delete;
 
-  bool ok() const { return !path_.empty(); }
-  const std::string &serial() const { return serial_; }
-  const std::string &path() const { return path_; }
-  // "SERIAL=PATH", as VORN_PORTS takes it.
-  std::string PortEntry() const { return serial_ + "=" + path_; }
-  // Ends the simulator now (as a device that is unplugged).
-  void Kill();
+  bool ok() const { return !Path().empty(); }
+  const std::string &serial() const { return Serial(); }
+  const std::string &path() const { return Path(); }
+  // Why it did not start, when ok() is false.
+  const std::string &error() const { return error_; }
 
  private:
-  int pid_ = -1;
-  int out_ = -1;
-  std::string serial_;
-  std::string path_;
+  std::string error_;
 };
 
 }  // namespace vorn_test

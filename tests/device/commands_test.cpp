@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "device/commands.h"
-#include "device/host_text_io.h"
-#include "device/protocol_router.h"
+#include "device/protocol/commands.h"
+#include "device/protocol/host_text_io.h"
+#include "device/protocol/protocol_router.h"
 #include "device/recording_sinks.h"
 #include "resources/library_resources.h"
 
@@ -81,41 +81,41 @@ class Commands : public ::testing::Test {
 };
 
 TEST_F(Commands, TextRepliesComeFromTheVersionAndTheDiscoveredSerial) {
-  EXPECT_TRUE(Run(0));
+  EXPECT_TRUE(Run(VORN_CMD_PRODUCT_NAME));
   EXPECT_EQ(Text(), "Quellograph Q4");
-  EXPECT_TRUE(Run(3));
+  EXPECT_TRUE(Run(VORN_CMD_VERSION_TEXT));
   EXPECT_EQ(Text(), "1.2.3.4");
-  EXPECT_TRUE(Run(4));
+  EXPECT_TRUE(Run(VORN_CMD_SERIAL_TEXT));
   EXPECT_EQ(Text(), "1234567");
 }
 
 TEST_F(Commands, ChannelQueriesIndexTheirListsAndIgnoreOutOfRangeArguments) {
-  EXPECT_TRUE(Run(11));
+  EXPECT_TRUE(Run(VORN_CMD_LAST_CHANNEL));
   EXPECT_EQ(record.intResult, 3);
-  EXPECT_TRUE(Run(21, 2));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_NAME, 2));
   EXPECT_EQ(Text(), "BP");
-  EXPECT_TRUE(Run(21, 4));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_NAME, 4));
   EXPECT_EQ(Text(), "<unchanged>");
-  EXPECT_TRUE(Run(19, 1));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_UNIT, 1));
   EXPECT_EQ(Text(), "mV");
-  EXPECT_TRUE(Run(19, 3));  // units list is shorter: nothing
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_UNIT, 3));  // units list is shorter: nothing
   EXPECT_EQ(Text(), "<unchanged>");
-  EXPECT_TRUE(Run(17, 2));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_MINIMUM, 2));
   EXPECT_EQ(record.floatResult, 0.0f);
-  EXPECT_TRUE(Run(18, 2));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_MAXIMUM, 2));
   EXPECT_EQ(record.floatResult, 300.0f);
-  EXPECT_TRUE(Run(18, -1));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_MAXIMUM, -1));
   EXPECT_EQ(record.floatResult, -99.0f);
-  EXPECT_TRUE(Run(59));
+  EXPECT_TRUE(Run(VORN_CMD_RESERVED_59));
   EXPECT_EQ(record.intResult, 0);
 }
 
 TEST_F(Commands, RangeTextIsMinimumMaximumAndUnit) {
-  EXPECT_TRUE(Run(22, 2));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_RANGE, 2));
   EXPECT_EQ(Text(), "0,300,mmHg;");
-  EXPECT_TRUE(Run(22, 0));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_RANGE, 0));
   EXPECT_EQ(Text(), "-32767,32767,s;");
-  EXPECT_TRUE(Run(22, 3));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_RANGE, 3));
   EXPECT_EQ(Text(), "<unchanged>");
 }
 
@@ -124,35 +124,35 @@ TEST_F(Commands, ChannelWithoutAUnitGivesAnEmptyUnitAndTheOthersKeepTheirs) {
   auto c = std::make_shared<DeviceConfiguration>(*state.configuration.load());
   c->channelUnits = {u"s", u"mV", u"", u"ml/s"};
   state.configuration.store(c);
-  EXPECT_TRUE(Run(19, 2));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_UNIT, 2));
   EXPECT_EQ(Text(), "");
-  EXPECT_TRUE(Run(22, 2));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_RANGE, 2));
   EXPECT_EQ(Text(), "0,300,;");
-  EXPECT_TRUE(Run(19, 3));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_UNIT, 3));
   EXPECT_EQ(Text(), "ml/s");
-  EXPECT_TRUE(Run(22, 3));
+  EXPECT_TRUE(Run(VORN_CMD_CHANNEL_RANGE, 3));
   EXPECT_EQ(Text(), "50,100,ml/s;");
 }
 
 TEST_F(Commands, PeriodListIsWrittenLastEntryFirst) {
-  EXPECT_TRUE(Run(32));
+  EXPECT_TRUE(Run(VORN_CMD_PERIOD_LIST));
   EXPECT_EQ(Text(), "2000000,1000000,500000");
   auto c = std::make_shared<DeviceConfiguration>(*state.configuration.load());
   c->periodChoices.clear();
   state.configuration.store(c);
-  EXPECT_TRUE(Run(32));
+  EXPECT_TRUE(Run(VORN_CMD_PERIOD_LIST));
   EXPECT_EQ(Text(), "<unchanged>");
 }
 
 TEST_F(Commands, ControlListIsTheScriptAndOneLineFeed) {
-  EXPECT_TRUE(Run(28, 1));
+  EXPECT_TRUE(Run(VORN_CMD_CONTROL_LIST, 1));
   const std::u16string reply = ControlListReply();
   ASSERT_EQ(reply.size(), 348u);
   EXPECT_EQ(reply.substr(0, 4), u"/*\r\n");
   EXPECT_EQ(reply.substr(reply.size() - 4), u"}\r\n\n");
   // A 64-byte buffer holds the first 63 bytes and the terminator.
   EXPECT_EQ(Text(), LoadControlListScript().substr(0, 63));
-  EXPECT_TRUE(Run(28, 9));
+  EXPECT_TRUE(Run(VORN_CMD_CONTROL_LIST, 9));
   EXPECT_EQ(Text(), "<unchanged>");
 }
 
@@ -162,12 +162,12 @@ TEST_F(Commands, TextRepliesNeverPassTheHostsLength) {
   CommandRecord r{};
   r.textBuffer = small;
   r.textLength = 4;
-  EXPECT_TRUE(commands.ExecuteCommand(0, r));
+  EXPECT_TRUE(commands.ExecuteCommand(VORN_CMD_PRODUCT_NAME, r));
   EXPECT_STREQ(small, "Que");
   EXPECT_EQ(small[4], 'x');
   r.textLength = 0;
   small[0] = 'y';
-  EXPECT_TRUE(commands.ExecuteCommand(0, r));
+  EXPECT_TRUE(commands.ExecuteCommand(VORN_CMD_PRODUCT_NAME, r));
   EXPECT_EQ(small[0], 'y');
 }
 
@@ -179,10 +179,10 @@ TEST_F(Commands, UnsupportedCodesSayAndFail) {
 }
 
 TEST_F(Commands, PeriodSelectSendsSThenThePosition) {
-  EXPECT_TRUE(Run(35, 2000000));
+  EXPECT_TRUE(Run(VORN_CMD_SELECT_PERIOD, 2000000));
   EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":P3\n"}));
   device.frames.clear();
-  EXPECT_TRUE(Run(35, 123));
+  EXPECT_TRUE(Run(VORN_CMD_SELECT_PERIOD, 123));
   EXPECT_TRUE(device.frames.empty());
 }
 
@@ -198,88 +198,88 @@ TEST_F(Commands, PeriodPositionsBeyondTwoDigitsSendNothingAndFail) {
 }
 
 TEST_F(Commands, EnableAndDisableChangeTheDecodedPositions) {
-  EXPECT_TRUE(Run(42, 3));
-  EXPECT_TRUE(Run(42, 1));
-  EXPECT_TRUE(Run(42, 3));
+  EXPECT_TRUE(Run(VORN_CMD_ENABLE_CHANNEL, 3));
+  EXPECT_TRUE(Run(VORN_CMD_ENABLE_CHANNEL, 1));
+  EXPECT_TRUE(Run(VORN_CMD_ENABLE_CHANNEL, 3));
   EXPECT_EQ(*state.enabledChannels.load(), (EnabledChannels{1, 3}));
-  EXPECT_TRUE(Run(41, 3));
-  EXPECT_TRUE(Run(41, 7));
+  EXPECT_TRUE(Run(VORN_CMD_DISABLE_CHANNEL, 3));
+  EXPECT_TRUE(Run(VORN_CMD_DISABLE_CHANNEL, 7));
   EXPECT_EQ(*state.enabledChannels.load(), (EnabledChannels{1}));
 }
 
 TEST_F(Commands, StartEmptiesTheRingHandshakesAndStreams) {
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_EQ(ring.resets, 1);
   EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":B\n"}));
   EXPECT_TRUE(state.streaming);
   EXPECT_FALSE(state.acknowledged);
 
   device.frames.clear();
-  EXPECT_TRUE(Run(38));
+  EXPECT_TRUE(Run(VORN_CMD_STOP));
   EXPECT_FALSE(state.streaming);
   EXPECT_TRUE(state.acknowledged);
   EXPECT_EQ(device.frames, std::vector<std::string>{":S\n"});
 
   // Already acknowledged: stop sends nothing, start sends only B.
   device.frames.clear();
-  EXPECT_TRUE(Run(38));
+  EXPECT_TRUE(Run(VORN_CMD_STOP));
   EXPECT_TRUE(device.frames.empty());
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_EQ(device.frames, std::vector<std::string>{":B\n"});
 }
 
 TEST_F(Commands, StartWhileStreamingStillHandshakes) {
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   device.frames.clear();
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":B\n"}));
   EXPECT_TRUE(state.streaming);
 }
 
 TEST_F(Commands, ALostAnswerTimesOutWithoutJammingLaterCommands) {
   device.answers = false;
-  EXPECT_FALSE(Run(37));
+  EXPECT_FALSE(Run(VORN_CMD_START));
   EXPECT_EQ(state.waitState, kNoWait);
   EXPECT_FALSE(state.notResponding);
   device.answers = true;
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_TRUE(state.streaming);
   device.answers = false;
-  EXPECT_TRUE(Run(38) == false);
+  EXPECT_TRUE(Run(VORN_CMD_STOP) == false);
   EXPECT_EQ(state.waitState, kNoWait);
   device.answers = true;
-  EXPECT_TRUE(Run(38));
+  EXPECT_TRUE(Run(VORN_CMD_STOP));
 }
 
 // The device started streaming but its B line never came: the stop must still
 // send S (and so stop the device), and start and stop work normally afterwards.
 TEST_F(Commands, AStopAfterALostBAnswerSendsSAndWaitsForIt) {
   device.answersB = false;
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_EQ(state.waitState, kAwaitB);
   EXPECT_FALSE(state.acknowledged);
   device.answersB = true;
   device.frames.clear();
-  EXPECT_TRUE(Run(38));
+  EXPECT_TRUE(Run(VORN_CMD_STOP));
   EXPECT_EQ(device.frames, std::vector<std::string>{":S\n"});
   EXPECT_FALSE(state.streaming);
   EXPECT_TRUE(state.acknowledged);
   EXPECT_EQ(state.waitState, kNoWait);
 
   device.frames.clear();
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_TRUE(state.streaming);
-  EXPECT_TRUE(Run(38));
+  EXPECT_TRUE(Run(VORN_CMD_STOP));
   EXPECT_EQ(device.frames, (std::vector<std::string>{":B\n", ":S\n"}));
   EXPECT_FALSE(state.streaming);
 }
 
 TEST_F(Commands, AStartAfterALostBAnswerHandshakesAgain) {
   device.answersB = false;
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   device.answersB = true;
   device.frames.clear();
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":B\n"}));
   EXPECT_TRUE(state.streaming);
 }
@@ -287,8 +287,8 @@ TEST_F(Commands, AStartAfterALostBAnswerHandshakesAgain) {
 // A late B line after a stop took its wait over does not turn decoding back on.
 TEST_F(Commands, ALateBLineAfterTheStopIsIgnored) {
   device.answersB = false;
-  EXPECT_TRUE(Run(37));
-  EXPECT_TRUE(Run(38));
+  EXPECT_TRUE(Run(VORN_CMD_START));
+  EXPECT_TRUE(Run(VORN_CMD_STOP));
   router.RouteLine(u"B");
   EXPECT_FALSE(state.streaming);
   EXPECT_TRUE(state.acknowledged);
@@ -297,12 +297,12 @@ TEST_F(Commands, ALateBLineAfterTheStopIsIgnored) {
 // A restart must not hand the host a line of the old stream: the ring is emptied
 // only once the old stream can no longer be decoded.
 TEST_F(Commands, RestartEmptiesTheRingOnlyAfterTheOldStreamStopped) {
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   ASSERT_TRUE(state.streaming);
   ring.hostLines = &hostLines;
   ring.oldStreamRouter = &router;
   device.frames.clear();
-  EXPECT_TRUE(Run(37));
+  EXPECT_TRUE(Run(VORN_CMD_START));
   EXPECT_EQ(hostLines.lines.size(), ring.linesAtReset);
   EXPECT_EQ(device.frames, (std::vector<std::string>{":S\n", ":B\n"}));
   EXPECT_TRUE(state.streaming);
@@ -310,7 +310,7 @@ TEST_F(Commands, RestartEmptiesTheRingOnlyAfterTheOldStreamStopped) {
 
 TEST_F(Commands, WithoutAConfigurationEveryCodeFailsAfterTheWait) {
   state.configuration.store(nullptr);
-  EXPECT_FALSE(Run(0));
+  EXPECT_FALSE(Run(VORN_CMD_PRODUCT_NAME));
   EXPECT_FALSE(Run(5));
   EXPECT_EQ(Text(), "<unchanged>");
   EXPECT_TRUE(state.notResponding);
@@ -320,7 +320,7 @@ TEST_F(Commands, AnIncompleteConfigurationIsUsedAfterTheWait) {
   auto c = std::make_shared<DeviceConfiguration>(*state.configuration.load());
   c->pendingLists = 0x0E;
   state.configuration.store(c);
-  EXPECT_TRUE(Run(11));
+  EXPECT_TRUE(Run(VORN_CMD_LAST_CHANNEL));
   EXPECT_EQ(record.intResult, 3);
 }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "device/download.h"
-#include "device/fields.h"
+#include "device/protocol/download.h"
+#include "support/fields.h"
 #include "device/recording_sinks.h"
 
 namespace OpenPlotr {
@@ -12,7 +12,7 @@ class Download : public ::testing::Test {
   QVX::Status Feed(std::u16string_view line) { return download.HandleDownloadLine(line); }
   // Runs the exchange up to the names line (state 6 with the I echo seen).
   void UpToNames(std::u16string_view fieldLine) {
-    state.downloadState = 1;
+    state.downloadState = kAwaitAcknowledgement;
     Feed(u"S");
     Feed(u"V,1,2,3,4,Quellograph Q4");
     Feed(u"F");
@@ -59,57 +59,57 @@ TEST_F(Download, FullExchangeFillsTheConfigurationAndSendsEachRequestOnce) {
 }
 
 TEST_F(Download, EmptyLinesAndStreamingChangeNothing) {
-  state.downloadState = 1;
+  state.downloadState = kAwaitAcknowledgement;
   Feed(u"");
-  EXPECT_EQ(state.downloadState, 1);
+  EXPECT_EQ(state.downloadState, kAwaitAcknowledgement);
   state.streaming = true;
   Feed(u"S");
-  EXPECT_EQ(state.downloadState, 1);
+  EXPECT_EQ(state.downloadState, kAwaitAcknowledgement);
   EXPECT_TRUE(commands.frames.empty());
 }
 
 TEST_F(Download, LinesOutOfOrderAreIgnoredInTheirState) {
-  state.downloadState = 2;
+  state.downloadState = kAwaitVersion;
   Feed(u"U");
   Feed(u"S");
-  EXPECT_EQ(state.downloadState, 2);
+  EXPECT_EQ(state.downloadState, kAwaitVersion);
   EXPECT_TRUE(commands.frames.empty());
 }
 
 TEST_F(Download, FiveFieldVersionLineUsesTheDefaultProductName) {
-  state.downloadState = 2;
+  state.downloadState = kAwaitVersion;
   Feed(u"V,1,2,3,4");
   EXPECT_EQ(state.version.load()->productName, u"Quellograph");
   EXPECT_EQ(state.version.load()->versionText, u"1.2.3.4");
 }
 
 TEST_F(Download, ShortVersionLineReadsMissingFieldsAsEmpty) {
-  state.downloadState = 2;
+  state.downloadState = kAwaitVersion;
   Feed(u"V,1");
   const auto version = state.version.load();
   EXPECT_EQ(version->versionText, u"1...");
   EXPECT_EQ(version->firmwareRevision, u"");
-  EXPECT_EQ(state.downloadState, 3);
+  EXPECT_EQ(state.downloadState, kAwaitFieldCount);
 }
 
 TEST_F(Download, FieldCountIsCommasPlusOne) {
-  state.downloadState = 3;
+  state.downloadState = kAwaitFieldCount;
   Feed(u"F");
   Feed(u"a,,b");
   EXPECT_EQ(state.fieldCount, 3);
-  state.downloadState = 3;
+  state.downloadState = kAwaitFieldCount;
   Feed(u"single");
   EXPECT_EQ(state.fieldCount, 1);
 }
 
 TEST_F(Download, FieldLineBeforeAnyEchoWaits) {
-  state.downloadState = 3;
+  state.downloadState = kAwaitFieldCount;
   Feed(u"a,b");
-  EXPECT_EQ(state.downloadState, 3);
+  EXPECT_EQ(state.downloadState, kAwaitFieldCount);
 }
 
 TEST_F(Download, FieldMaskSelectsEveryField) {
-  state.downloadState = 3;
+  state.downloadState = kAwaitFieldCount;
   Feed(u"F");
   Feed(u"t");
   Feed(u"1,2");
@@ -117,7 +117,7 @@ TEST_F(Download, FieldMaskSelectsEveryField) {
 }
 
 TEST_F(Download, WideFieldLineSendsTheWholeMask) {
-  state.downloadState = 3;
+  state.downloadState = kAwaitFieldCount;
   Feed(u"F");
   std::u16string fields = u"t";
   for (int i = 1; i < 40; ++i) fields += u",c";
@@ -132,17 +132,17 @@ TEST_F(Download, CrcFieldIsNeverANameAndAllowsOneNameLess) {
   const auto c = Config();
   EXPECT_TRUE(c->hasCrcField);
   EXPECT_EQ(c->channelNames, (std::vector<std::u16string>{u"t", u"a", u"b", u"c"}));
-  EXPECT_EQ(state.downloadState, 7);
+  EXPECT_EQ(state.downloadState, kAwaitUnits);
 }
 
 TEST_F(Download, NamesNotMatchingTheFieldCountAbortAndStay) {
   UpToNames(u"t,a,b,c,d");
   EXPECT_EQ(Feed(u"t,a,b,c"), QVX::kStatusAbort);
   EXPECT_TRUE(state.notResponding);
-  EXPECT_EQ(state.downloadState, 6);
+  EXPECT_EQ(state.downloadState, kAwaitNames);
   // A further line appends to the names and the check is made again.
   EXPECT_EQ(Feed(u"d"), 0);
-  EXPECT_EQ(state.downloadState, 7);
+  EXPECT_EQ(state.downloadState, kAwaitUnits);
 }
 
 TEST_F(Download, RunawayNamesLinesDoNotGrowWithoutBound) {
@@ -152,7 +152,7 @@ TEST_F(Download, RunawayNamesLinesDoNotGrowWithoutBound) {
 }
 
 TEST_F(Download, UnreadablePeriodsSaturate) {
-  state.downloadState = 4;
+  state.downloadState = kAwaitPeriods;
   Feed(u"abc,1e30,0.000001");
   EXPECT_EQ(Config()->periodChoices, (std::vector<std::int32_t>{INT32_MIN, INT32_MAX, 1}));
   EXPECT_FALSE(Config()->offersEndOfCycle);
@@ -181,7 +181,7 @@ TEST_F(Download, ANewDownloadReplacesTheConfigurationAndForgetsEnabledChannels) 
   Feed(u"t,a");
   state.enabledChannels.store(std::make_shared<const EnabledChannels>(EnabledChannels{1}));
   const auto first = Config();
-  state.downloadState = 1;
+  state.downloadState = kAwaitAcknowledgement;
   Feed(u"S");
   Feed(u"V,1,2,3,4");
   Feed(u"t,a");  // echoSeen stays from before, so no F echo is needed

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "device/line_assembler.h"
+#include "device/protocol/line_assembler.h"
 
 namespace OpenPlotr {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "device/command_sink.h"
-#include "device/host_line_sink.h"
+#include "device/protocol/command_sink.h"
+#include "device/protocol/host_line_sink.h"
 
 namespace OpenPlotr::testing {
 

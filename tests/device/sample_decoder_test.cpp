@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "device/protocol_router.h"
+#include "device/protocol/protocol_router.h"
 #include "device/recording_sinks.h"
-#include "device/sample_decoder.h"
-#include "device/fields.h"
+#include "device/protocol/sample_decoder.h"
+#include "support/fields.h"
 
 #include <limits>
 
@@ -148,10 +148,10 @@ TEST_F(Router, AcknowledgementWaitsTakeOnlyTheirLetter) {
 }
 
 TEST_F(Router, LinesGoToTheDownloadWhileItRuns) {
-  state.downloadState = 1;
+  state.downloadState = kAwaitAcknowledgement;
   state.waitState = kAwaitS;
   Route(u"S");
-  EXPECT_EQ(state.downloadState, 2);
+  EXPECT_EQ(state.downloadState, kAwaitVersion);
   EXPECT_EQ(state.waitState, kAwaitS);
   EXPECT_EQ(commands.frames, std::vector<std::string>{":V\n"});
 }

@@ -170,7 +170,7 @@ TEST_F(Session, NamesNotMatchingTheFieldsLeaveTheDownloadWaiting) {
   auto s = Open(sim);
   EXPECT_EQ(s->InitialiseSession(s->portName), QVX::kStatusOk);
   EXPECT_TRUE(WaitFor([&] { return s->protocol.notResponding.load(); }));
-  EXPECT_EQ(s->protocol.downloadState, 6);
+  EXPECT_EQ(s->protocol.downloadState, kAwaitNames);
 }
 
 TEST_F(Session, AFailedSessionRunsTheWholeExchangeAgain) {
@@ -191,12 +191,12 @@ TEST_F(Session, StreamsDecodedLinesAndStopsOnRequest) {
   ASSERT_TRUE(WaitFor([&] { return Complete(*s); }));
   char text[64];
   CommandRecord r = Record(text, sizeof text, 1);
-  ASSERT_TRUE(s->ExecuteCommand(42, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_ENABLE_CHANNEL, &r));
   r.argument = 2;
-  ASSERT_TRUE(s->ExecuteCommand(42, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_ENABLE_CHANNEL, &r));
   r.argument = 2000;
-  ASSERT_TRUE(s->ExecuteCommand(35, &r));
-  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_SELECT_PERIOD, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_START, &r));
   int lines = 0;
   char line[128];
   while (lines < 50 && s->ReadLineFromRing(line, sizeof line, 2000) == 1) {
@@ -210,12 +210,12 @@ TEST_F(Session, StreamsDecodedLinesAndStopsOnRequest) {
     ++lines;
   }
   EXPECT_EQ(lines, 50);
-  ASSERT_TRUE(s->ExecuteCommand(38, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_STOP, &r));
   EXPECT_FALSE(s->protocol.streaming);
   // Start again after a stop.
-  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_START, &r));
   EXPECT_EQ(s->ReadLineFromRing(line, sizeof line, 2000), 1);
-  ASSERT_TRUE(s->ExecuteCommand(38, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_STOP, &r));
 }
 
 // The device starts streaming but its B line never arrives: the stop must still
@@ -234,20 +234,20 @@ TEST_F(Session, AStopAfterALostBAnswerStillStopsTheDevice) {
   };
   char text[16];
   CommandRecord r = Record(text, sizeof text, 1);
-  ASSERT_TRUE(s->ExecuteCommand(42, &r));
-  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_ENABLE_CHANNEL, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_START, &r));
   ASSERT_TRUE(WaitFor([&] { return traced("stream started"); }));
   EXPECT_FALSE(s->protocol.streaming);
 
-  ASSERT_TRUE(s->ExecuteCommand(38, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_STOP, &r));
   EXPECT_TRUE(WaitFor([&] { return traced("stream stopped by S"); }));
   EXPECT_FALSE(s->protocol.streaming);
 
-  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_START, &r));
   char line[128];
   ASSERT_EQ(s->ReadLineFromRing(line, sizeof line, 2000), 1);
   EXPECT_EQ(std::string(line, 2), "@ ");
-  ASSERT_TRUE(s->ExecuteCommand(38, &r));
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_STOP, &r));
   EXPECT_FALSE(s->protocol.streaming);
   std::remove(trace.c_str());
 }
@@ -261,7 +261,7 @@ TEST_F(Session, ChannelsWithoutAUnitKeepTheLaterUnitsInPlace) {
   auto unit = [&](std::int32_t channel) {
     char text[32] = "stale";
     CommandRecord r = Record(text, sizeof text, channel);
-    EXPECT_TRUE(s->ExecuteCommand(19, &r));
+    EXPECT_TRUE(s->ExecuteCommand(VORN_CMD_CHANNEL_UNIT, &r));
     return std::string(text);
   };
   EXPECT_EQ(unit(1), "mmHg");
@@ -270,7 +270,7 @@ TEST_F(Session, ChannelsWithoutAUnitKeepTheLaterUnitsInPlace) {
   EXPECT_EQ(unit(4), "");
   char text[64] = {};
   CommandRecord r = Record(text, sizeof text, 3);
-  EXPECT_TRUE(s->ExecuteCommand(22, &r));
+  EXPECT_TRUE(s->ExecuteCommand(VORN_CMD_CHANNEL_RANGE, &r));
   EXPECT_STREQ(text, "-32767,32767,ml/s;");
 }
 
@@ -281,8 +281,8 @@ TEST_F(Session, DeviceThatVanishesMidStreamFailsAndClosesPromptly) {
   ASSERT_TRUE(WaitFor([&] { return Complete(*s); }));
   char text[8];
   CommandRecord r = Record(text, sizeof text, 1);
-  s->ExecuteCommand(42, &r);
-  ASSERT_TRUE(s->ExecuteCommand(37, &r));
+  s->ExecuteCommand(VORN_CMD_ENABLE_CHANNEL, &r);
+  ASSERT_TRUE(s->ExecuteCommand(VORN_CMD_START, &r));
   EXPECT_TRUE(WaitFor([&] { return s->failed.load(); }));
   char line[64];
   while (s->ReadLineFromRing(line, sizeof line, 0) == 1) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "driver/process_probe.h"
+#include "common/process_probe.h"
 #include "tools/hostlib/vorn_library.h"
 #include "wine_fakes.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "discovery/ftdi_library.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "wine_fakes.h"
 
 namespace OpenPlotr {
@@ -24,7 +24,7 @@ class FtdiLoading : public ::testing::Test {
 
 TEST_F(FtdiLoading, AbsentLibraryIsNotInstalled) {
   ASSERT_TRUE(vorn_test::InstallFtd2xx(Ftd2xx::Absent));
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   EXPECT_TRUE(ftdi->Flags().notInstalled);
   EXPECT_FALSE(ftdi->Flags().cannotLoad);
   EXPECT_FALSE(ftdi->Usable());
@@ -32,14 +32,14 @@ TEST_F(FtdiLoading, AbsentLibraryIsNotInstalled) {
 
 TEST_F(FtdiLoading, LibraryThatRefusesToLoadIsNotInstalled) {
   ASSERT_TRUE(vorn_test::InstallFtd2xx(Ftd2xx::RefusesLoad));
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   EXPECT_TRUE(ftdi->Flags().notInstalled);
   EXPECT_EQ(FakeCounter("VORN_FAKE_FTD2XX_ATTACHED"), 1);
 }
 
 TEST_F(FtdiLoading, MissingEntryPointCannotLoadAndFreesTheLibrary) {
   ASSERT_TRUE(vorn_test::InstallFtd2xx(Ftd2xx::WithoutPortNumber));
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   EXPECT_FALSE(ftdi->Flags().notInstalled);
   EXPECT_TRUE(ftdi->Flags().cannotLoad);
   EXPECT_FALSE(ftdi->Usable());
@@ -52,7 +52,7 @@ TEST_F(FtdiLoading, MissingEntryPointCannotLoadAndFreesTheLibrary) {
 TEST_F(FtdiLoading, CopyOnTheSearchPathIsNeverTaken) {
   // The stand-in Setup API's folder is on the search path; the system folder holds none.
   ASSERT_TRUE(vorn_test::InstallFtd2xx(Ftd2xx::Absent));
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   EXPECT_TRUE(ftdi->Flags().notInstalled);
 }
 
@@ -63,7 +63,7 @@ TEST_F(FtdiLoading, LookupFindsTheConverterOnThePortAndClosesEveryHandle) {
       "converter|VSC0123456789ABC|7\n"
       "converter|A8009999|-1\n");
   {
-    auto ftdi = MakePlatformFtdiLookup();
+    auto ftdi = SystemPorts().MakeFtdiLookup();
     ASSERT_TRUE(ftdi->Usable());
     std::u16string serial;
     ASSERT_TRUE(ftdi->FindFtdiSerial(u"com7", serial));
@@ -79,7 +79,7 @@ TEST_F(FtdiLoading, LookupFindsTheConverterOnThePortAndClosesEveryHandle) {
 
 TEST_F(FtdiLoading, FailureInTheMiddleOfALookupClosesTheConverter) {
   ASSERT_TRUE(vorn_test::InstallFtd2xx(Ftd2xx::Full));
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   std::u16string serial;
   for (const char *script : {"converter|VSC1|4|fail-info\n", "converter|VSC1|2\nconverter|VSC2|4|fail-port\n",
                              "converter|VSC1|2|busy\nconverter|VSC2|4\n"}) {

@@ -1,7 +1,6 @@
 // VORN_PORTS: parsing, and discovery walking exactly its entries.
 #include <gtest/gtest.h>
 
-#include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "discovery/port_list.h"
 #include "discovery_test_env.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "wine_fakes.h"
 
 namespace OpenPlotr {
@@ -19,7 +19,7 @@ class PortNameValue : public ::testing::Test {
   void TearDown() override { vorn_test::DeleteDeviceKey(kDevice); }
   std::u16string Read(bool expected = true) {
     std::u16string name = u"stale";
-    EXPECT_EQ(ReadPortName(kDeviceId, name), expected);
+    EXPECT_EQ(SystemPorts().ReadPortName(kDeviceId, name), expected);
     return name;
   }
 };
@@ -66,12 +66,12 @@ std::uintptr_t NextKeyHandle() {
 TEST_F(PortNameValue, KeyIsClosedOnEveryPath) {
   ASSERT_TRUE(vorn_test::WritePortName(kDevice, L"COM9", 10));
   std::u16string name;
-  ReadPortName(kDeviceId, name);
+  SystemPorts().ReadPortName(kDeviceId, name);
   const std::uintptr_t before = NextKeyHandle();
   ASSERT_NE(before, 0u);
   for (int i = 0; i < 20; ++i) {
-    ReadPortName(kDeviceId, name);
-    ReadPortName(u"FTDIBUS\\NO\\SUCH", name);
+    SystemPorts().ReadPortName(kDeviceId, name);
+    SystemPorts().ReadPortName(u"FTDIBUS\\NO\\SUCH", name);
   }
   EXPECT_EQ(NextKeyHandle(), before);
   // A key without the value, and one whose value is too large to be a port name.
@@ -83,10 +83,10 @@ TEST_F(PortNameValue, KeyIsClosedOnEveryPath) {
             ERROR_SUCCESS);
   RegDeleteValueW(key, L"PortName");
   RegCloseKey(key);
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(ReadPortName(kDeviceId, name));
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(SystemPorts().ReadPortName(kDeviceId, name));
   const std::vector<wchar_t> huge(5000, L'7');
   ASSERT_TRUE(vorn_test::WritePortName(kDevice, huge.data(), static_cast<DWORD>(huge.size() * 2)));
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(ReadPortName(kDeviceId, name));
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(SystemPorts().ReadPortName(kDeviceId, name));
   EXPECT_EQ(NextKeyHandle(), before);
 }
 

@@ -6,7 +6,6 @@
 #include <map>
 #include <vector>
 
-#include "device/vorn_serial.h"
 #include "discovery/discovery.h"
 #include "discovery/port_source.h"
 

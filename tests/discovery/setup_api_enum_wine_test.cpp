@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "discovery/discovery.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "discovery/setup_api.h"
 #include "wine_fakes.h"
 
@@ -16,11 +16,11 @@ class SetupApiEnumeration : public ::testing::Test {
  protected:
   void SetUp() override {
     vorn_test::ResetFakeCounters();
-    LoadSetupApi();
+    PrepareSystemPorts();
     ASSERT_TRUE(SetupApiUsable()) << "the stand-in SETUPAPI.DLL was not loaded";
   }
   void TearDown() override {
-    UnloadSetupApi();
+    ReleaseSystemPorts();
     EXPECT_FALSE(vorn_test::ModuleLoaded(L"SETUPAPI.DLL"));
     EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_ATTACHED"), FakeCounter("VORN_FAKE_SETUPAPI_DETACHED"));
     EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN"), 0);
@@ -33,7 +33,7 @@ constexpr char kTwoPorts[] =
 
 TEST_F(SetupApiEnumeration, TwoDevicesInOrderThenTheEndClosesTheList) {
   vorn_test::ScriptSetupApi(kTwoPorts);
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN"), 1);
   ASSERT_TRUE(devices->Next());
   EXPECT_EQ(devices->CurrentIndex(), 0);
@@ -60,7 +60,7 @@ TEST_F(SetupApiEnumeration, TwoDevicesInOrderThenTheEndClosesTheList) {
 
 TEST_F(SetupApiEnumeration, NoComPortEndsAtOnceAndClosesTheList) {
   vorn_test::ScriptSetupApi("");
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   EXPECT_FALSE(devices->Next());
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN"), 0);
 }
@@ -68,7 +68,7 @@ TEST_F(SetupApiEnumeration, NoComPortEndsAtOnceAndClosesTheList) {
 TEST_F(SetupApiEnumeration, DestroyingTheEnumeratorMidListClosesTheList) {
   vorn_test::ScriptSetupApi(kTwoPorts);
   {
-    auto devices = MakePlatformEnumerator();
+    auto devices = SystemPorts().MakeEnumerator();
     ASSERT_TRUE(devices->Next());
   }
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN"), 0);
@@ -76,13 +76,13 @@ TEST_F(SetupApiEnumeration, DestroyingTheEnumeratorMidListClosesTheList) {
 
 TEST_F(SetupApiEnumeration, ListThatCannotBeMadeIsEmpty) {
   vorn_test::ScriptSetupApi("list-fails\n");
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   EXPECT_FALSE(devices->Next());
 }
 
 TEST_F(SetupApiEnumeration, TextsWithoutTerminatorAreTakenToTheirReportedSizes) {
   vorn_test::ScriptSetupApi(std::string("unterminated\n") + kTwoPorts);
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   ASSERT_TRUE(devices->Next());
   EXPECT_EQ(devices->GetInstanceId(), u"FTDIBUS\\VID_0403+PID_6001+VSC00042A\\0000");
   std::u16string path;
@@ -98,7 +98,7 @@ TEST_F(SetupApiEnumeration, UntrustworthySizeQueryEndsTheListCleanly) {
                             "detail-size|1|4000000000\n"}) {
     SCOPED_TRACE(fault);
     vorn_test::ScriptSetupApi(std::string(fault) + kTwoPorts);
-    auto devices = MakePlatformEnumerator();
+    auto devices = SystemPorts().MakeEnumerator();
     EXPECT_TRUE(devices->Next());
     EXPECT_FALSE(devices->Next());
     EXPECT_EQ(devices->CurrentIndex(), -1);
@@ -108,20 +108,20 @@ TEST_F(SetupApiEnumeration, UntrustworthySizeQueryEndsTheListCleanly) {
 
 TEST(SetupApiLoader, LoadsOnceFreesAtTheLastUnloadAndUnusableAfterwards) {
   vorn_test::ResetFakeCounters();
-  LoadSetupApi();
-  LoadSetupApi();
+  PrepareSystemPorts();
+  PrepareSystemPorts();
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_ATTACHED"), 1);
-  UnloadSetupApi();
+  ReleaseSystemPorts();
   EXPECT_TRUE(SetupApiUsable());
-  UnloadSetupApi();
+  ReleaseSystemPorts();
   EXPECT_FALSE(SetupApiUsable());
   EXPECT_FALSE(vorn_test::ModuleLoaded(L"SETUPAPI.DLL"));
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_DETACHED"), 1);
-  UnloadSetupApi();  // one too many does nothing
+  ReleaseSystemPorts();  // one too many does nothing
 
   // Without the Setup API the enumerator is an empty list.
   vorn_test::ScriptSetupApi(kTwoPorts);
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   EXPECT_FALSE(devices->Next());
   EXPECT_EQ(FakeCounter("VORN_FAKE_SETUPAPI_ATTACHED"), 1);
 }

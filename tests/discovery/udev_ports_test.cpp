@@ -8,9 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "device/vorn_serial.h"
 #include "discovery/discovery.h"
-#include "discovery/platform_ports.h"
+#include "discovery/system_ports.h"
 #include "tools/hostlib/vorn_library.h"
 
 namespace OpenPlotr {
@@ -75,7 +74,7 @@ TEST_F(UdevPorts, UsbTtysAreListedWithAnIdentifierTheSerialIsCutFrom) {
   AddPlainTty("ttyS0");
   AddConverter("a", "0403", "6001", "VSC00042", "ttyUSB0", "VSC00042");
   AddPlainTty("tty1");
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   ASSERT_TRUE(devices->Next());
   std::u16string id = devices->GetInstanceId();
   EXPECT_EQ(id, u"USB\\VID_0403+PID_6001+VSC00042A\\ttyUSB0");
@@ -84,16 +83,16 @@ TEST_F(UdevPorts, UsbTtysAreListedWithAnIdentifierTheSerialIsCutFrom) {
   EXPECT_EQ(path, u"/dev/ttyUSB0");
   EXPECT_EQ(devices->GetFriendlyName(), u"FT232R USB UART");
   EXPECT_EQ(devices->GetManufacturer(), u"FTDI");
-  devices->ExtractSerial(id, u'+');
+  id = ExtractSerial(id, u'+');
   EXPECT_EQ(id, u"VSC00042A");
   EXPECT_FALSE(devices->Next());
 }
 
 TEST_F(UdevPorts, OnlyNonUsbTtysOrNoneAtAllListNothing) {
-  EXPECT_FALSE(MakePlatformEnumerator()->Next());
+  EXPECT_FALSE(SystemPorts().MakeEnumerator()->Next());
   AddPlainTty("ttyS0");
   AddPlainTty("ttyS1");
-  EXPECT_FALSE(MakePlatformEnumerator()->Next());
+  EXPECT_FALSE(SystemPorts().MakeEnumerator()->Next());
   EXPECT_FALSE(SearchNextDevice());
   FtdiFlags flags;
   EXPECT_FALSE(CurrentFtdiFlags(flags));  // discarded, and never "not installed" here
@@ -101,7 +100,7 @@ TEST_F(UdevPorts, OnlyNonUsbTtysOrNoneAtAllListNothing) {
 
 TEST_F(UdevPorts, WithoutUdevDatabaseTheUsbAttributesNameTheConverter) {
   AddConverter("a", "0403", "6015", "A8001234", "ttyUSB3", "", false);
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   ASSERT_TRUE(devices->Next());
   EXPECT_EQ(devices->GetInstanceId(), u"USB\\VID_0403+PID_6015+\\ttyUSB3");
 }
@@ -109,12 +108,12 @@ TEST_F(UdevPorts, WithoutUdevDatabaseTheUsbAttributesNameTheConverter) {
 TEST_F(UdevPorts, SerialMissingFromTheIdentifierComesFromTheConverter) {
   AddConverter("a", "0403", "6001", "A8001234", "ttyUSB1", "");
   std::u16string portName;
-  ASSERT_TRUE(ReadPortName(u"USB\\VID_0403+PID_6001+\\ttyUSB1", portName));
+  ASSERT_TRUE(SystemPorts().ReadPortName(u"USB\\VID_0403+PID_6001+\\ttyUSB1", portName));
   EXPECT_EQ(portName, u"/dev/ttyUSB1");
-  EXPECT_FALSE(ReadPortName(u"USB\\VID_0403+PID_6001+\\ttyUSB9", portName));
+  EXPECT_FALSE(SystemPorts().ReadPortName(u"USB\\VID_0403+PID_6001+\\ttyUSB9", portName));
   EXPECT_EQ(portName, u"");
 
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   EXPECT_TRUE(ftdi->Usable());
   std::u16string serial;
   ASSERT_TRUE(ftdi->FindFtdiSerial(u"/dev/ttyUSB1", serial));
@@ -131,7 +130,7 @@ TEST_F(UdevPorts, SerialMissingFromTheIdentifierComesFromTheConverter) {
 TEST_F(UdevPorts, ForeignConverterOrOneWithoutSerialIsNoVornDevice) {
   AddConverter("a", "067b", "2303", "VSC1234567", "ttyUSB0", "");
   AddConverter("b", "0403", "6001", "", "ttyUSB1", "");
-  auto ftdi = MakePlatformFtdiLookup();
+  auto ftdi = SystemPorts().MakeFtdiLookup();
   std::u16string serial;
   EXPECT_FALSE(ftdi->FindFtdiSerial(u"/dev/ttyUSB0", serial));
   EXPECT_FALSE(ftdi->FindFtdiSerial(u"/dev/ttyUSB1", serial));
@@ -154,7 +153,7 @@ TEST_F(UdevPorts, EachPortOfATwoPortFtdiConverterGetsItsLetter) {
   AddPort(usb, "00", "0403", "6010", "ttyUSB0", "VSC00077");
   // Without the interface property the USB interface itself tells the port.
   AddPort(usb, "01", "0403", "6010", "ttyUSB1", "VSC00077", true, false);
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   ASSERT_TRUE(devices->Next());
   EXPECT_EQ(devices->GetInstanceId(), u"USB\\VID_0403+PID_6010+VSC00077A\\ttyUSB0");
   ASSERT_TRUE(devices->Next());
@@ -174,7 +173,7 @@ TEST_F(UdevPorts, EachPortOfATwoPortFtdiConverterGetsItsLetter) {
 
 TEST_F(UdevPorts, OtherVendorsKeepTheBareSerial) {
   AddConverter("a", "067b", "2303", "VSC1234567", "ttyUSB0", "VSC1234567");
-  auto devices = MakePlatformEnumerator();
+  auto devices = SystemPorts().MakeEnumerator();
   ASSERT_TRUE(devices->Next());
   EXPECT_EQ(devices->GetInstanceId(), u"USB\\VID_067b+PID_2303+VSC1234567\\ttyUSB0");
 }

@@ -216,16 +216,16 @@ TEST(Reload, RoundsOfStreamingInOneProcess) {
     ASSERT_EQ(lib.Initialise(index), 1);
     CommandRecord r{};
     r.argument = 1;
-    ASSERT_EQ(lib.DeviceCommand(index, 42, &r), 1);
+    ASSERT_EQ(lib.DeviceCommand(index, VORN_CMD_ENABLE_CHANNEL, &r), 1);
     r = CommandRecord{};
-    ASSERT_EQ(lib.DeviceCommand(index, 37, &r), 1);
+    ASSERT_EQ(lib.DeviceCommand(index, VORN_CMD_START, &r), 1);
     char line[256];
     for (int n = 0; n < 20; ++n) {
       ASSERT_EQ(lib.ReadLine(index, line, sizeof line, 2000), 1) << "line " << n;
       ASSERT_EQ(std::strncmp(line, "@ ", 2), 0) << line;
     }
     r = CommandRecord{};
-    EXPECT_EQ(lib.DeviceCommand(index, 38, &r), 1);
+    EXPECT_EQ(lib.DeviceCommand(index, VORN_CMD_STOP, &r), 1);
     // Every other round the host leaves it to the unload to close the session.
     if (round % 2) {
       EXPECT_EQ(lib.CloseAll(), 1);

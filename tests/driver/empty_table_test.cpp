@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/process_probe.h"
+#include "common/process_probe.h"
 #include "tools/hostlib/vorn_library.h"
 
 namespace vorn_test {
@@ -71,7 +71,7 @@ TEST_F(EmptyTable, PerDeviceExportsGiveTheirMissingResults) {
     CommandRecord record{};
     record.textBuffer = buffer;
     record.textLength = sizeof buffer;
-    EXPECT_EQ(lib.DeviceCommand(index, 0, &record), 0);
+    EXPECT_EQ(lib.DeviceCommand(index, VORN_CMD_PRODUCT_NAME, &record), 0);
     EXPECT_EQ(buffer[0], 'x');
 
     if (index != -1) {

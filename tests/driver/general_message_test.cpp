@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "device/host_text_io.h"
+#include "device/protocol/host_text_io.h"
 #include "driver/general_message.h"
 
 namespace OpenPlotr {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/process_probe.h"
+#include "common/process_probe.h"
 #include "driver/test_devices.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
@@ -65,7 +65,7 @@ class WineSoak : public ::testing::Test {
     ASSERT_EQ(lib.Initialise(index), 1);
     if (stream) {
       CommandRecord r{};
-      lib.DeviceCommand(index, 11, &r);
+      lib.DeviceCommand(index, VORN_CMD_LAST_CHANNEL, &r);
       for (std::int32_t p = 1; p <= r.intResult; ++p) ASSERT_TRUE(Command(index, 42, p));
       ASSERT_TRUE(Command(index, 35, 2000));
       ASSERT_TRUE(Command(index, 37));

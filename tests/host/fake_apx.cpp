@@ -4,7 +4,8 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "fake_host_environment.h"
+#include "host/host_environment.h"
+#include "tools/hostlib/host_environment.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ public:
 };
 
 FrameworkClass framework;
-VornTest::FakeHostEnvironment environment;
+vorn_host::HostEnvironmentObject environment;
 DWORD environmentCookie = 0;
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "fake_host_environment.h"
+#include "tools/hostlib/host_environment.h"
 #include "host/host_environment.h"
 #include "host/host_strings.h"
 #include "host/hresult_text.h"
@@ -91,7 +91,7 @@ TEST(ModuleVersionWin32, LibraryInsideADllReadsTheDllsVersion) {
 TEST(HostEnvironmentWin32, RegisteredEnvironmentGetsThePrereleaseReport) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   // Lives on: the library keeps the environment for the process's life.
-  static VornTest::FakeHostEnvironment environment;
+  static vorn_host::HostEnvironmentObject environment;
   DWORD cookie = 0;
   ASSERT_EQ(CoRegisterClassObject(reinterpret_cast<const GUID &>(QVX::kClsidHostEnvironment),
                                   reinterpret_cast<IUnknown *>(environment.Interface()), CLSCTX_INPROC_SERVER,

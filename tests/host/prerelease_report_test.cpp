@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "fake_host_environment.h"
+#include "tools/hostlib/host_environment.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ TEST(PrereleaseRule, LabelFitsTheHostsBuffer) {
 }
 
 TEST(PrereleaseReport, PreReleaseIsHandedToTheEnvironment) {
-  VornTest::FakeHostEnvironment environment;
+  vorn_host::HostEnvironmentObject environment;
   QVX::ReportPrerelease(environment.Interface(), Version(u"2.1 Beta"));
   EXPECT_EQ(environment.flagCalls, 1);
   EXPECT_EQ(environment.reportCalls, 1);
@@ -52,13 +52,13 @@ TEST(PrereleaseReport, PreReleaseIsHandedToTheEnvironment) {
 }
 
 TEST(PrereleaseReport, EnvironmentFlagOrReleaseBuildStopsTheReport) {
-  VornTest::FakeHostEnvironment declining;
+  vorn_host::HostEnvironmentObject declining;
   declining.declineFlag = 1;
   QVX::ReportPrerelease(declining.Interface(), Version(u"2.1 Beta"));
   EXPECT_EQ(declining.flagCalls, 1);
   EXPECT_EQ(declining.reportCalls, 0);
 
-  VornTest::FakeHostEnvironment release;
+  vorn_host::HostEnvironmentObject release;
   QVX::ReportPrerelease(release.Interface(), Version(u"1.0.2", 2400));
   EXPECT_EQ(release.flagCalls, 1);
   EXPECT_EQ(release.reportCalls, 0);

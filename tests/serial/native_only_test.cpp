@@ -37,7 +37,7 @@ TEST(SessionEvents, SessionWhoseEventsCouldNotBeMadeFailsCleanly) {
   auto session = std::make_unique<VornSerial>(u"/dev/null", 1, u"VSC0002");
   setrlimit(RLIMIT_NOFILE, &saved);
 
-  EXPECT_FALSE(session->TransportUsable());
+  EXPECT_FALSE(session->receiveThread.EventsReady());
   EXPECT_EQ(session->StartTransport(u"/dev/null"), QVX::kStatusFail);
   EXPECT_TRUE(session->failed);
   EXPECT_FALSE(session->IsOpen());

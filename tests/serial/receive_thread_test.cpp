@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "serial/event_thread.h"
-#include "serial/transmit.h"
+#include "device/port_commands.h"
 #include "serial_fixture.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 
+#include "device/port_commands.h"
 #include "driver/device_table.h"
 #include "serial/com_port.h"
 #include "serial/stuck_port_win32.h"

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "device/port_commands.h"
 #include "serial/com_port.h"
 #include "serial/event_thread.h"
 #include "serial/transmit.h"

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -22,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tools/simlaunch/sim_process.h"
 
 namespace {
 
@@ -51,35 +50,18 @@ bool FileGains(const fs::path& path, const std::string& text) {
   return false;
 }
 
+// This build's vorn-sim, started without waiting for its first line.
 class SimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> args) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    args.insert(args.begin(), VORN_SIM_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid, VORN_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    out = fds[0];
-  }
-  ~SimProcess() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (out >= 0) close(out);
+  explicit SimProcess(const std::vector<std::string>& args) {
+    std::string error;
+    sim.Spawn(VORN_SIM_PATH, args, error);
   }
 
   // Next SERIAL=PATH line: the path, or empty when none came.
   std::string NextPath(std::string* serial = nullptr) {
-    const std::string line = ReadLine();
+    std::string line;
+    sim.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait), line);
     const size_t eq = line.find('=');
     if (eq == std::string::npos) return "";
     if (serial) *serial = line.substr(0, eq);
@@ -87,37 +69,14 @@ class SimProcess {
   }
 
   // Exit status after a bounded wait, -1 if it did not exit.
-  int WaitExit() {
-    for (auto end = Clock::now() + kWait; Clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return -1;
-  }
+  int WaitExit() { return sim.WaitExit(std::chrono::duration_cast<std::chrono::milliseconds>(kWait)); }
   int Stop() {
-    kill(pid, SIGTERM);
+    sim.Terminate();
     return WaitExit();
   }
 
  private:
-  std::string ReadLine() {
-    std::string line;
-    for (auto end = Clock::now() + kWait; Clock::now() < end;) {
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
-      char c;
-      if (read(out, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line += c;
-    }
-    return line;
-  }
-
-  pid_t pid = -1;
-  int out = -1;
+  vorn_simlaunch::SimProcess sim;
 };
 
 class RawClient {

@@ -7,6 +7,7 @@
 
 #include "vornctl_recording_check.h"
 #include "vornctl_run.h"
+#include "vornctl_scratch_test.h"
 
 namespace vornctl_test {
 namespace {
@@ -18,15 +19,9 @@ const std::vector<std::string> kSimDevice = {"--sim-arg", "--channels", "--sim-a
                                              "--sim-arg", "--periods", "--sim-arg", "0.004,0.002,0.01"};
 const std::vector<ExpectedChannel> kChannels = {{"A", "mV", -5, 5}, {"B", "degC", 30, 42}, {"C", "%", 0, 100}};
 
-class DemoTest : public ::testing::Test {
+class DemoTest : public vorn_test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vornctl-demo-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  DemoTest() : ScratchFolderTest("vornctl-demo-test") {}
 
   std::vector<std::string> Demo(std::vector<std::string> extra) const {
     std::vector<std::string> args = {"demo", "--no-progress"};
@@ -34,9 +29,6 @@ class DemoTest : public ::testing::Test {
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
-  std::string File(const std::string &name) const { return (dir_ / name).string(); }
-
-  std::filesystem::path dir_;
 };
 
 TEST_F(DemoTest, RecordsEveryChannelAtTheFastestPeriodAndSummarisesIt) {

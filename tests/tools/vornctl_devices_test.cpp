@@ -12,6 +12,7 @@
 #include "common/sim_process.h"
 #include "vornctl_recording_check.h"
 #include "vornctl_run.h"
+#include "vornctl_scratch_test.h"
 
 namespace vornctl_test {
 namespace {
@@ -64,15 +65,9 @@ void ExpectRowsWereSent(const CsvRecording &csv, std::size_t first, std::size_t 
                 << " lines in " << sentLog;
 }
 
-class DevicesTest : public ::testing::Test {
+class DevicesTest : public vorn_test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vornctl-devices-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string File(const std::string &name) const { return (dir_ / name).string(); }
+  DevicesTest() : ScratchFolderTest("vornctl-devices-test") {}
   std::vector<std::string> Files(const std::string &prefix) const {
     std::vector<std::string> found;
     for (const auto &e : fs::directory_iterator(dir_)) {
@@ -81,8 +76,6 @@ class DevicesTest : public ::testing::Test {
     std::sort(found.begin(), found.end());
     return found;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(DevicesTest, AllDevicesRecordIntoTheirOwnFilesOnOneClock) {

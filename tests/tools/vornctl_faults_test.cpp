@@ -15,6 +15,7 @@
 #include "common/sim_process.h"
 #include "vornctl_recording_check.h"
 #include "vornctl_run.h"
+#include "vornctl_scratch_test.h"
 
 #if VORNCTL_HAVE_EDFLIB
 #include <edflib.h>
@@ -39,23 +40,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public vorn_test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vornctl-fault-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string File(const std::string &name) const { return (dir_ / name).string(); }
+  FaultTest() : ScratchFolderTest("vornctl-fault-test") {}
 
   static RunResult RunOn(const vorn_test::SimProcess &sim, const std::vector<std::string> &args,
                          RunOptions options = {}) {
     options.environment.push_back("VORN_PORTS=" + sim.PortEntry());
     return RunVornctl(args, options);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(FaultTest, IncompleteSelfDescriptionFailsAfterOneWaitWithWhatIsMissing) {

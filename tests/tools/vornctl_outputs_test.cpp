@@ -11,28 +11,22 @@
 #include "tools/vornctl/output_check.h"
 #include "tools/vornctl/port_advice.h"
 #include "tools/vornctl/recorder.h"
+#include "vornctl_scratch_test.h"
 
 namespace vornctl {
 namespace {
 
 namespace fs = std::filesystem;
 
-class OutputCheckTest : public ::testing::Test {
+class OutputCheckTest : public vorn_test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vornctl-outputs-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string File(const std::string &name) const { return (dir_ / name).string(); }
+  OutputCheckTest() : ScratchFolderTest("vornctl-outputs") {}
 
   bool Check(const std::vector<std::string> &outputs, const std::string &plot = "") {
     error_.clear();
     return CheckOutputs(outputs, plot, checked_, error_);
   }
 
-  fs::path dir_;
   std::vector<OutputFile> checked_;
   std::string error_;
 };

@@ -9,6 +9,7 @@
 #include "common/sim_process.h"
 #include "vornctl_recording_check.h"
 #include "vornctl_run.h"
+#include "vornctl_scratch_test.h"
 
 #if VORNCTL_HAVE_EDFLIB
 #include <edflib.h>
@@ -20,29 +21,24 @@ namespace {
 const std::vector<ExpectedChannel> kChannels = {{"Pressure", "mmHg", 0, 300}, {"Temp", "degC", 30, 42},
                                                 {"Resp", "l/min", 0, 60}};
 
-class RecordTest : public ::testing::Test {
+class RecordTest : public vorn_test::ScratchFolderTest {
  protected:
   RecordTest()
-      : sim_({"--channels", "Pressure:mmHg:0:300:sine:1;Temp:degC:30:42:ramp:0.5;Resp:l/min:0:60:square:2",
+      : ScratchFolderTest("vornctl-record-test"),
+        sim_({"--channels", "Pressure:mmHg:0:300:sine:1;Temp:degC:30:42:ramp:0.5;Resp:l/min:0:60:square:2",
               "--periods", "EndOfCycle,0.002,0.005", "--product", "Bench Quellograph"}) {}
   void SetUp() override {
     ASSERT_TRUE(sim_.ok());
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vornctl-record-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
+    ScratchFolderTest::SetUp();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   RunResult Run(const std::vector<std::string> &args) {
     RunOptions options;
     options.environment = {"VORN_PORTS=" + sim_.PortEntry()};
     return RunVornctl(args, options);
   }
-  std::string File(const std::string &name) const { return (dir_ / name).string(); }
 
   vorn_test::SimProcess sim_;
-  std::filesystem::path dir_;
 };
 
 TEST_F(RecordTest, ListShowsTheDeviceThatDiscoveryFinds) {

@@ -11,4 +11,8 @@ struct Resources {
 
 Resources MeasureResources();
 
+// The threads of this process and the descriptors it holds, from /proc.
+long CountThreads();
+long CountDescriptors();
+
 }  // namespace vorn_soak

@@ -36,12 +36,16 @@ long ResidentKiB() {
 }
 }  // namespace
 
+long CountThreads() { return CountEntries("/proc/self/task"); }
+
+// The counting itself holds one descriptor for the directory it reads.
+long CountDescriptors() { return CountEntries("/proc/self/fd") - 1; }
+
 Resources MeasureResources() {
   // The host's own line buffers are freed before each measurement; give their pages back so
   // that only what is still held shows.
   malloc_trim(0);
-  // The counting itself holds one descriptor for the directory it reads.
-  return {CountEntries("/proc/self/task"), CountEntries("/proc/self/fd") - 1, ResidentKiB()};
+  return {CountThreads(), CountDescriptors(), ResidentKiB()};
 }
 
 }  // namespace vorn_soak

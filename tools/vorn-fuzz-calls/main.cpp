@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/hostcheck/host_resources.h"
 #include "tools/vorn-fuzz-calls/runner.h"
 #include "tools/vorn-fuzz-calls/sequence.h"
@@ -280,15 +282,19 @@ int Fuzz(const Options &o) {
   RunOptions run = o.run;
   run.stopAt = end;
   auto writeFigures = [&](bool done) {
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "{\"seed\": %llu, \"done\": %s, \"sequences\": %ld, \"calls\": %ld, \"in_child\": %ld, "
-                  "\"findings\": %ld, \"threads\": [%ld, %ld], \"descriptors\": [%ld, %ld], \"resident_kib\": [%ld, %ld]}\n",
-                  static_cast<unsigned long long>(o.seed), done ? "true" : "false", sequences, calls, inChild, findings,
-                  before.threads, after.threads, before.descriptors, after.descriptors, before.residentKiB,
-                  after.residentKiB);
+    nlohmann::ordered_json figures;
+    figures["seed"] = o.seed;
+    figures["done"] = done;
+    figures["sequences"] = sequences;
+    figures["calls"] = calls;
+    figures["in_child"] = inChild;
+    figures["findings"] = findings;
+    figures["threads"] = {before.threads, after.threads};
+    figures["descriptors"] = {before.descriptors, after.descriptors};
+    figures["resident_kib"] = {before.residentKiB, after.residentKiB};
+    const std::string line = figures.dump() + "\n";
     WriteText(o.findings + "/figures-" + tag + ".json", line);
-    return std::string(line);
+    return line;
   };
   for (std::uint64_t n = 0; Clock::now() < end; ++n) {
     const std::uint64_t seed = o.seed * 1000003ULL + n;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "common/sim_process.h"
+#include <nlohmann/json.hpp>
+
+#include "tools/simlaunch/sim_process.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vorn-fuzz-calls/delivered_lines.h"
@@ -50,7 +53,7 @@ long g_countByOp[static_cast<int>(Op::Exit) + 1] = {};
 int g_simSerial = 0;
 
 struct Sim {
-  std::unique_ptr<vorn_test::SimProcess> process;
+  std::unique_ptr<vorn_simlaunch::SimProcess> process;
   std::string serial, link, sentLog;
   vorn_soak::DeviceDescription device;
   std::vector<std::string> sent;
@@ -101,8 +104,9 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
   std::vector<std::string> args = deviceSpec.args;
   args.insert(args.end(), {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link,
                            "--exit-after", "900"});
-  sim->process = std::make_unique<vorn_test::SimProcess>(args);
-  if (!sim->process->ok()) {
+  sim->process = std::make_unique<vorn_simlaunch::SimProcess>();
+  std::string startError;
+  if (!sim->process->Start(VORN_SIM_PATH, args, startError)) {
     error = "vorn-sim did not start with" + [&] {
       std::string s;
       for (const std::string &a : deviceSpec.args) s += " " + a;
@@ -459,15 +463,13 @@ void StartWatchdog(const std::string &hangFile) {
 }
 
 std::string TimeByCall() {
-  std::string out;
+  nlohmann::ordered_json byCall = nlohmann::ordered_json::object();
   for (int op = 0; op <= static_cast<int>(Op::Exit); ++op) {
     if (!g_countByOp[op]) continue;
-    char item[96];
-    std::snprintf(item, sizeof item, "%s\"%s\": [%ld, %.1f]", out.empty() ? "" : ", ", OpName(static_cast<Op>(op)),
-                  g_countByOp[op], g_secondsByOp[op]);
-    out += item;
+    // Tenths of a second are all the figure claims.
+    byCall[OpName(static_cast<Op>(op))] = {g_countByOp[op], std::round(g_secondsByOp[op] * 10) / 10};
   }
-  return "{" + out + "}";
+  return byCall.dump();
 }
 
 void SetWatchdogSequence(const std::string &sequenceText) {

@@ -6,9 +6,9 @@
 
 #include <memory>
 
+#include "tools/hostlib/host_environment.h"
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vornctl/command_line.h"
-#include "tools/vornctl/host_environment.h"
 
 namespace vornctl {
 
@@ -25,7 +25,7 @@ struct Context {
   std::string libraryPath;
   vorn_host::VornLibrary lib;
   bool loaded = false;
-  std::unique_ptr<HostEnvironmentOffer> hostEnvironment;  // made before the load
+  std::unique_ptr<vorn_host::HostEnvironmentOffer> hostEnvironment;  // made before the load
 
   bool Load(std::string &error);
   // Load, with the reason on stderr when it fails.

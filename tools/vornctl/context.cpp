@@ -7,6 +7,20 @@ namespace vornctl {
 
 const char kVornctlVersion[] = VORNCTL_VERSION;
 
+namespace {
+
+// A recorder shows no pre-release notice: a non-zero flag declines the report.
+vorn_host::HostEnvironmentObject &RecorderEnvironment() {
+  static vorn_host::HostEnvironmentObject environment = [] {
+    vorn_host::HostEnvironmentObject e;
+    e.declineFlag = 1;
+    return e;
+  }();
+  return environment;
+}
+
+}  // namespace
+
 bool Context::LoadOrComplain() {
   std::string error;
   if (Load(error)) return true;
@@ -17,7 +31,7 @@ bool Context::LoadOrComplain() {
 bool Context::Load(std::string &error) {
   if (loaded) return true;
   libraryPath = FindLibrary(libraryOption, argv0);
-  if (!hostEnvironment) hostEnvironment = std::make_unique<HostEnvironmentOffer>();
+  if (!hostEnvironment) hostEnvironment = std::make_unique<vorn_host::HostEnvironmentOffer>(RecorderEnvironment());
   std::string reason;
   if (!lib.Load(libraryPath, reason)) {
     error = "cannot load the driver " + libraryPath + ": " + reason;
