@@ -4,6 +4,7 @@
 // to bring up the framework itself.
 #include "tools/hostlib/host_environment.h"
 
+namespace vorn_test {
 namespace {
 
 struct TestHost {
@@ -20,3 +21,4 @@ struct TestHost {
 TestHost testHost;
 
 }  // namespace
+}  // namespace vorn_test

@@ -8,11 +8,14 @@
 #include "device/recording_sinks.h"
 #include "resources/library_resources.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 // A device that answers S and B at once through the real line router.
-class InstantDevice : public testing::RecordingCommands {
+class InstantDevice : public RecordingCommands {
  public:
   LineRouter *router = nullptr;
   bool answers = true;
@@ -34,7 +37,7 @@ class RingControl : public SessionControl {
     if (oldStreamRouter) oldStreamRouter->RouteLine(u"9,1,2,3");
   }
   int resets = 0;
-  const testing::RecordingLines *hostLines = nullptr;
+  const RecordingLines *hostLines = nullptr;
   LineRouter *oldStreamRouter = nullptr;
   std::size_t linesAtReset = 0;
 };
@@ -71,7 +74,7 @@ class Commands : public ::testing::Test {
 
   ProtocolState state;
   InstantDevice device;
-  testing::RecordingLines hostLines;
+  RecordingLines hostLines;
   ProtocolRouter router{state, device, hostLines};
   RingControl ring;
   std::u16string serial = u"1234567";
@@ -334,4 +337,4 @@ TEST(FormatHostFloat, WritesGeneralNotationWithSixDigitsAndThreeDigitExponents) 
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

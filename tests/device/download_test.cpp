@@ -4,7 +4,10 @@
 #include "support/fields.h"
 #include "device/recording_sinks.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 class Download : public ::testing::Test {
@@ -24,7 +27,7 @@ class Download : public ::testing::Test {
   std::shared_ptr<const DeviceConfiguration> Config() { return state.configuration.load(); }
 
   ProtocolState state;
-  testing::RecordingCommands commands;
+  RecordingCommands commands;
   ConfigurationDownload download{state, commands};
 };
 
@@ -193,4 +196,4 @@ TEST_F(Download, ANewDownloadReplacesTheConfigurationAndForgetsEnabledChannels) 
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -5,7 +5,10 @@
 
 #include "device/protocol/line_assembler.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 class RecordingRouter : public LineRouter {
@@ -124,4 +127,4 @@ TEST_F(Assembler, EveryChunkSplitGivesTheSameLines) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

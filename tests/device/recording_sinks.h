@@ -7,9 +7,9 @@
 #include "device/protocol/command_sink.h"
 #include "device/protocol/host_line_sink.h"
 
-namespace OpenPlotr::testing {
+namespace vorn_test {
 
-class RecordingCommands : public CommandSink {
+class RecordingCommands : public OpenPlotr::CommandSink {
  public:
   bool SendCommand(char letter) override {
     frames.push_back(std::string(":") + letter + "\n");
@@ -27,7 +27,7 @@ class RecordingCommands : public CommandSink {
   std::vector<std::string> frames;
 };
 
-class RecordingLines : public HostLineSink {
+class RecordingLines : public OpenPlotr::HostLineSink {
  public:
   bool PushLine(const char *bytes, std::size_t count) override {
     lines.emplace_back(bytes, count);
@@ -36,4 +36,4 @@ class RecordingLines : public HostLineSink {
   std::vector<std::string> lines;
 };
 
-}  // namespace OpenPlotr::testing
+}  // namespace vorn_test

@@ -7,7 +7,10 @@
 
 #include <limits>
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 class Decoder : public ::testing::Test {
@@ -32,7 +35,7 @@ class Decoder : public ::testing::Test {
   }
   std::shared_ptr<DeviceConfiguration> config;
   ProtocolState state;
-  testing::RecordingLines lines;
+  RecordingLines lines;
   SampleDecoder decoder{state, lines};
 };
 
@@ -125,8 +128,8 @@ class Router : public ::testing::Test {
  protected:
   void Route(std::u16string_view line) { EXPECT_EQ(router.RouteLine(line), 0); }
   ProtocolState state;
-  testing::RecordingCommands commands;
-  testing::RecordingLines hostLines;
+  RecordingCommands commands;
+  RecordingLines hostLines;
   ProtocolRouter router{state, commands, hostLines};
 };
 
@@ -167,4 +170,4 @@ TEST_F(Router, StreamingLinesGoToTheDecoder) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

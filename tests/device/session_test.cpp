@@ -16,7 +16,10 @@
 #include "support/code_page.h"
 #include "support/status.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -294,4 +297,4 @@ TEST_F(Session, DeviceThatVanishesMidStreamFailsAndClosesPromptly) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -5,7 +5,10 @@
 
 #include "discovery/dev_reg_enum.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 class ScriptedEnum : public DevRegEnum {
@@ -80,4 +83,4 @@ TEST(DevRegEnumNext, AnEmptyListEndsAtOnce) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

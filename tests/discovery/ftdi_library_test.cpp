@@ -8,7 +8,10 @@
 
 #include "discovery/ftdi_library.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 struct Converter {
@@ -144,4 +147,4 @@ TEST_F(D2xxLookup, UnusableRecordCallsNothing) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -6,7 +6,10 @@
 #include "discovery/system_ports.h"
 #include "wine_fakes.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 using vorn_test::FakeCounter;
@@ -91,4 +94,4 @@ TEST_F(FtdiLoading, FailureInTheMiddleOfALookupClosesTheConverter) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

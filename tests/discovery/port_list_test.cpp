@@ -5,7 +5,10 @@
 #include "discovery/port_list.h"
 #include "discovery_test_env.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 TEST(PortList, EntriesInOrderAndThoseWithoutEqualsSkipped) {
@@ -76,4 +79,4 @@ TEST_F(PortListSearch, ChangedListTakesEffectWhenTheListStartsAfresh) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

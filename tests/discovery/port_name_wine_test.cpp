@@ -8,7 +8,10 @@
 #include "discovery/system_ports.h"
 #include "wine_fakes.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 const std::wstring kDevice = L"FTDIBUS\\VID_0403+PID_6001+\\VORNTEST";
@@ -91,4 +94,4 @@ TEST_F(PortNameValue, KeyIsClosedOnEveryPath) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

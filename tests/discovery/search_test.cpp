@@ -9,7 +9,10 @@
 #include "discovery/discovery.h"
 #include "discovery/port_source.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 struct Port {
@@ -201,4 +204,4 @@ TEST_F(Search, IncompleteLibraryReportsCannotLoad) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -3,7 +3,10 @@
 
 #include "discovery/serial_key.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 TEST(SerialKey, VscKeyKeepsItsTextAfterThePrefix) {
@@ -51,4 +54,4 @@ TEST(UniqueId, LongSerialNumbersWrapModulo2To32) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -7,7 +7,10 @@
 #include "discovery/setup_api.h"
 #include "wine_fakes.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 using vorn_test::FakeCounter;
@@ -127,4 +130,4 @@ TEST(SetupApiLoader, LoadsOnceFreesAtTheLastUnloadAndUnusableAfterwards) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -12,7 +12,10 @@
 #include "discovery/system_ports.h"
 #include "tools/hostlib/vorn_library.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 class UdevPorts : public ::testing::Test {
@@ -204,4 +207,4 @@ TEST_F(UdevPorts, FindDeviceThroughTheNativeLibraryGivesTheUniqueIds) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -14,6 +14,7 @@
 #include <windows.h>
 #endif
 
+namespace vorn_test {
 namespace {
 
 void SetPorts(const char *value) {
@@ -35,8 +36,10 @@ vorn_host::VornLibrary library;
 }
 
 }  // namespace
+}  // namespace vorn_test
 
 int main(int argc, char **argv) {
+  using namespace vorn_test;
   if (argc != 5) Fail(2, "usage: exit_host LIBRARY SERIAL=PORT STAGE ENDING");
   const std::string stage = argv[3];
   const std::string ending = argv[4];

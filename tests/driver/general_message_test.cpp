@@ -5,7 +5,10 @@
 #include "device/protocol/host_text_io.h"
 #include "driver/general_message.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 std::size_t SizeOf(const SessionFlags *s, const FtdiFlags *f) { return ChooseGeneralMessage(s, f).size() + 1; }
@@ -53,4 +56,4 @@ TEST(CopyTextToHost, EmptyTextStillLeavesAnEmptyString) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

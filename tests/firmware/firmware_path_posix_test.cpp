@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+namespace vorn_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -48,3 +49,4 @@ TEST(FirmwareBesideHost, FileIsFoundUnderANameThatIsNotAscii) {
 }
 
 }  // namespace
+}  // namespace vorn_test

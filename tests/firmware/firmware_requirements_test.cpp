@@ -7,7 +7,10 @@
 #include "firmware/firmware_requirements.h"
 #include "support/code_page.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 class FirmwareFile : public ::testing::Test {
@@ -93,4 +96,4 @@ TEST(DeviceRevision, GateReadsTheReportedText) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

@@ -7,6 +7,7 @@
 #include "host/host_environment.h"
 #include "tools/hostlib/host_environment.h"
 
+namespace vorn_test {
 namespace {
 
 class FrameworkClass final : public IUnknown {
@@ -28,6 +29,10 @@ vorn_host::HostEnvironmentObject environment;
 DWORD environmentCookie = 0;
 
 }  // namespace
+}  // namespace vorn_test
+
+// The exports keep their plain names, outside any namespace.
+using namespace vorn_test;
 
 #if defined(FAKE_APX_full) || defined(FAKE_APX_failing)
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void **out) {

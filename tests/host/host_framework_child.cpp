@@ -10,6 +10,7 @@
 #include "host/host_environment.h"
 #include "host/prerelease_report.h"
 
+namespace vorn_test {
 namespace {
 
 // After the host's own uninitialisation OLE must be down: the library gave back its extra count.
@@ -23,8 +24,10 @@ int BalancedOrNot() {
 }
 
 }  // namespace
+}  // namespace vorn_test
 
 int main(int argc, char **argv) {
+  using namespace vorn_test;
   const char *mode = argc > 1 ? argv[1] : "";
   // "preinit" and "report": the host thread has OLE already, so the library's start-up answers "already initialised".
   bool preinit = std::strcmp(mode, "preinit") == 0 || std::strcmp(mode, "report") == 0;

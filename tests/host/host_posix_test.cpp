@@ -6,6 +6,7 @@
 #include "host/hresult_text.h"
 #include "host/prerelease_report.h"
 
+namespace vorn_test {
 namespace {
 
 TEST(HostWithoutApplication, NoEnvironmentAndNoReport) {
@@ -22,3 +23,4 @@ TEST(HostWithoutApplication, HostStringsAndSystemTextsAreEmpty) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+namespace vorn_test {
 namespace {
 
 QVXString Substituted(const char16_t *text) {
@@ -84,3 +85,4 @@ TEST(StringTableBlock, LengthsBeyondTheBlockAreNotRead) {
 TEST(HostStrings, IdZeroIsEmpty) { EXPECT_TRUE(QVX::LoadHostString(nullptr, 0, true).IsEmpty()); }
 
 }  // namespace
+}  // namespace vorn_test

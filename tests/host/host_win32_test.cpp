@@ -16,6 +16,7 @@
 #include "host/hresult_text.h"
 #include "host/prerelease_report.h"
 
+namespace vorn_test {
 namespace {
 
 TEST(HostStringsWin32, TextsComeFromTheHostExecutableWithSubstitution) {
@@ -163,3 +164,4 @@ TEST(HostFrameworkWin32, StartUpFailuresThrowTheirTypes) {
 }
 
 }  // namespace
+}  // namespace vorn_test

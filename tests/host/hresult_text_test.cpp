@@ -4,6 +4,7 @@
 
 #include "host/exceptions.h"
 
+namespace vorn_test {
 namespace {
 
 TEST(HostErrorTable, LowWordSelectsTheHostString) {
@@ -43,3 +44,4 @@ TEST(Exceptions, XQVXCarriesCodeAndText) {
 }
 
 }  // namespace
+}  // namespace vorn_test

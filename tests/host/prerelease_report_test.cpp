@@ -6,6 +6,7 @@
 
 #include "tools/hostlib/host_environment.h"
 
+namespace vorn_test {
 namespace {
 
 QVX::ModuleVersion Version(std::u16string text, std::uint32_t fourth = 0) {
@@ -67,3 +68,4 @@ TEST(PrereleaseReport, EnvironmentFlagOrReleaseBuildStopsTheReport) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -3,9 +3,11 @@
 #include "serial/com_port.h"
 #include "serial_fixture.h"
 
-namespace {
+namespace vorn_test {
 
 using namespace OpenPlotr;
+
+namespace {
 
 class ComPort : public vorn_test::PeerTest {
  protected:
@@ -98,3 +100,4 @@ TEST_F(ComPort, SpeedOperationsOnAClosedPortFail) {
 }
 
 }  // namespace
+}  // namespace vorn_test

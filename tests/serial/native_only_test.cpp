@@ -21,9 +21,11 @@
 #include "serial/serial_port.h"
 #include "serial_fixture.h"
 
-namespace {
+namespace vorn_test {
 
 using namespace OpenPlotr;
+
+namespace {
 
 TEST(SessionEvents, SessionWhoseEventsCouldNotBeMadeFailsCleanly) {
   rlimit saved{};
@@ -167,3 +169,4 @@ TEST_F(UnprivilegedPort, PortClosedByTheDriverOpensAgainForANormalUser) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -10,6 +10,7 @@
 #include "serial/host_reads.h"
 #include "serial/receive_ring.h"
 
+namespace vorn_test {
 namespace {
 
 using OpenPlotr::DataEvent;
@@ -226,3 +227,4 @@ TEST(HostReadsWithoutRing, ASessionNeverStartedReadsAsEmpty) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -7,9 +7,11 @@
 #include "device/port_commands.h"
 #include "serial_fixture.h"
 
-namespace {
+namespace vorn_test {
 
 using namespace OpenPlotr;
+
+namespace {
 using vorn_test::Eventually;
 
 class ReceiveThread : public vorn_test::SessionTest {
@@ -182,3 +184,4 @@ TEST_F(ReceiveThread, SessionDestroyedWhileStreamingLetsGoCleanly) {
 }
 
 }  // namespace
+}  // namespace vorn_test

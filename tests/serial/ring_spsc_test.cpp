@@ -12,6 +12,7 @@
 #include "serial/host_reads.h"
 #include "serial/receive_ring.h"
 
+namespace vorn_test {
 namespace {
 
 using OpenPlotr::ReceiveRing;
@@ -106,3 +107,4 @@ TEST(RingThreaded, FlushesDuringAppendsNeverCutALine) {
 }
 
 }  // namespace
+}  // namespace vorn_test

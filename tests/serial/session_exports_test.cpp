@@ -7,6 +7,7 @@
 #include "serial_fixture.h"
 #include "vorn.h"
 
+namespace vorn_test {
 namespace {
 
 using vorn_test::Eventually;
@@ -75,3 +76,4 @@ TEST_F(SessionExports, MissingSessionsGiveTheFixedResults) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -16,6 +16,7 @@
 #include "serial_fixture.h"
 #include "vorn.h"
 
+namespace vorn_test {
 namespace {
 
 using vorn_test::StuckPort;
@@ -102,3 +103,4 @@ INSTANTIATE_TEST_SUITE_P(ReadOrCommWait, StuckSession,
                          });
 
 }  // namespace
+}  // namespace vorn_test

@@ -9,9 +9,11 @@
 #include "serial/transmit.h"
 #include "serial_fixture.h"
 
-namespace {
+namespace vorn_test {
 
 using namespace OpenPlotr;
+
+namespace {
 
 class Transmit : public vorn_test::PeerTest {
  protected:
@@ -76,3 +78,4 @@ TEST_F(Transmit, WriteThatCannotGoOutGivesUpWithinItsBound) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -7,7 +7,10 @@
 
 #include "tools/hostcheck/line_check.h"
 
-namespace vorn_soak {
+namespace vorn_test {
+
+using namespace vorn_soak;
+
 namespace {
 
 // `vorn-sim --describe` of the default and crc profiles.
@@ -161,4 +164,4 @@ TEST(SoakSentLog, ReadsWholeLinesAndResumesAfterThem) {
 }
 
 }  // namespace
-}  // namespace vorn_soak
+}  // namespace vorn_test

@@ -8,6 +8,7 @@
 #include "support/code_page_names.h"
 #include "support/host_code_page.h"
 
+namespace vorn_test {
 namespace {
 
 std::string Narrow(std::u16string_view text, std::uint32_t codePage) {
@@ -141,3 +142,4 @@ TEST(CodePageNames, CharsetNamesMapBothWays) {
 }
 
 }  // namespace
+}  // namespace vorn_test

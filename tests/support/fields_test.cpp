@@ -6,7 +6,10 @@
 
 #include "support/fields.h"
 
-namespace OpenPlotr {
+namespace vorn_test {
+
+using namespace OpenPlotr;
+
 namespace {
 
 TEST(SplitFields, KeepsEmptyFieldsButNoneAfterATrailingComma) {
@@ -72,4 +75,4 @@ TEST(SaturateToInt32, ClampsInsteadOfOverflowing) {
 }
 
 }  // namespace
-}  // namespace OpenPlotr
+}  // namespace vorn_test

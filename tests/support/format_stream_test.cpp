@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace vorn_test {
 namespace {
 
 using QVX::OFormatStringStream;
@@ -91,3 +92,4 @@ TEST(FormatStreamBuffer, ManipulatorsAreNoArguments) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -9,6 +9,7 @@
 
 #include "support/stream_locale.h"
 
+namespace vorn_test {
 namespace {
 
 using QVX::LocaleField;
@@ -208,3 +209,4 @@ TEST(StreamLocale, UnknownNameFallsBackToTheGivenRadix) {
 }
 
 }  // namespace
+}  // namespace vorn_test

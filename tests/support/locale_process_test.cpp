@@ -10,6 +10,7 @@
 #include "support/host_code_page.h"
 #include "support/string_stream.h"
 
+namespace vorn_test {
 namespace {
 
 TEST(ProcessLocale, CommaLocaleSetsRadixWithoutGroupingForLaterStreams) {
@@ -37,3 +38,4 @@ TEST(ProcessLocale, CommaLocaleSetsRadixWithoutGroupingForLaterStreams) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace vorn_test {
 namespace {
 
 std::int32_t ComCapacity(const QVXString &s) {
@@ -298,3 +299,4 @@ TEST(QVXStringWriteBuffer, SharedOrSmallRepresentationsAreReplaced) {
 }
 
 }  // namespace
+}  // namespace vorn_test

@@ -6,6 +6,7 @@
 #include "support/bstr.h"
 #include "support/qvx_string.h"
 
+namespace vorn_test {
 namespace {
 
 using QVX::Bstr;
@@ -233,3 +234,4 @@ TEST(StringRepIsEqual, ForeignObjectComparesThroughItsBstr) {
 }
 
 }  // namespace
+}  // namespace vorn_test

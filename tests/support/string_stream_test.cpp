@@ -7,6 +7,7 @@
 #include "support/strstream.h"
 #include "support/wide_insert.h"
 
+namespace vorn_test {
 namespace {
 
 TEST(OStringStream, WritesTextAndNumbersIntoOneString) {
@@ -77,3 +78,4 @@ TEST(OStrStream, DynamicArrayGrows) {
 }
 
 }  // namespace
+}  // namespace vorn_test

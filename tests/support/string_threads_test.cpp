@@ -5,6 +5,7 @@
 
 #include "support/qvx_string.h"
 
+namespace vorn_test {
 namespace {
 
 // Handles to one representation are copied and dropped on many threads; the
@@ -55,3 +56,4 @@ TEST(QVXStringThreads, InterfaceReferencesFromOtherThreadsFreeOnce) {
 }
 
 }  // namespace
+}  // namespace vorn_test

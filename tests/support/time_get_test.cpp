@@ -6,6 +6,7 @@
 
 #include "support/stream_locale.h"
 
+namespace vorn_test {
 namespace {
 
 std::tm ReadName(const QVX::time_get &facet, const wchar_t *text, bool month, std::ios_base::iostate &state) {
@@ -45,3 +46,4 @@ TEST(TimeGetFacet, UnknownLocaleNameFallsBackToClassicNames) {
 }
 
 }  // namespace
+}  // namespace vorn_test

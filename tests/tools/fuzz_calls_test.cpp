@@ -7,7 +7,10 @@
 #include "tools/vorn-fuzz-calls/delivered_lines.h"
 #include "tools/vorn-fuzz-calls/sequence.h"
 
-namespace vorn_fuzz {
+namespace vorn_test {
+
+using namespace vorn_fuzz;
+
 namespace {
 
 TEST(FuzzCallsSequence, DrawnSequencesReadBackAsWritten) {
@@ -133,4 +136,4 @@ TEST(FuzzCallsLines, OnlyTheFirstLineAfterAFlushMayBeATail) {
 }
 
 }  // namespace
-}  // namespace vorn_fuzz
+}  // namespace vorn_test

@@ -6,7 +6,7 @@
 #include "device_lines.h"
 #include "sim_test_harness.h"
 
-namespace VornSimTest {
+namespace vorn_test {
 namespace {
 
 TEST(SimExchange, AnswersEveryDownloadCommandWithExactFrames) {
@@ -250,4 +250,4 @@ TEST(SimExchange, PowerCycleRestoresThePowerOnState) {
 }
 
 } // namespace
-} // namespace VornSimTest
+} // namespace vorn_test

@@ -6,7 +6,7 @@
 
 #include "sim_test_harness.h"
 
-namespace VornSimTest {
+namespace vorn_test {
 namespace {
 
 FaultSet Faults(std::initializer_list<const char*> specs, int every = 20) {
@@ -253,4 +253,4 @@ TEST(SimFaults, BadFaultSpecsAreRejected) {
 }
 
 } // namespace
-} // namespace VornSimTest
+} // namespace vorn_test

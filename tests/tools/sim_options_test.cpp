@@ -5,10 +5,11 @@
 #include "device_lines.h"
 #include "options.h"
 
-namespace VornSimTest {
-namespace {
+namespace vorn_test {
 
 using namespace VornSim;
+
+namespace {
 
 bool Parse(std::vector<std::string> args, SimOptions& o, std::string& error) { return ParseOptions(args, o, error); }
 
@@ -126,4 +127,4 @@ TEST(SimOptions, DescribeShowsTheAnswersIncludingFaults) {
 }
 
 } // namespace
-} // namespace VornSimTest
+} // namespace vorn_test

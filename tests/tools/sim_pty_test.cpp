@@ -23,6 +23,7 @@
 
 #include "tools/simlaunch/sim_process.h"
 
+namespace vorn_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -311,4 +312,5 @@ TEST_F(SimPty, BadCommandLineExitsWithUsageError) {
   EXPECT_EQ(sim.WaitExit(), 2);
 }
 
-} // namespace
+}  // namespace
+}  // namespace vorn_test

@@ -7,7 +7,7 @@
 #include "device_protocol.h"
 #include "profiles.h"
 
-namespace VornSimTest {
+namespace vorn_test {
 
 using namespace VornSim;
 
@@ -77,4 +77,4 @@ inline std::vector<std::string> Fields(const std::string& line) {
 
 constexpr SimMicros ms(std::int64_t v) { return v * 1000; }
 
-} // namespace VornSimTest
+} // namespace vorn_test

@@ -9,7 +9,10 @@
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/csv_writer.h"
 
-namespace vornctl {
+namespace vorn_test {
+
+using namespace vornctl;
+
 namespace {
 
 std::string Slurp(const std::filesystem::path &path) {
@@ -132,4 +135,4 @@ TEST(CsvText, FieldsAreQuotedOnlyWhenTheyMustBe) {
 }
 
 }  // namespace
-}  // namespace vornctl
+}  // namespace vorn_test

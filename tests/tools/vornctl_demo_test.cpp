@@ -9,7 +9,7 @@
 #include "vornctl_run.h"
 #include "vornctl_scratch_test.h"
 
-namespace vornctl_test {
+namespace vorn_test {
 namespace {
 
 // The device's power-on period is its first one, so a recording at 2 ms
@@ -97,4 +97,4 @@ TEST_F(DemoTest, UnknownProfileIsReportedBySimulatorFailure) {
 }
 
 }  // namespace
-}  // namespace vornctl_test
+}  // namespace vorn_test

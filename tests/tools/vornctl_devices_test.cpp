@@ -14,7 +14,7 @@
 #include "vornctl_run.h"
 #include "vornctl_scratch_test.h"
 
-namespace vornctl_test {
+namespace vorn_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -176,4 +176,4 @@ TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {
 }
 
 }  // namespace
-}  // namespace vornctl_test
+}  // namespace vorn_test

@@ -21,7 +21,7 @@
 #include <edflib.h>
 #endif
 
-namespace vornctl_test {
+namespace vorn_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -253,4 +253,4 @@ TEST_F(FaultTest, PortTheUserMayNotOpenIsExplainedBeforeAnyWait) {
 }
 
 }  // namespace
-}  // namespace vornctl_test
+}  // namespace vorn_test

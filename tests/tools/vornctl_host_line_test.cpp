@@ -8,7 +8,10 @@
 #include "tools/vornctl/host_line.h"
 #include "tools/vornctl/line_source.h"
 
-namespace vornctl {
+namespace vorn_test {
+
+using namespace vornctl;
+
 namespace {
 
 std::vector<std::int32_t> Parsed(const std::string &line, std::size_t expected, bool &ok) {
@@ -173,4 +176,4 @@ TEST(LineSource, BlockModeHandsOverAHalfLineOnlyOnceItIsComplete) {
 }
 
 }  // namespace
-}  // namespace vornctl
+}  // namespace vorn_test

@@ -13,7 +13,10 @@
 #include "tools/vornctl/recorder.h"
 #include "vornctl_scratch_test.h"
 
-namespace vornctl {
+namespace vorn_test {
+
+using namespace vornctl;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -121,4 +124,4 @@ TEST(JsonText, StringsAreEscapedAndNumbersMayBeNull) {
 }
 
 }  // namespace
-}  // namespace vornctl
+}  // namespace vorn_test

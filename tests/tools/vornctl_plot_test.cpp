@@ -13,7 +13,10 @@
 #include "tools/vornctl/svg_plot.h"
 #include "tools/vornctl/text_table.h"
 
-namespace vornctl {
+namespace vorn_test {
+
+using namespace vornctl;
+
 namespace {
 
 // A small XML 1.0 well-formedness check: one root, nested tags closed in
@@ -239,4 +242,4 @@ TEST(TextTable, PadsColumnsAndAlignsNumbersRight) {
 }
 
 }  // namespace
-}  // namespace vornctl
+}  // namespace vorn_test

@@ -15,7 +15,7 @@
 #include <edflib.h>
 #endif
 
-namespace vornctl_test {
+namespace vorn_test {
 namespace {
 
 const std::vector<ExpectedChannel> kChannels = {{"Pressure", "mmHg", 0, 300}, {"Temp", "degC", 30, 42},
@@ -192,4 +192,4 @@ TEST_F(RecordTest, EdfRecordingReadsBackWithEdflibLikeTheCsv) {
 #endif
 
 }  // namespace
-}  // namespace vornctl_test
+}  // namespace vorn_test

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace vornctl_test {
+namespace vorn_test {
 
 struct ExpectedChannel {
   std::string name;
@@ -97,4 +97,4 @@ inline void CheckRecording(const CsvRecording &csv, const std::vector<ExpectedCh
   }
 }
 
-}  // namespace vornctl_test
+}  // namespace vorn_test

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace vornctl_test {
+namespace vorn_test {
 
 struct RunResult {
   int exitCode = -1;  // 128 + signal when killed
@@ -24,4 +24,4 @@ struct RunOptions {
 
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options = {});
 
-}  // namespace vornctl_test
+}  // namespace vorn_test

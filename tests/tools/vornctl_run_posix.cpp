@@ -12,7 +12,7 @@
 
 extern char **environ;
 
-namespace vornctl_test {
+namespace vorn_test {
 
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options) {
   RunResult result;
@@ -95,4 +95,4 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
   return result;
 }
 
-}  // namespace vornctl_test
+}  // namespace vorn_test

@@ -11,7 +11,10 @@
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/unit_conversion.h"
 
-namespace vornctl {
+namespace vorn_test {
+
+using namespace vornctl;
+
 namespace {
 
 ChannelInfo Channel(std::int32_t position, std::string name, double lo, double hi, bool hasRange = true) {
@@ -186,4 +189,4 @@ TEST(EdfLayout, HeaderTextIsPrintableAsciiOfItsWidth) {
 }
 
 }  // namespace
-}  // namespace vornctl
+}  // namespace vorn_test

@@ -6,7 +6,10 @@
 #include "tools/vornctl/view_json.h"
 #include "tools/vornctl/view_server.h"
 
-namespace vornctl {
+namespace vorn_test {
+
+using namespace vornctl;
+
 namespace {
 
 TEST(ViewBlocksJson, CarriesEveryDevicesValuesWithDamagedLinesAsNull) {
@@ -64,4 +67,4 @@ TEST(ViewPageFiles, AFolderWithoutTheBuiltPageNamesWhatIsMissing) {
 }
 
 }  // namespace
-}  // namespace vornctl
+}  // namespace vorn_test

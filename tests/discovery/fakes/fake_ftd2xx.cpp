@@ -12,6 +12,7 @@
 
 #include "fake_report.h"
 
+namespace vorn_test {
 namespace {
 
 using Status = ULONG;
@@ -27,7 +28,7 @@ struct Converter {
 
 std::vector<Converter> Converters() {
   std::vector<Converter> converters;
-  for (const auto &f : vorn_fake::ReadScript("VORN_FAKE_FTD2XX_SCRIPT")) {
+  for (const auto &f : vorn_test::ReadScript("VORN_FAKE_FTD2XX_SCRIPT")) {
     if (f[0] != "converter" || f.size() < 3) continue;
     Converter c;
     c.serial = f[1];
@@ -50,23 +51,27 @@ struct Open {
 Open *AsOpen(void *handle) { return static_cast<Open *>(handle); }
 
 }  // namespace
+}  // namespace vorn_test
+
+// The exports keep their plain names, outside any namespace.
+using namespace vorn_test;
 
 extern "C" {
 
 __declspec(dllexport) Status WINAPI FT_Open(int number, void **handle) {
-  vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
+  vorn_test::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
   const auto converters = Converters();
   if (number < 0 || static_cast<std::size_t>(number) >= converters.size() || converters[number].busy) {
     return kDeviceNotOpened;
   }
   *handle = new Open{converters[number]};
-  vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_OPEN", 1);
+  vorn_test::AddToCounter("VORN_FAKE_FTD2XX_OPEN", 1);
   return kOk;
 }
 
 __declspec(dllexport) Status WINAPI FT_GetDeviceInfo(void *handle, ULONG *type, DWORD *id, char *serial,
                                                      char *description, void *) {
-  vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
+  vorn_test::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
   const Converter &c = AsOpen(handle)->converter;
   if (c.failInfo) return kIoError;
   if (type) *type = 5;  // FT_DEVICE_232R
@@ -78,7 +83,7 @@ __declspec(dllexport) Status WINAPI FT_GetDeviceInfo(void *handle, ULONG *type, 
 
 #if !defined(FAKE_WITHOUT_PORT_NUMBER)
 __declspec(dllexport) Status WINAPI FT_GetComPortNumber(void *handle, LONG *port) {
-  vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
+  vorn_test::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
   const Converter &c = AsOpen(handle)->converter;
   if (c.failPort) return kIoError;
   *port = c.port;
@@ -87,15 +92,15 @@ __declspec(dllexport) Status WINAPI FT_GetComPortNumber(void *handle, LONG *port
 #endif
 
 __declspec(dllexport) Status WINAPI FT_Close(void *handle) {
-  vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
+  vorn_test::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
   delete AsOpen(handle);
-  vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_OPEN", -1);
+  vorn_test::AddToCounter("VORN_FAKE_FTD2XX_OPEN", -1);
   return kOk;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_ATTACHED", 1);
-  if (reason == DLL_PROCESS_DETACH) vorn_fake::AddToCounter("VORN_FAKE_FTD2XX_DETACHED", 1);
+  if (reason == DLL_PROCESS_ATTACH) vorn_test::AddToCounter("VORN_FAKE_FTD2XX_ATTACHED", 1);
+  if (reason == DLL_PROCESS_DETACH) vorn_test::AddToCounter("VORN_FAKE_FTD2XX_DETACHED", 1);
 #if defined(FAKE_REFUSES_LOAD)
   if (reason == DLL_PROCESS_ATTACH) return FALSE;
 #endif

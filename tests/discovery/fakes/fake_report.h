@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace vorn_fake {
+namespace vorn_test {
 
 inline long ReadCounter(const char *name) {
   char text[32] = {};
@@ -51,4 +51,4 @@ inline std::vector<std::vector<std::string>> ReadScript(const char *variable) {
 
 inline std::wstring Widen(const std::string &text) { return std::wstring(text.begin(), text.end()); }
 
-}  // namespace vorn_fake
+}  // namespace vorn_test

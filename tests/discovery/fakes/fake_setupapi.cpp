@@ -18,6 +18,7 @@
 
 #include "fake_report.h"
 
+namespace vorn_test {
 namespace {
 
 struct Device {
@@ -55,6 +56,10 @@ BOOL Fail(DWORD code) {
 }
 
 }  // namespace
+}  // namespace vorn_test
+
+// The exports keep their plain names, outside any namespace.
+using namespace vorn_test;
 
 extern "C" {
 
@@ -65,12 +70,12 @@ __declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *guid, PCW
     return INVALID_HANDLE_VALUE;
   }
   auto *list = new List;
-  for (const auto &f : vorn_fake::ReadScript("VORN_FAKE_SETUPAPI_SCRIPT")) {
+  for (const auto &f : vorn_test::ReadScript("VORN_FAKE_SETUPAPI_SCRIPT")) {
     const std::string &kind = f[0];
     auto number = [&](std::size_t i) { return static_cast<DWORD>(i < f.size() ? std::strtoul(f[i].c_str(), nullptr, 10) : 0); };
     if (kind == "device" && f.size() >= 3) {
-      list->devices.push_back({vorn_fake::Widen(f[1]), vorn_fake::Widen(f[2]),
-                               f.size() > 3 ? vorn_fake::Widen(f[3]) : L"", f.size() > 4 ? vorn_fake::Widen(f[4]) : L""});
+      list->devices.push_back({vorn_test::Widen(f[1]), vorn_test::Widen(f[2]),
+                               f.size() > 3 ? vorn_test::Widen(f[3]) : L"", f.size() > 4 ? vorn_test::Widen(f[4]) : L""});
     } else if (kind == "unterminated") {
       list->unterminated = true;
     } else if (kind == "detail-size") {
@@ -85,20 +90,20 @@ __declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *guid, PCW
       return INVALID_HANDLE_VALUE;
     }
   }
-  vorn_fake::AddToCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN", 1);
+  vorn_test::AddToCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN", 1);
   return list;
 }
 
 __declspec(dllexport) BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   if (!handle || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
   delete AsList(handle);
-  vorn_fake::AddToCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN", -1);
+  vorn_test::AddToCounter("VORN_FAKE_SETUPAPI_LISTS_OPEN", -1);
   return TRUE;
 }
 
 __declspec(dllexport) BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, PSP_DEVINFO_DATA, const GUID *guid,
                                                               DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
-  vorn_fake::AddToCounter("VORN_FAKE_SETUPAPI_ENUM_CALLS", 1);
+  vorn_test::AddToCounter("VORN_FAKE_SETUPAPI_ENUM_CALLS", 1);
   List *list = AsList(handle);
   if (!list || handle == INVALID_HANDLE_VALUE) return Fail(ERROR_INVALID_HANDLE);
   if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) return Fail(ERROR_INVALID_USER_BUFFER);
@@ -174,8 +179,8 @@ __declspec(dllexport) BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO han
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) vorn_fake::AddToCounter("VORN_FAKE_SETUPAPI_ATTACHED", 1);
-  if (reason == DLL_PROCESS_DETACH) vorn_fake::AddToCounter("VORN_FAKE_SETUPAPI_DETACHED", 1);
+  if (reason == DLL_PROCESS_ATTACH) vorn_test::AddToCounter("VORN_FAKE_SETUPAPI_ATTACHED", 1);
+  if (reason == DLL_PROCESS_DETACH) vorn_test::AddToCounter("VORN_FAKE_SETUPAPI_DETACHED", 1);
   return TRUE;
 }
 

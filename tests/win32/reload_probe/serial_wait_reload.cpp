@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <string>
 
+namespace vorn_test {
 namespace {
 
 constexpr DWORD kHungMs = 10000;
@@ -100,8 +101,10 @@ void PrintThreads() {
 }
 
 }  // namespace
+}  // namespace vorn_test
 
 int main(int argc, char **argv) {
+  using namespace vorn_test;
   if (argc < 4) {
     std::printf("usage: %s MODULE PORT ROUNDS [--comm-wait]\n", argv[0]);
     return 2;

@@ -3,8 +3,14 @@
 // running thread a slot for it.
 #include <windows.h>
 
-static thread_local int touches = 0;
+namespace vorn_test {
+namespace {
 
-extern "C" __declspec(dllexport) int ProbeTouch() { return ++touches; }
+thread_local int touches = 0;
+
+}  // namespace
+}  // namespace vorn_test
+
+extern "C" __declspec(dllexport) int ProbeTouch() { return ++vorn_test::touches; }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
