@@ -6,9 +6,7 @@
 namespace OpenPlotr {
 
 SessionWiring::SessionWiring(VornSerial &session)
-    : session(session),
-      router(session.protocol, *this, *this),
-      assembler(router),
+    : session(session), router(session.protocol, *this, *this), assembler(router),
       commands(session.protocol, *this, *this, session.deviceText) {}
 
 bool SessionWiring::SendCommand(char letter) { return OpenPlotr::SendCommand(session, letter); }

@@ -24,7 +24,6 @@ void VornSerial::Close() {
   COMPort::Close();
 }
 
-
 std::int32_t VornSerial::StartTransport(const std::u16string &path) {
   if (!receiveThread.EventsReady()) {
     failed = true;
@@ -44,7 +43,6 @@ std::int32_t VornSerial::StartTransport(const std::u16string &path) {
   return QVX::kStatusOk;
 }
 
-
 bool VornSerial::PushLine(const char *bytes, std::int32_t count) {
   ReceiveRing *ring = receiveThread.Ring();
   return ring && ring->PushLine(bytes, count);
@@ -61,6 +59,5 @@ std::int32_t VornSerial::ReadBlockFromRing(char *buffer, std::int32_t count, std
 std::int32_t VornSerial::BytesWaiting() const { return OpenPlotr::BytesWaiting(receiveThread.Ring()); }
 
 void VornSerial::FlushReadBuffer() { FlushRing(receiveThread.Ring()); }
-
 
 }  // namespace OpenPlotr

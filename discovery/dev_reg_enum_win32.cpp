@@ -109,12 +109,10 @@ bool SetupApiEnum::ReadProperty(DWORD property, SP_DEVINFO_DATA &device, std::u1
   SetLastError(ERROR_SUCCESS);
   if (read(deviceList, &device, property, nullptr, nullptr, 0, &bytes)) return true;
   switch (GetLastError()) {
-    case ERROR_INSUFFICIENT_BUFFER:
-      break;
+    case ERROR_INSUFFICIENT_BUFFER: break;
     case ERROR_INVALID_DATA:  // the device does not have this property
       return true;
-    default:
-      return false;
+    default: return false;
   }
   if (bytes == 0 || bytes > kMostTextBytes) return false;
   std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');

@@ -11,7 +11,7 @@ namespace OpenPlotr {
 
 // What a search found: what the driver needs to make the device's session.
 struct FoundDevice {
-  std::u16string portName;  // the port's device path
+  std::u16string portName;    // the port's device path
   std::int32_t uniqueId = 0;  // hashed from the serial number
   std::u16string deviceText;  // the serial number after its Vorn prefix
 };

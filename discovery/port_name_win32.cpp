@@ -41,7 +41,8 @@ bool SystemPorts::ReadPortName(const std::u16string &instanceId, std::u16string 
       ERROR_SUCCESS) {
     return false;
   }
-  portName = BoundedText(reinterpret_cast<const char16_t *>(buffer.data()), (got < bytes ? got : bytes) / sizeof(wchar_t));
+  portName =
+      BoundedText(reinterpret_cast<const char16_t *>(buffer.data()), (got < bytes ? got : bytes) / sizeof(wchar_t));
   return true;
 }
 

@@ -43,13 +43,13 @@ void PrepareSystemPorts() {
     return;
   }
   // Older systems name the enumeration and detail functions differently.
-  const bool resolved = Resolve(module, api.instanceId, "SetupDiGetDeviceInstanceIdW") &&
-                        Resolve(module, api.interfaceDetail, "SetupDiGetDeviceInterfaceDetailW",
-                                "SetupDiGetInterfaceDeviceDetailW") &&
-                        Resolve(module, api.enumInterfaces, "SetupDiEnumInterfaceDevice", "SetupDiEnumDeviceInterfaces") &&
-                        Resolve(module, api.classDevs, "SetupDiGetClassDevsW") &&
-                        Resolve(module, api.destroyList, "SetupDiDestroyDeviceInfoList") &&
-                        Resolve(module, api.registryProperty, "SetupDiGetDeviceRegistryPropertyW");
+  const bool resolved =
+      Resolve(module, api.instanceId, "SetupDiGetDeviceInstanceIdW") &&
+      Resolve(module, api.interfaceDetail, "SetupDiGetDeviceInterfaceDetailW", "SetupDiGetInterfaceDeviceDetailW") &&
+      Resolve(module, api.enumInterfaces, "SetupDiEnumInterfaceDevice", "SetupDiEnumDeviceInterfaces") &&
+      Resolve(module, api.classDevs, "SetupDiGetClassDevsW") &&
+      Resolve(module, api.destroyList, "SetupDiDestroyDeviceInfoList") &&
+      Resolve(module, api.registryProperty, "SetupDiGetDeviceRegistryPropertyW");
   if (!resolved) {
     FreeLibrary(module);
     ForgetEntryPoints(api);

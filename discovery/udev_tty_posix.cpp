@@ -68,7 +68,8 @@ std::vector<UsbTty> ListUsbTtys() {
 
 std::u16string FromUdevText(const std::string &text) {
   std::u16string wide;
-  if (!text.empty() && !QVX::NarrowToWide(static_cast<std::int32_t>(text.size()), text.data(), wide, QVX::kCodePageUtf8)) {
+  if (!text.empty() &&
+      !QVX::NarrowToWide(static_cast<std::int32_t>(text.size()), text.data(), wide, QVX::kCodePageUtf8)) {
     wide.clear();
   }
   return wide;

@@ -59,8 +59,8 @@ VORN_API std::int32_t VORN_CALL FindDevice(std::int32_t *indexOut) {
   return Contained<std::int32_t>(0, [&] {
     std::optional<OpenPlotr::FoundDevice> found = OpenPlotr::SearchNextDevice();
     if (!found) return 0;
-    auto session = std::make_unique<VornSerial>(std::move(found->portName), found->uniqueId,
-                                                std::move(found->deviceText));
+    auto session =
+        std::make_unique<VornSerial>(std::move(found->portName), found->uniqueId, std::move(found->deviceText));
     *indexOut = OpenPlotr::deviceTable().Append(std::move(session));
     return 1;
   });
@@ -99,14 +99,16 @@ VORN_API std::int32_t VORN_CALL GetBaudRate(std::int32_t index) {
   return WithSession<std::int32_t>(index, 0, [](VornSerial &s) { return s.GetBaudRate(); });
 }
 
-VORN_API std::int32_t VORN_CALL ReadLine(std::int32_t index, char *buffer, std::int32_t maxLen, std::uint32_t timeoutMs) {
-  return WithSession<std::int32_t>(
-      index, 0, [&](VornSerial &s) { return s.ReadLineFromRing(buffer, maxLen, timeoutMs); });
+VORN_API std::int32_t VORN_CALL ReadLine(std::int32_t index, char *buffer, std::int32_t maxLen,
+                                         std::uint32_t timeoutMs) {
+  return WithSession<std::int32_t>(index, 0,
+                                   [&](VornSerial &s) { return s.ReadLineFromRing(buffer, maxLen, timeoutMs); });
 }
 
-VORN_API std::int32_t VORN_CALL ReadBuffer(std::int32_t index, char *buffer, std::int32_t count, std::uint32_t timeoutMs) {
-  return WithSession<std::int32_t>(
-      index, 0, [&](VornSerial &s) { return s.ReadBlockFromRing(buffer, count, timeoutMs); });
+VORN_API std::int32_t VORN_CALL ReadBuffer(std::int32_t index, char *buffer, std::int32_t count,
+                                           std::uint32_t timeoutMs) {
+  return WithSession<std::int32_t>(index, 0,
+                                   [&](VornSerial &s) { return s.ReadBlockFromRing(buffer, count, timeoutMs); });
 }
 
 VORN_API std::int32_t VORN_CALL WriteBuffer(std::int32_t, const char *, std::int32_t) { return 0; }

@@ -1,6 +1,5 @@
 #include "driver/general_message.h"
 
-
 namespace OpenPlotr {
 
 namespace {

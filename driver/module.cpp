@@ -20,7 +20,7 @@ bool systemPortsReady = false;
 // Detach may be reached twice on POSIX (the exit handler, then the loader's
 // destructor); only the first runs.
 bool attached = false;
-}
+}  // namespace
 
 bool ProcessIsExiting() { return processExiting; }
 bool ModuleIsDetaching() { return detaching; }

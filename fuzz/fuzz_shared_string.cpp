@@ -63,9 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
           model.replace(a % 3, std::min<std::size_t>(a % 4, old.size() - a % 3), old);
         }
         break;
-      default:
-        s.Narrow();
-        break;
+      default: s.Narrow(); break;
     }
     if (model.size() > 4000) return 0;
     Check(s, model);

@@ -10,7 +10,7 @@
 namespace QVX {
 
 class XQVX : public std::exception {
-public:
+ public:
   explicit XQVX(HResult code);
   XQVX(HResult code, QVXString text) : code(code), text(std::move(text)) {}
   ~XQVX() override;

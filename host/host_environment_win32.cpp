@@ -104,13 +104,13 @@ void EnsureHostFramework() {
 
 IUnknownBase *FindHostEnvironment() {
   void *found = nullptr;
-  HRESULT result = CoGetClassObject(AsGuid(kClsidHostEnvironment), kClassContextAll, nullptr,
-                                    AsGuid(kIidHostEnvironment), &found);
+  HRESULT result =
+      CoGetClassObject(AsGuid(kClsidHostEnvironment), kClassContextAll, nullptr, AsGuid(kIidHostEnvironment), &found);
   if (FAILED(result)) {
     EnsureHostFramework();
     found = nullptr;
-    result = CoGetClassObject(AsGuid(kClsidHostEnvironment), kClassContextAll, nullptr, AsGuid(kIidHostEnvironment),
-                              &found);
+    result =
+        CoGetClassObject(AsGuid(kClsidHostEnvironment), kClassContextAll, nullptr, AsGuid(kIidHostEnvironment), &found);
   }
   return SUCCEEDED(result) ? static_cast<IUnknownBase *>(found) : nullptr;
 }

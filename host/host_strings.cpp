@@ -7,9 +7,12 @@ namespace QVX {
 const std::vector<Substitution> &NameSubstitutions() {
   // The longer token goes first: "PLOTR" is part of "PLOTRFORWINDOWS".
   static const std::vector<Substitution> rows = {
-      {QVXString(u"PLOTRFORWINDOWS"), QVXString(u"Wavedesk")}, {QVXString(u"PLOTR"), QVXString(u"Wavedesk")},
-      {QVXString(u"DYNACORE"), QVXString(u"Dynacore")},        {QVXString(u"QVX"), QVXString(u"Quintavix")},
-      {QVXString(u"OEM"), QVXString(u"Quintavix")},            {QVXString(u"QUINTAVIX"), QVXString(u"Quintavix")},
+      {QVXString(u"PLOTRFORWINDOWS"), QVXString(u"Wavedesk")},
+      {QVXString(u"PLOTR"), QVXString(u"Wavedesk")},
+      {QVXString(u"DYNACORE"), QVXString(u"Dynacore")},
+      {QVXString(u"QVX"), QVXString(u"Quintavix")},
+      {QVXString(u"OEM"), QVXString(u"Quintavix")},
+      {QVXString(u"QUINTAVIX"), QVXString(u"Quintavix")},
   };
   return rows;
 }
@@ -53,7 +56,8 @@ QVXString LoadHostString(void *module, std::uint32_t id, bool substitute) {
   unsigned index = id & 15u;
   std::optional<std::u16string> text;
   if (std::optional<std::uint16_t> language = HostApplicationLanguage()) {
-    if (auto block = FindStringBlock(module, blockId, language)) text = StringFromBlock(block->data, block->size, index);
+    if (auto block = FindStringBlock(module, blockId, language))
+      text = StringFromBlock(block->data, block->size, index);
   }
   if (!text) {
     if (auto block = FindStringBlock(module, blockId, std::nullopt))

@@ -36,6 +36,7 @@ struct ResourceBlock {
   std::size_t size = 0;
 };
 std::optional<std::uint16_t> HostApplicationLanguage();
-std::optional<ResourceBlock> FindStringBlock(void *module, std::uint16_t blockId, std::optional<std::uint16_t> language);
+std::optional<ResourceBlock> FindStringBlock(void *module, std::uint16_t blockId,
+                                             std::optional<std::uint16_t> language);
 
 }  // namespace QVX

@@ -8,7 +8,8 @@ namespace QVX {
 // no host application object is found and the system's language choice is used.
 std::optional<std::uint16_t> HostApplicationLanguage() { return std::nullopt; }
 
-std::optional<ResourceBlock> FindStringBlock(void *module, std::uint16_t blockId, std::optional<std::uint16_t> language) {
+std::optional<ResourceBlock> FindStringBlock(void *module, std::uint16_t blockId,
+                                             std::optional<std::uint16_t> language) {
   auto instance = static_cast<HMODULE>(module ? module : GetModuleHandleW(nullptr));
   HRSRC found = language ? FindResourceExW(instance, RT_STRING, MAKEINTRESOURCEW(blockId), *language)
                          : FindResourceW(instance, MAKEINTRESOURCEW(blockId), RT_STRING);

@@ -9,7 +9,7 @@ namespace {
 // Host string ids for low words 0x8200 onwards; 0 where the host has no text.
 constexpr std::uint16_t kHostErrorIds[26] = {
     57345, 57346, 57347, 57348, 57349, 57349, 57352, 57350, 57351, 57354, 0, 0, 0,
-    0,     0,     0,     0,     0,     57358, 0,     0,     0,     0,     0,     0, 0,
+    0,     0,     0,     0,     0,     57358, 0,     0,     0,     0,     0, 0, 0,
 };
 
 constexpr std::uint32_t kFacilityInterface = 4;

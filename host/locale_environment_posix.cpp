@@ -14,7 +14,7 @@ namespace QVX {
 namespace {
 
 class ProcessEnvironment final : public RuntimeLocaleEnvironment {
-public:
+ public:
   bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
     errno = 0;
     if (std::setlocale(LC_NUMERIC, name.c_str())) return true;

@@ -19,7 +19,8 @@ std::optional<std::u16string> PrereleaseLabel(const ModuleVersion &version) {
   if (version.fourthField >= kReleaseBuildField) return std::nullopt;
   const std::u16string &text = version.fileVersion;
   if (Contains(text, u"N/A")) return std::nullopt;
-  bool prerelease = Contains(text, u"lpha") || Contains(text, u"eta") || (Contains(text, u"inal") && !Contains(text, u"ev"));
+  bool prerelease =
+      Contains(text, u"lpha") || Contains(text, u"eta") || (Contains(text, u"inal") && !Contains(text, u"ev"));
   if (!prerelease) return std::nullopt;
   std::u16string label = version.fileDescription + u" " + text;
   if (label.size() > kLabelChars) label.resize(kLabelChars);

@@ -67,7 +67,6 @@ void RaisePriority() {
   if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(self), current - 1);
 }
 
-
 }  // namespace
 
 struct ThreadLauncher {

@@ -14,17 +14,12 @@ HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle);
 
 WaitOutcome Outcome(DWORD result) {
   switch (result) {
-    case WAIT_OBJECT_0:
-      return WaitOutcome::kFirst;
-    case WAIT_OBJECT_0 + 1:
-      return WaitOutcome::kSecond;
-    case WAIT_TIMEOUT:
-      return WaitOutcome::kTimeout;
-    default:
-      return WaitOutcome::kFailed;
+    case WAIT_OBJECT_0: return WaitOutcome::kFirst;
+    case WAIT_OBJECT_0 + 1: return WaitOutcome::kSecond;
+    case WAIT_TIMEOUT: return WaitOutcome::kTimeout;
+    default: return WaitOutcome::kFailed;
   }
 }
-
 
 }  // namespace
 

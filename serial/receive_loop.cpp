@@ -28,19 +28,14 @@ ReceiveLoop::Cycle ReceiveLoop::WaitAndRead() {
   // A line that never falls silent must not keep the stop request waiting.
   if (StopAsked()) return Cycle::kStop;
   switch (port.WaitForChars(commEvent, stopEvent)) {
-    case CharWait::kChars:
-      abortsInARow = 0;
-      return ReadChunks(false);
-    case CharWait::kNothing:
-      return Cycle::kDone;
+    case CharWait::kChars: abortsInARow = 0; return ReadChunks(false);
+    case CharWait::kNothing: return Cycle::kDone;
     case CharWait::kAborted:
       // Not ours to end: re-armed. A wait that was cut short may have swallowed the
       // announcement of bytes, so look for them once.
       return ReadChunks(true);
-    case CharWait::kStop:
-      return Cycle::kStop;
-    case CharWait::kFailed:
-      break;
+    case CharWait::kStop: return Cycle::kStop;
+    case CharWait::kFailed: break;
   }
   return Cycle::kFail;
 }

@@ -13,7 +13,7 @@ constexpr std::uint32_t kStopWaitMs = 500;
 // and 100 ms for its cancellation, or 500 ms for an ended comm-event wait), so the
 // loop lets go well within this.
 constexpr std::uint32_t kLetGoMs = 1500;
-}
+}  // namespace
 
 ReceiveThread::ReceiveThread() : chunk(new (std::nothrow) char[kChunkBufferBytes]) {}
 

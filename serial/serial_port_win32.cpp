@@ -326,7 +326,7 @@ WriteOutcome SerialPort::Write(const char *bytes, std::int32_t length, std::uint
   const DWORD waited = WaitForSingleObject(record->overlapped.hEvent, boundMs);
   if (waited == WAIT_OBJECT_0) {
     return GetOverlappedResult(port, &record->overlapped, &written, FALSE) ? WriteOutcome::kDone
-                                                                          : WriteOutcome::kFailed;
+                                                                           : WriteOutcome::kFailed;
   }
   const WriteOutcome outcome = waited == WAIT_TIMEOUT ? WriteOutcome::kTimedOut : WriteOutcome::kFailed;
   if (!CancelAndComplete(port, *record)) {

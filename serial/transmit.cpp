@@ -8,12 +8,9 @@ namespace OpenPlotr {
 bool WritePort(COMPort &port, const char *bytes, std::int32_t length) {
   const std::uint64_t started = MonotonicMs();
   switch (port.Port().Write(bytes, length, kWriteBoundMs)) {
-    case WriteOutcome::kDone:
-      return true;
-    case WriteOutcome::kTimedOut:
-      return false;
-    case WriteOutcome::kFailed:
-      break;
+    case WriteOutcome::kDone: return true;
+    case WriteOutcome::kTimedOut: return false;
+    case WriteOutcome::kFailed: break;
   }
   // A write that fails outright still costs the full bound: the callers' retry loops
   // (S until the device answers) are paced by it.

@@ -14,10 +14,8 @@ Bstr BstrAlloc(const char16_t *text, std::uint32_t length) {
   if (!block) return nullptr;
   std::memcpy(block, &bytes, sizeof bytes);
   auto *chars = reinterpret_cast<char16_t *>(block + sizeof(std::uint32_t));
-  if (text)
-    std::memcpy(chars, text, bytes);
-  else
-    std::memset(chars, 0, bytes);
+  if (text) std::memcpy(chars, text, bytes);
+  else std::memset(chars, 0, bytes);
   chars[length] = 0;
   return chars;
 }

@@ -23,12 +23,9 @@ std::string FittingPrefix(std::u16string_view text, std::size_t limit, std::uint
   while (tooLong - fits > 1) {
     std::size_t mid = fits + (tooLong - fits) / 2;
     if (SplitsPair(text, mid)) {
-      if (mid - 1 > fits)
-        --mid;
-      else if (mid + 1 < tooLong)
-        ++mid;
-      else
-        break;
+      if (mid - 1 > fits) --mid;
+      else if (mid + 1 < tooLong) ++mid;
+      else break;
     }
     std::string part;
     if (!SystemEncode(text.substr(0, mid), codePage, part)) part.clear();

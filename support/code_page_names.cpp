@@ -14,6 +14,7 @@ struct PageName {
 
 // The first row of a page is the name handed to iconv; later rows are aliases
 // that a locale's CODESET may report.
+// clang-format off
 constexpr PageName kPages[] = {
     {437, "IBM437"},        {437, "CP437"},         {737, "CP737"},          {775, "IBM775"},
     {850, "IBM850"},        {850, "CP850"},         {852, "IBM852"},         {852, "CP852"},
@@ -32,6 +33,7 @@ constexpr PageName kPages[] = {
     {28599, "ISO-8859-9"},  {28603, "ISO-8859-13"}, {28605, "ISO-8859-15"},  {54936, "GB18030"},
     {65001, "UTF-8"},
 };
+// clang-format on
 
 // Locales spell names loosely (utf8, UTF-8, iso88591): compare letters and digits only.
 bool SameCharset(std::string_view a, std::string_view b) {

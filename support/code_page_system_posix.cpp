@@ -23,7 +23,7 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 // Opening a converter costs far more than a short conversion, so the ones used
 // are kept; they close when the library is unloaded.
 class ConverterCache {
-public:
+ public:
   ~ConverterCache() {
     for (Entry &entry : entries_) iconv_close(entry.converter);
   }
@@ -37,7 +37,7 @@ public:
     return converter;
   }
 
-private:
+ private:
   struct Entry {
     std::string charset;
     bool toNarrow;
@@ -114,8 +114,8 @@ bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string 
     std::lock_guard<std::mutex> hold(shared.lock);
     iconv_t converter = shared.cache.Get(charset, true);
     if (converter == kNoConverter) return false;
-    Convert(converter, reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t), narrow,
-            replacement, sizeof(char16_t));
+    Convert(converter, reinterpret_cast<const char *>(text.data()), text.size() * sizeof(char16_t), narrow, replacement,
+            sizeof(char16_t));
   }
   if (narrow.empty()) return false;
   out.swap(narrow);

@@ -59,12 +59,12 @@ struct Variant {
 };
 
 class IUnknownBase {
-public:
+ public:
   virtual HResult QVX_COM_CALL QueryInterface(const Guid &iid, void **out) = 0;
   virtual std::uint32_t QVX_COM_CALL AddRef() = 0;
   virtual std::uint32_t QVX_COM_CALL Release() = 0;
 
-protected:
+ protected:
   ~IUnknownBase() = default;
 };
 

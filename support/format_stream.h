@@ -15,7 +15,7 @@
 namespace QVX {
 
 class OFormatStream : public std::basic_ostream<wchar_t> {
-public:
+ public:
   static constexpr int kMaxPlaceholders = 20;
   static constexpr std::size_t kBufferChars = 1024;
 
@@ -36,11 +36,11 @@ public:
 
   int awaited() const { return highest_; }
 
-protected:
+ protected:
   // result receives the composed text.
   OFormatStream(const QVXString &format, StringStreamBuf &result);
 
-private:
+ private:
   struct Placeholder {
     std::uint32_t literalStart;
     std::uint32_t literalEnd;
@@ -77,7 +77,7 @@ struct FormatResultHolder {
 }  // namespace detail
 
 class OFormatStringStream : private detail::FormatResultHolder, public OFormatStream {
-public:
+ public:
   explicit OFormatStringStream(const QVXString &format) : OFormatStream(format, resultBuffer) {}
   // The composed text; empty until every awaited argument is in.
   QVXString str() { return resultBuffer.str(); }

@@ -160,8 +160,8 @@ void LocaleInfo::Make(LocaleSettings &settings, LocaleEnvironment &environment) 
   if (!ReadAll(settings, *this)) {
     pending = Text(environment, kLocaleUnreadable);
   } else if (environment.NumericLocaleName() == "C") {
-    StreamLocale stream = MakeStreamLocale("", static_cast<wchar_t>(decimalSeparator[0]),
-                                           static_cast<wchar_t>(thousandsSeparator[0]));
+    StreamLocale stream =
+        MakeStreamLocale("", static_cast<wchar_t>(decimalSeparator[0]), static_cast<wchar_t>(thousandsSeparator[0]));
     environment.InstallStreamLocale(stream.locale);
     localeInstalled = true;
 
@@ -175,8 +175,7 @@ void LocaleInfo::Make(LocaleSettings &settings, LocaleEnvironment &environment) 
     if (!environment.SetNumericLocale(stream.runtimeName, error)) {
       if (error >= 0x20000101u && error <= 0x20000106u)
         pending = Text(environment, kNumericLocaleRefused + (error - 0x20000101u));
-      else
-        pending = Formatted(environment, kNumericLocaleFailed, environment.SystemMessage(error));
+      else pending = Formatted(environment, kNumericLocaleFailed, environment.SystemMessage(error));
     }
   }
   if (!pending.IsEmpty()) environment.ShowWarning(pending, Text(environment, kLocaleCaption));

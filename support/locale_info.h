@@ -31,7 +31,7 @@ enum class LocaleField {
 // the characters written including the terminator, the size needed when size
 // is 0, and 0 or less on failure.
 class LocaleSettings {
-public:
+ public:
   virtual ~LocaleSettings() = default;
   virtual int QueryNarrow(LocaleField field, char *buffer, int size) = 0;
   virtual int Query(LocaleField field, char16_t *buffer, int size) = 0;
@@ -39,7 +39,7 @@ public:
 
 // What making the snapshot touches outside itself.
 class LocaleEnvironment {
-public:
+ public:
   virtual ~LocaleEnvironment() = default;
   virtual std::string NumericLocaleName() = 0;
   virtual void InstallStreamLocale(const std::locale &locale) = 0;
@@ -52,13 +52,13 @@ public:
 
 // The C runtime's numeric locale and the C++ library's global locale, alike on every platform.
 class RuntimeLocaleEnvironment : public LocaleEnvironment {
-public:
+ public:
   std::string NumericLocaleName() override;
   void InstallStreamLocale(const std::locale &locale) override;
 };
 
 class LocaleInfo {
-public:
+ public:
   virtual ~LocaleInfo();
 
   // The process's snapshot, made on the first call under a once-guard.

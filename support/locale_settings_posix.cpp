@@ -42,7 +42,8 @@ std::u16string Picture(const std::string &format) {
       case 'Y': out += u"yyyy"; break;
       case 'a': out += u"ddd"; break;
       case 'A': out += u"dddd"; break;
-      case 'b': case 'h': out += u"MMM"; break;
+      case 'b':
+      case 'h': out += u"MMM"; break;
       case 'B': out += u"MMMM"; break;
       case 'D': out += u"MM/dd/yy"; break;
       case 'F': out += u"yyyy-MM-dd"; break;
@@ -65,7 +66,7 @@ std::u16string SeparatorOf(const std::string &format, const char16_t *otherwise)
 }
 
 class UserSettings final : public LocaleSettings {
-public:
+ public:
   UserSettings() : user_(newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0))) {
     if (user_) page_ = CodePageFromCharset(nl_langinfo_l(CODESET, user_));
   }
@@ -88,7 +89,7 @@ public:
     return needed;
   }
 
-private:
+ private:
   static int Answer(const char *text, char *buffer, int size) {
     int needed = static_cast<int>(std::strlen(text)) + 1;
     if (size == 0) return needed;

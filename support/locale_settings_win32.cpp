@@ -29,7 +29,7 @@ LCTYPE TypeOf(LocaleField field) {
 }
 
 class UserSettings final : public LocaleSettings {
-public:
+ public:
   int QueryNarrow(LocaleField field, char *buffer, int size) override {
     return GetLocaleInfoA(LOCALE_USER_DEFAULT, TypeOf(field), buffer, size);
   }

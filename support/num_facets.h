@@ -10,10 +10,10 @@ namespace QVX {
 
 template <typename CharT>
 class NoThousandsSep : public std::numpunct_byname<CharT> {
-public:
+ public:
   explicit NoThousandsSep(const char *name, std::size_t refs = 0) : std::numpunct_byname<CharT>(name, refs) {}
 
-protected:
+ protected:
   std::string do_grouping() const override { return {}; }
 };
 
@@ -21,15 +21,15 @@ protected:
 // point and thousands separator over a locale it can make.
 template <typename CharT>
 class CRTBug_UserRadix_NoThousandsSep : public NoThousandsSep<CharT> {
-public:
+ public:
   CRTBug_UserRadix_NoThousandsSep(const char *name, CharT decimalPoint, CharT thousandsSep, std::size_t refs = 0)
       : NoThousandsSep<CharT>(name, refs), decimalPoint_(decimalPoint), thousandsSep_(thousandsSep) {}
 
-protected:
+ protected:
   CharT do_decimal_point() const override { return decimalPoint_; }
   CharT do_thousands_sep() const override { return thousandsSep_; }
 
-private:
+ private:
   CharT decimalPoint_;
   CharT thousandsSep_;
 };

@@ -57,7 +57,7 @@ QVXString::StringRepBase::~StringRepBase() { delete[] narrowCopy; }
 QVXString::StringRep *QVXString::StringRep::Make(std::uint32_t capacity) {
   capacity = std::max(capacity, kMinCapacity);
   if (capacity > kMaxCapacity) return nullptr;
-  void *block = ::operator new(sizeof(StringRep) + std::size_t{capacity} * sizeof(char16_t), std::nothrow);
+  void *block = ::operator new (sizeof(StringRep) + std::size_t{capacity} * sizeof(char16_t), std::nothrow);
   if (!block) return nullptr;
   auto *rep = ::new (block) StringRep(capacity);
   rep->Chars()[0] = 0;
@@ -65,8 +65,8 @@ QVXString::StringRep *QVXString::StringRep::Make(std::uint32_t capacity) {
 }
 
 QVXString::StringRep *QVXString::StringRep::FromChars(const char16_t *chars) {
-  return reinterpret_cast<StringRep *>(
-      const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(chars)) - sizeof(StringRep));
+  return reinterpret_cast<StringRep *>(const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(chars)) -
+                                       sizeof(StringRep));
 }
 
 char16_t *QVXString::StringRep::Chars() {

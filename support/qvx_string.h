@@ -12,7 +12,8 @@
 
 namespace QVX {
 
-inline constexpr Guid kIidIAutoQVXString = {0x2D3B7EC5, 0xBF24, 0x11CF, {0x97, 0xE6, 0x00, 0xC0, 0xDF, 0x49, 0x26, 0x97}};
+inline constexpr Guid kIidIAutoQVXString = {
+    0x2D3B7EC5, 0xBF24, 0x11CF, {0x97, 0xE6, 0x00, 0xC0, 0xDF, 0x49, 0x26, 0x97}};
 inline constexpr Guid kIidIQVXString = {0x3904AA0E, 0x3E8D, 0x11D1, {0x99, 0x7F, 0x00, 0xC0, 0xDF, 0x49, 0x26, 0x97}};
 
 // GetKind's answer for this implementation; IsEqual compares buffers directly when it sees it.
@@ -26,7 +27,7 @@ class IQVXString;
 // virtual table by position, so the declaration order is the binary interface:
 // never reorder, insert or remove a method here or in IQVXString.
 class IAutoQVXString : public QVX::IUnknownBase {
-public:
+ public:
   virtual QVX::HResult QVX_COM_CALL AssignBSTR(QVX::Bstr text) = 0;
   virtual QVX::HResult QVX_COM_CALL GetBSTR(QVX::Bstr *out) = 0;
   virtual QVX::HResult QVX_COM_CALL IsEmpty(QVX::VariantBool *out) = 0;
@@ -34,13 +35,13 @@ public:
   virtual QVX::HResult QVX_COM_CALL IsEqual(IQVXString *other, QVX::VariantBool *out) = 0;
   virtual QVX::HResult QVX_COM_CALL IsShared(QVX::VariantBool *out) = 0;
 
-protected:
+ protected:
   ~IAutoQVXString() = default;
 };
 
 // Methods 9 to 18; the destructor follows them in the table.
 class IQVXString : public IAutoQVXString {
-public:
+ public:
   virtual std::int32_t QVX_COM_CALL GetKind() = 0;
   virtual QVX::HResult QVX_COM_CALL CopyTo(std::int32_t size, char16_t *buffer) = 0;
   virtual QVX::HResult QVX_COM_CALL GetLengthAndCharSize(std::int32_t *outLength, std::int32_t *outSize) = 0;
@@ -52,17 +53,17 @@ public:
   virtual std::int32_t QVX_COM_CALL Reserved() = 0;
   virtual char16_t *QVX_COM_CALL GetBuffer() = 0;
 
-protected:
+ protected:
   ~IQVXString() = default;
 };
 
 class QVXString {
-public:
+ public:
   class StringRep;
 
   // The header of the one allocation; the characters follow it.
   class StringRepBase : public IQVXString {
-  public:
+   public:
     virtual ~StringRepBase();
     // Blocks are bigger than the class; they go back to the allocator whole.
     static void operator delete(void *block) { ::operator delete(block); }
@@ -73,12 +74,12 @@ public:
     std::uint32_t capacity;
     std::uint32_t length = 1;
 
-  protected:
+   protected:
     explicit StringRepBase(std::uint32_t cap) : capacity(cap) {}
   };
 
   class StringRep final : public StringRepBase {
-  public:
+   public:
     // A new representation holding capacity characters (at least 8) with one
     // reference and an empty text; null when too big or out of memory.
     static StringRep *Make(std::uint32_t capacity);
@@ -105,7 +106,7 @@ public:
     std::int32_t QVX_COM_CALL Reserved() override;
     char16_t *QVX_COM_CALL GetBuffer() override;
 
-  private:
+   private:
     explicit StringRep(std::uint32_t cap) : StringRepBase(cap) {}
     friend class QVXString;
   };
@@ -167,7 +168,7 @@ public:
     return a.View() == std::u16string_view(b ? b : u"");
   }
 
-private:
+ private:
   explicit QVXString(StringRep *adopted) noexcept : text_(adopted->Chars()) {}
   static StringRep *SharedEmpty() noexcept;
   // The shared empty string for no units, else a new representation; one reference for the caller.

@@ -12,7 +12,7 @@ namespace QVX {
 
 // A stream buffer over memory it can report and grow.
 class MemStreamBufBase : public std::basic_streambuf<wchar_t> {
-public:
+ public:
   struct Buffer {
     char16_t *chars;
     std::uint32_t capacity;
@@ -26,7 +26,7 @@ public:
 // Writes UTF-16 into one shared string. Wide characters beyond 16 bits (POSIX
 // wchar_t) become surrogate pairs. A string handed out by str never changes.
 class StringStreamBuf : public MemStreamBufBase {
-public:
+ public:
   StringStreamBuf() = default;
   explicit StringStreamBuf(QVXString start) : text_(std::move(start)) {}
 
@@ -38,11 +38,11 @@ public:
   // Writes UTF-16 units as they are.
   bool PutUnits(const char16_t *units, std::size_t count);
 
-protected:
+ protected:
   int_type overflow(int_type c) override;
   std::streamsize xsputn(const wchar_t *text, std::streamsize count) override;
 
-private:
+ private:
   bool Begin();
   bool PutUnit(char16_t unit);
   bool PutWide(wchar_t c);
@@ -55,11 +55,11 @@ private:
 };
 
 class OStringStream : public std::basic_ostream<wchar_t> {
-public:
+ public:
   OStringStream() : std::basic_ostream<wchar_t>(nullptr) { rdbuf(&buffer_); }
   QVXString str() { return buffer_.str(); }
 
-private:
+ private:
   StringStreamBuf buffer_;
 };
 

@@ -13,7 +13,7 @@ namespace QVX {
 
 template <typename CharT>
 class basic_strstreambuf : public std::basic_streambuf<CharT> {
-public:
+ public:
   using int_type = typename std::basic_streambuf<CharT>::int_type;
   using traits_type = typename std::basic_streambuf<CharT>::traits_type;
 
@@ -29,7 +29,7 @@ public:
   CharT *str() { return this->pbase(); }
   std::streamsize pcount() const { return this->pptr() - this->pbase(); }
 
-protected:
+ protected:
   int_type overflow(int_type c) override {
     if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
     if (!dynamic_) return traits_type::eof();
@@ -43,7 +43,7 @@ protected:
     return c;
   }
 
-private:
+ private:
   static constexpr std::size_t kMinimumAllocation = 32;
   bool dynamic_ = false;
   std::vector<CharT> store_;
@@ -51,7 +51,7 @@ private:
 
 template <typename CharT>
 class basic_ostrstream : public std::basic_ostream<CharT> {
-public:
+ public:
   basic_ostrstream(CharT *array, std::streamsize length) : std::basic_ostream<CharT>(nullptr), buffer_(array, length) {
     this->rdbuf(&buffer_);
   }
@@ -60,7 +60,7 @@ public:
   CharT *str() { return buffer_.str(); }
   std::streamsize pcount() const { return buffer_.pcount(); }
 
-private:
+ private:
   basic_strstreambuf<CharT> buffer_;
 };
 

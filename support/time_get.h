@@ -12,7 +12,7 @@
 namespace QVX {
 
 class time_get : public std::locale::facet {
-public:
+ public:
   using iter_type = std::istreambuf_iterator<wchar_t>;
   static std::locale::id id;
 
@@ -35,9 +35,9 @@ public:
   const std::wstring &DayName(int day) const { return dayNames_[day % 7]; }
   const std::wstring &MonthName(int month) const { return monthNames_[month % 12]; }
 
-private:
-  iter_type MatchName(iter_type from, iter_type end, const std::wstring *names, int count, std::ios_base::iostate &state,
-                      int &index) const;
+ private:
+  iter_type MatchName(iter_type from, iter_type end, const std::wstring *names, int count,
+                      std::ios_base::iostate &state, int &index) const;
 
   std::locale named_;
   std::wstring dayNames_[7];
@@ -46,7 +46,7 @@ private:
 };
 
 class time_getEx : public time_get {
-public:
+ public:
   using time_get::time_get;
 };
 

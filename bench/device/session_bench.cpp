@@ -83,7 +83,8 @@ void BM_InitialiseToCompleteConfiguration(benchmark::State &state) {
     if (session->InitialiseSession(session->portName) != 0) return state.SkipWithError("initialisation failed");
     auto complete = [&] { return Complete(*session); };
     const auto limit = Clock::now() + std::chrono::seconds(5);
-    while (!complete() && Clock::now() < limit) session->protocol.signal.WaitFor(complete, std::chrono::milliseconds(10));
+    while (!complete() && Clock::now() < limit)
+      session->protocol.signal.WaitFor(complete, std::chrono::milliseconds(10));
     if (!complete()) return state.SkipWithError("no complete configuration");
     // Closing costs the X command and the thread's stop: not part of the initialisation.
     state.PauseTiming();
@@ -126,8 +127,8 @@ int StartBareStream(const std::string &path) {
   cfmakeraw(&t);
   tcsetattr(fd, TCSANOW, &t);
   const std::string start = ":P1\n:B\n";
-  if (!(Exchange(fd, ":S\n", 1) && Exchange(fd, ":V\n", 1) && Exchange(fd, ":F\n", 3) &&
-        Exchange(fd, ":U11111\r", 1) && Exchange(fd, ":I\n", 5) && Exchange(fd, ":S\n", 1)) ||
+  if (!(Exchange(fd, ":S\n", 1) && Exchange(fd, ":V\n", 1) && Exchange(fd, ":F\n", 3) && Exchange(fd, ":U11111\r", 1) &&
+        Exchange(fd, ":I\n", 5) && Exchange(fd, ":S\n", 1)) ||
       write(fd, start.data(), start.size()) != static_cast<ssize_t>(start.size())) {
     close(fd);
     return -1;
@@ -241,7 +242,8 @@ void BM_StreamingReceiveThread(benchmark::State &state) {
   for (auto _ : state) {
     const auto t0 = Clock::now();
     while (Clock::now() - t0 < StreamSeconds()) {
-      const double cpu0 = ThreadCpuSeconds(receiveTid), bareCpu0 = bare.CpuSeconds(), handOffCpu0 = handOff.CpuSeconds();
+      const double cpu0 = ThreadCpuSeconds(receiveTid), bareCpu0 = bare.CpuSeconds(),
+                   handOffCpu0 = handOff.CpuSeconds();
       const std::uint64_t bareLines0 = bare.Lines(), handOffLines0 = handOff.Lines();
       std::uint64_t lines = 0;
       // Every window puts the three readers together on one CPU and the threads they

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 double ThreadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -98,7 +97,8 @@ void BM_HostReaderCToRows(benchmark::State &state) {
       for (std::size_t feed; (feed = pending.find('\n', start)) != std::string::npos; start = feed + 1) {
         const std::size_t at = rows.size();
         rows.resize(at + channels);
-        if (!ParseLine(pending.data() + start, pending.data() + feed, channels, lo.data(), span.data(), rows.data() + at)) {
+        if (!ParseLine(pending.data() + start, pending.data() + feed, channels, lo.data(), span.data(),
+                       rows.data() + at)) {
           ++bad;
         }
         ++lines;

@@ -229,8 +229,8 @@ class HandOffPath {
 void LatencyReceiveThreadToReadLine(benchmark::State &state) {
   Pty sessionPty, pollReadPty, handOffPty;
   const std::set<pid_t> before = vorn_bench::ThreadIds();
-  auto session = std::make_unique<OpenPlotr::VornSerial>(
-      std::u16string(sessionPty.path.begin(), sessionPty.path.end()), 1, u"VSC0");
+  auto session = std::make_unique<OpenPlotr::VornSerial>(std::u16string(sessionPty.path.begin(), sessionPty.path.end()),
+                                                         1, u"VSC0");
   RingSink sink;
   sink.session = session.get();
   session->SetChunkSink(&sink);
@@ -281,7 +281,8 @@ void LatencyReceiveThreadToReadLine(benchmark::State &state) {
     state.SetIterationTime(us / 1e6);
     sessionUs.push_back(us);
   }
-  sessionAllocsPerLine = sessionUs.empty() ? -1 : static_cast<double>(allocations) / static_cast<double>(sessionUs.size());
+  sessionAllocsPerLine =
+      sessionUs.empty() ? -1 : static_cast<double>(allocations) / static_cast<double>(sessionUs.size());
   sessionResult = Summarise(sessionUs);
   pollReadResult = Summarise(pollReadUs);
   handOffResult = Summarise(handOffUs);
@@ -304,10 +305,11 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (sessionResult.medianUs > 0 && pollReadResult.medianUs > 0 && handOffResult.medianUs > 0) {
-    std::printf("\npty byte to line, median: session %.1f us; plain poll+read %.1f us (ratio %.2f); poll+read handing "
-                "off to a waiting thread %.1f us (ratio %.2f, goal <= 1.10)\n",
-                sessionResult.medianUs, pollReadResult.medianUs, sessionResult.medianUs / pollReadResult.medianUs,
-                handOffResult.medianUs, sessionResult.medianUs / handOffResult.medianUs);
+    std::printf(
+        "\npty byte to line, median: session %.1f us; plain poll+read %.1f us (ratio %.2f); poll+read handing "
+        "off to a waiting thread %.1f us (ratio %.2f, goal <= 1.10)\n",
+        sessionResult.medianUs, pollReadResult.medianUs, sessionResult.medianUs / pollReadResult.medianUs,
+        handOffResult.medianUs, sessionResult.medianUs / handOffResult.medianUs);
     std::printf("pty byte to line, p99:    session %.1f us; plain poll+read %.1f us; handing off %.1f us\n",
                 sessionResult.p99Us, pollReadResult.p99Us, handOffResult.p99Us);
     std::printf("heap allocations per line in steady state (chunk read, ring, ReadLine): %.3f (goal 0)\n",

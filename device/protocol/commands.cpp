@@ -79,12 +79,8 @@ bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
     case VORN_CMD_VERSION_TEXT:
       if (version) WriteTextReply(record, version->versionText);
       return true;
-    case VORN_CMD_SERIAL_TEXT:
-      WriteTextReply(record, deviceText_);
-      return true;
-    case VORN_CMD_LAST_CHANNEL:
-      record.intResult = static_cast<std::int32_t>(c.channelNames.size()) - 1;
-      return true;
+    case VORN_CMD_SERIAL_TEXT: WriteTextReply(record, deviceText_); return true;
+    case VORN_CMD_LAST_CHANNEL: record.intResult = static_cast<std::int32_t>(c.channelNames.size()) - 1; return true;
     case VORN_CMD_CHANNEL_MINIMUM:
       if (Indexes(c.channelMinima, argument)) record.floatResult = c.channelMinima[argument];
       return true;
@@ -101,23 +97,16 @@ bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
       if (Indexes(c.channelUnits, argument) && Indexes(c.channelMinima, argument) &&
           Indexes(c.channelMaxima, argument)) {
         WriteTextReply(record, FormatHostFloat(c.channelMinima[argument]) + u"," +
-                                   FormatHostFloat(c.channelMaxima[argument]) + u"," + c.channelUnits[argument] +
-                                   u";");
+                                   FormatHostFloat(c.channelMaxima[argument]) + u"," + c.channelUnits[argument] + u";");
       }
       return true;
     case VORN_CMD_CONTROL_LIST:
       if (Indexes(c.channelNames, argument)) WriteTextReply(record, ControlListReply());
       return true;
-    case VORN_CMD_PERIOD_LIST:
-      WriteTextReply(record, PeriodListText(c));
-      return true;
-    case VORN_CMD_SELECT_PERIOD:
-      SendPeriodSelect(argument);
-      return true;
-    case VORN_CMD_START:
-      return StartStreaming();
-    case VORN_CMD_STOP:
-      return StopStreaming();
+    case VORN_CMD_PERIOD_LIST: WriteTextReply(record, PeriodListText(c)); return true;
+    case VORN_CMD_SELECT_PERIOD: SendPeriodSelect(argument); return true;
+    case VORN_CMD_START: return StartStreaming();
+    case VORN_CMD_STOP: return StopStreaming();
     case VORN_CMD_DISABLE_CHANNEL:
     case VORN_CMD_ENABLE_CHANNEL: {
       const std::shared_ptr<const EnabledChannels> current = state_.enabledChannels.load();
@@ -130,12 +119,8 @@ bool HostCommands::ExecuteCommand(std::uint32_t code, CommandRecord &record) {
       state_.enabledChannels.store(std::move(next));
       return true;
     }
-    case VORN_CMD_RESERVED_59:
-      record.intResult = 0;
-      return true;
-    default:
-      WriteTextReply(record, kUnsupported);
-      return false;
+    case VORN_CMD_RESERVED_59: record.intResult = 0; return true;
+    default: WriteTextReply(record, kUnsupported); return false;
   }
 }
 

@@ -95,8 +95,7 @@ QVX::Status ConfigurationDownload::HandleDownloadLine(std::u16string_view line) 
       Publish();
       state_.downloadState = kDownloadDone;
       break;
-    default:
-      break;
+    default: break;
   }
   return QVX::kStatusOk;
 }

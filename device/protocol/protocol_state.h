@@ -23,8 +23,8 @@ enum DownloadState : std::int32_t {
   kAwaitVersion = 2,          // V sent
   kAwaitFieldCount = 3,       // F sent: its echo, then the field line
   kAwaitPeriods = 4,
-  kAwaitMaskEcho = 5,         // U sent
-  kAwaitNames = 6,            // I sent: its echo, then the names line
+  kAwaitMaskEcho = 5,  // U sent
+  kAwaitNames = 6,     // I sent: its echo, then the names line
   kAwaitUnits = 7,
   kAwaitMaxima = 8,
   kAwaitMinima = 9,
@@ -33,9 +33,9 @@ enum DownloadState : std::int32_t {
 
 // The fixed waits of the protocol. Tests shrink them; the driver never changes them.
 struct ProtocolTiming {
-  std::chrono::milliseconds ackStep{20};      // between S frames
-  std::chrono::milliseconds ackLimit{5000};   // acknowledgement loops
-  std::chrono::milliseconds longStep{1000};   // version and configuration waits
+  std::chrono::milliseconds ackStep{20};     // between S frames
+  std::chrono::milliseconds ackLimit{5000};  // acknowledgement loops
+  std::chrono::milliseconds longStep{1000};  // version and configuration waits
   std::chrono::milliseconds longLimit{15000};
 };
 

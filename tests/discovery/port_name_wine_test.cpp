@@ -49,8 +49,9 @@ TEST_F(PortNameValue, MissingKeyOrValueGivesEmptyAndFalse) {
   EXPECT_EQ(Read(false), u"");
   ASSERT_TRUE(vorn_test::WritePortName(kDevice, L"COM9", 10));
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"System\\CurrentControlSet\\Enum\\" + kDevice + L"\\Device Parameters").c_str(),
-                          0, KEY_ALL_ACCESS, &key),
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                          (L"System\\CurrentControlSet\\Enum\\" + kDevice + L"\\Device Parameters").c_str(), 0,
+                          KEY_ALL_ACCESS, &key),
             ERROR_SUCCESS);
   RegDeleteValueW(key, L"PortName");
   RegCloseKey(key);
@@ -81,8 +82,9 @@ TEST_F(PortNameValue, KeyIsClosedOnEveryPath) {
   vorn_test::DeleteDeviceKey(kDevice);
   ASSERT_TRUE(vorn_test::WritePortName(kDevice, L"", 0, REG_NONE));
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"System\\CurrentControlSet\\Enum\\" + kDevice + L"\\Device Parameters").c_str(),
-                          0, KEY_ALL_ACCESS, &key),
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                          (L"System\\CurrentControlSet\\Enum\\" + kDevice + L"\\Device Parameters").c_str(), 0,
+                          KEY_ALL_ACCESS, &key),
             ERROR_SUCCESS);
   RegDeleteValueW(key, L"PortName");
   RegCloseKey(key);

@@ -24,8 +24,8 @@ struct Script {
   std::vector<Port> ports;
   FtdiFlags flags;
   bool loaded = true;
-  std::map<std::u16string, std::u16string> portNames;      // instance id -> COM name
-  std::map<std::u16string, std::u16string> ftdiSerials;    // COM name -> serial
+  std::map<std::u16string, std::u16string> portNames;    // instance id -> COM name
+  std::map<std::u16string, std::u16string> ftdiSerials;  // COM name -> serial
   std::vector<std::u16string> portNameQueries;
   std::vector<std::u16string> ftdiQueries;
   int lookupsMade = 0;

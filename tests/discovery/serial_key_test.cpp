@@ -26,7 +26,7 @@ TEST(SerialKey, PrefixesAreCaseSensitiveAndWhole) {
 }
 
 TEST(UniqueId, WorkedExamples) {
-  EXPECT_EQ(UniqueIdFromSerial(u"00042A"), 4);     // part "04"
+  EXPECT_EQ(UniqueIdFromSerial(u"00042A"), 4);      // part "04"
   EXPECT_EQ(UniqueIdFromSerial(u"1234567"), 5465);  // part "345"
   EXPECT_EQ(UniqueIdFromSerial(u"01234"), 2);       // part "2"
 }

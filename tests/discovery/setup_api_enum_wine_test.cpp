@@ -97,8 +97,8 @@ TEST_F(SetupApiEnumeration, TextsWithoutTerminatorAreTakenToTheirReportedSizes) 
 
 TEST_F(SetupApiEnumeration, UntrustworthySizeQueryEndsTheListCleanly) {
   // Smaller than the fixed part, a success, another error, and an absurd size.
-  for (const char *fault : {"detail-size|1|3\n", "detail-size-succeeds|1\n", "detail-error|1|87\n",
-                            "detail-size|1|4000000000\n"}) {
+  for (const char *fault :
+       {"detail-size|1|3\n", "detail-size-succeeds|1\n", "detail-error|1|87\n", "detail-size|1|4000000000\n"}) {
     SCOPED_TRACE(fault);
     vorn_test::ScriptSetupApi(std::string(fault) + kTwoPorts);
     auto devices = SystemPorts().MakeEnumerator();

@@ -45,13 +45,14 @@ class UdevPorts : public ::testing::Test {
   void AddPort(const std::string &usb, const char *interfaceNumber, const char *vendor, const char *product,
                const char *tty, const char *serialProperty, bool withDatabase = true, bool interfaceProperty = true) {
     const std::string interfaceName = usb.substr(usb.rfind('/') + 1) + ":1." + interfaceNumber;
-    gchar *usbInterface = umockdev_testbed_add_device(bed, "usb", interfaceName.c_str(), usb.c_str(), "bInterfaceNumber",
-                                                      interfaceNumber, nullptr, "DEVTYPE", "usb_interface", nullptr);
+    gchar *usbInterface =
+        umockdev_testbed_add_device(bed, "usb", interfaceName.c_str(), usb.c_str(), "bInterfaceNumber", interfaceNumber,
+                                    nullptr, "DEVTYPE", "usb_interface", nullptr);
     const std::string node = std::string("/dev/") + tty;
     gchar *port = nullptr;
     if (withDatabase) {
-      port = umockdev_testbed_add_device(bed, "tty", tty, usbInterface, nullptr, "DEVNAME", node.c_str(), "ID_VENDOR_ID",
-                                         vendor, "ID_MODEL_ID", product, nullptr);
+      port = umockdev_testbed_add_device(bed, "tty", tty, usbInterface, nullptr, "DEVNAME", node.c_str(),
+                                         "ID_VENDOR_ID", vendor, "ID_MODEL_ID", product, nullptr);
       if (*serialProperty) umockdev_testbed_set_property(bed, port, "ID_SERIAL_SHORT", serialProperty);
       if (interfaceProperty) umockdev_testbed_set_property(bed, port, "ID_USB_INTERFACE_NUM", interfaceNumber);
     } else {

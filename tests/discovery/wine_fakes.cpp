@@ -34,10 +34,10 @@ void WriteScript(const wchar_t *name, const char *variable, const std::string &t
   SetEnvironmentVariableW(std::wstring(variable, variable + std::strlen(variable)).c_str(), path.c_str());
 }
 
-const char *const kCounters[] = {"VORN_FAKE_SETUPAPI_ATTACHED", "VORN_FAKE_SETUPAPI_DETACHED",
+const char *const kCounters[] = {"VORN_FAKE_SETUPAPI_ATTACHED",   "VORN_FAKE_SETUPAPI_DETACHED",
                                  "VORN_FAKE_SETUPAPI_LISTS_OPEN", "VORN_FAKE_SETUPAPI_ENUM_CALLS",
-                                 "VORN_FAKE_FTD2XX_ATTACHED",   "VORN_FAKE_FTD2XX_DETACHED",
-                                 "VORN_FAKE_FTD2XX_OPEN",       "VORN_FAKE_FTD2XX_CALLS"};
+                                 "VORN_FAKE_FTD2XX_ATTACHED",     "VORN_FAKE_FTD2XX_DETACHED",
+                                 "VORN_FAKE_FTD2XX_OPEN",         "VORN_FAKE_FTD2XX_CALLS"};
 
 std::wstring DeviceKeyPath(const std::wstring &instanceId) {
   return L"System\\CurrentControlSet\\Enum\\" + instanceId + L"\\Device Parameters";
@@ -51,17 +51,10 @@ bool InstallFtd2xx(Ftd2xx variant) {
   DeleteFileW(target.c_str());
   const char *folder = nullptr;
   switch (variant) {
-    case Ftd2xx::Absent:
-      return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
-    case Ftd2xx::Full:
-      folder = "full";
-      break;
-    case Ftd2xx::WithoutPortNumber:
-      folder = "noport";
-      break;
-    case Ftd2xx::RefusesLoad:
-      folder = "refuse";
-      break;
+    case Ftd2xx::Absent: return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
+    case Ftd2xx::Full: folder = "full"; break;
+    case Ftd2xx::WithoutPortNumber: folder = "noport"; break;
+    case Ftd2xx::RefusesLoad: folder = "refuse"; break;
   }
   // The build tree is a Unix path, reached through the prefix's drive for the root.
   const std::string source = std::string("Z:") + VORN_FAKE_FTD2XX_DIR + "/" + folder + "/ftd2xx.dll";

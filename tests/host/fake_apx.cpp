@@ -11,7 +11,7 @@ namespace vorn_test {
 namespace {
 
 class FrameworkClass final : public IUnknown {
-public:
+ public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
     if (iid == IID_IUnknown) {
       *out = this;

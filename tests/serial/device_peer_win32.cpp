@@ -27,7 +27,8 @@ std::string Hex(std::string_view bytes) {
 std::string Unhex(std::string_view text) {
   std::string out;
   auto value = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) out += static_cast<char>(value(text[i]) << 4 | value(text[i + 1]));
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2)
+    out += static_cast<char>(value(text[i]) << 4 | value(text[i + 1]));
   return out;
 }
 
@@ -80,7 +81,8 @@ class RemotePty final : public DevicePeer {
   bool Line(LineSettings &out) override {
     const std::string reply = Ask("LINE");
     int rate, cs8, parity, two, flow, raw;
-    if (std::sscanf(reply.c_str(), "LINE %d %d %d %d %d %d", &rate, &cs8, &parity, &two, &flow, &raw) != 6) return false;
+    if (std::sscanf(reply.c_str(), "LINE %d %d %d %d %d %d", &rate, &cs8, &parity, &two, &flow, &raw) != 6)
+      return false;
     out = {rate, cs8 != 0, parity != 0, two != 0, flow != 0, raw != 0};
     return true;
   }

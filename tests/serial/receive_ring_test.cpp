@@ -14,8 +14,8 @@ namespace vorn_test {
 namespace {
 
 using OpenPlotr::DataEvent;
-using OpenPlotr::WaitOutcome;
 using OpenPlotr::ReceiveRing;
+using OpenPlotr::WaitOutcome;
 
 std::string Drain(ReceiveRing &ring) {
   std::string out(static_cast<std::size_t>(ring.BytesWaiting()), '\0');

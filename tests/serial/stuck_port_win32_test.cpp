@@ -31,8 +31,7 @@ bool ReturnsWithoutHanging(StuckPort &stuck, Call call, std::int64_t &elapsedMs)
   const auto started = std::chrono::steady_clock::now();
   auto running = std::async(std::launch::async, call);
   const bool returned = running.wait_for(kHang) == std::future_status::ready;
-  elapsedMs =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
   while (running.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) stuck.CompleteAll();
   running.get();
   return returned;
@@ -46,13 +45,15 @@ TEST(StuckPort, WritePortGivesUpOnAWriteWhoseCancellationNeverCompletes) {
 
   bool sent = true;
   std::int64_t ms = 0;
-  ASSERT_TRUE(ReturnsWithoutHanging(stuck, [&] { sent = OpenPlotr::WritePort(port, ":S\n", 3); }, ms))
+  ASSERT_TRUE(ReturnsWithoutHanging(
+      stuck, [&] { sent = OpenPlotr::WritePort(port, ":S\n", 3); }, ms))
       << "WritePort waits for a cancellation that never completes";
   EXPECT_FALSE(sent);
   std::printf("WritePort gave up after %lld ms\n", static_cast<long long>(ms));
   // The abandoned write keeps its record; the next write gets its own.
   EXPECT_EQ(stuck.PendingWrites(), 1);
-  ASSERT_TRUE(ReturnsWithoutHanging(stuck, [&] { sent = OpenPlotr::SendCommand(port, 'X'); }, ms));
+  ASSERT_TRUE(ReturnsWithoutHanging(
+      stuck, [&] { sent = OpenPlotr::SendCommand(port, 'X'); }, ms));
   EXPECT_FALSE(sent);
   EXPECT_EQ(stuck.PendingWrites(), 2);
   port.Close();
@@ -82,7 +83,8 @@ TEST_P(StuckSession, CloseAllReturnsAndKeepsWhatTheSystemMayStillWrite) {
 
   std::int32_t closed = 0;
   std::int64_t ms = 0;
-  ASSERT_TRUE(ReturnsWithoutHanging(stuck, [&] { closed = CloseAll(); }, ms))
+  ASSERT_TRUE(ReturnsWithoutHanging(
+      stuck, [&] { closed = CloseAll(); }, ms))
       << "CloseAll waits for an operation that never completes";
   EXPECT_EQ(closed, 1);
   std::printf("CloseAll returned after %lld ms\n", static_cast<long long>(ms));

@@ -72,7 +72,8 @@ TEST_F(Transmit, WriteThatCannotGoOutGivesUpWithinItsBound) {
   // Nobody reads the device end: the pty's buffers fill and the write must not block.
   const std::string block(4096, 'w');
   bool gaveUp = false;
-  for (int i = 0; i < 64 && !gaveUp; ++i) gaveUp = !WritePort(port, block.data(), static_cast<std::int32_t>(block.size()));
+  for (int i = 0; i < 64 && !gaveUp; ++i)
+    gaveUp = !WritePort(port, block.data(), static_cast<std::int32_t>(block.size()));
   EXPECT_TRUE(gaveUp);
   peer->Drain();
 }

@@ -69,9 +69,9 @@ TEST(SoakExpectedLine, TheCrcFieldIsCountedButNeverScaled) {
 }
 
 TEST(SoakScale, FollowsTheFloatRoundingOfTheHostLines) {
-  EXPECT_EQ(ScaleValue(0.0f, -5.0f, 5.0f), 16384);  // 0.5 * 32767 rounds half up
+  EXPECT_EQ(ScaleValue(0.0f, -5.0f, 5.0f), 16384);   // 0.5 * 32767 rounds half up
   EXPECT_EQ(ScaleValue(1.23f, -5.0f, 5.0f), 20414);  // 0.623 * 32767 = 20413.84
-  EXPECT_EQ(ScaleValue(7.0f, 3.0f, 3.0f), 0);  // equal bounds have no scale
+  EXPECT_EQ(ScaleValue(7.0f, 3.0f, 3.0f), 0);        // equal bounds have no scale
 }
 
 TEST(SoakMatch, AcceptsAnInOrderSubsequenceAndCountsWhatWasSkipped) {
@@ -103,8 +103,7 @@ TEST(SoakMatch, CatchesCorruptedReorderedAndRepeatedLines) {
   EXPECT_TRUE(MatchDelivered(expected, delivered, true).ok);
   // One digit changed, a line cut short, a line end lost: each is caught at its place.
   for (auto corrupt : {+[](std::string &s) { s[3] = s[3] == '9' ? '8' : '9'; },
-                       +[](std::string &s) { s.erase(s.size() / 2); },
-                       +[](std::string &s) { s.pop_back(); }}) {
+                       +[](std::string &s) { s.erase(s.size() / 2); }, +[](std::string &s) { s.pop_back(); }}) {
     delivered = expected;
     corrupt(delivered[1]);
     for (bool consecutive : {true, false}) {

@@ -25,20 +25,23 @@ std::u16string Wide(const char *text, std::uint32_t codePage) {
 }
 
 TEST(CodePageConversion, WesternPagesMapTheirOwnCharacters) {
-  EXPECT_EQ(Narrow(u"Gr\u00FC\u00DFe \u20AC", 1252), "Gr\xFC\xDF" "e \x80");
+  EXPECT_EQ(Narrow(u"Gr\u00FC\u00DFe \u20AC", 1252),
+            "Gr\xFC\xDF"
+            "e \x80");
   EXPECT_EQ(Narrow(u"\u00FC\u00E9\u00DF", 437), "\x81\x82\xE1");
   EXPECT_EQ(Narrow(u"\u00FC\u00E9", 850), "\x81\x82");
   EXPECT_EQ(Narrow(u"\u00FC\u20AC", 65001), "\xC3\xBC\xE2\x82\xAC");
   EXPECT_EQ(Narrow(u"\U0001F600", 65001), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(Wide("Gr\xFC\xDF" "e \x80", 1252), u"Gr\u00FC\u00DFe \u20AC");
+  EXPECT_EQ(Wide("Gr\xFC\xDF"
+                 "e \x80",
+                 1252),
+            u"Gr\u00FC\u00DFe \u20AC");
   EXPECT_EQ(Wide("\x81\x82\xE1", 437), u"\u00FC\u00E9\u00DF");
   EXPECT_EQ(Wide("\xC3\xBC\xE2\x82\xAC", 65001), u"\u00FC\u20AC");
   EXPECT_EQ(Wide("\xFC", 28591), u"\u00FC");
 }
 
-TEST(CodePageConversion, CharactersAPageLacksBecomeItsDefaultCharacter) {
-  EXPECT_EQ(Narrow(u"a\u4E2Db", 1252), "a?b");
-}
+TEST(CodePageConversion, CharactersAPageLacksBecomeItsDefaultCharacter) { EXPECT_EQ(Narrow(u"a\u4E2Db", 1252), "a?b"); }
 
 TEST(CodePageConversion, UnknownPageFailsAndLeavesTheOutputAlone) {
   char buffer[8] = "keep";

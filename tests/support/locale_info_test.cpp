@@ -15,14 +15,20 @@ namespace {
 using QVX::LocaleField;
 
 class FakeSettings final : public QVX::LocaleSettings {
-public:
+ public:
   std::map<LocaleField, std::u16string> values = {
-      {LocaleField::DecimalSeparator, u","},   {LocaleField::ThousandsSeparator, u"."},
-      {LocaleField::TimeSeparator, u":"},      {LocaleField::DateSeparator, u"."},
-      {LocaleField::ListSeparator, u";"},      {LocaleField::AmDesignator, u""},
-      {LocaleField::PmDesignator, u""},        {LocaleField::TimeFormatIndicator, u"1"},
-      {LocaleField::TimeMarkerPosition, u"0"}, {LocaleField::DefaultOemCodePage, u"850"},
-      {LocaleField::TimeFormat, u"HH:mm:ss"},  {LocaleField::LongDateFormat, u"dddd, d. MMMM yyyy"},
+      {LocaleField::DecimalSeparator, u","},
+      {LocaleField::ThousandsSeparator, u"."},
+      {LocaleField::TimeSeparator, u":"},
+      {LocaleField::DateSeparator, u"."},
+      {LocaleField::ListSeparator, u";"},
+      {LocaleField::AmDesignator, u""},
+      {LocaleField::PmDesignator, u""},
+      {LocaleField::TimeFormatIndicator, u"1"},
+      {LocaleField::TimeMarkerPosition, u"0"},
+      {LocaleField::DefaultOemCodePage, u"850"},
+      {LocaleField::TimeFormat, u"HH:mm:ss"},
+      {LocaleField::LongDateFormat, u"dddd, d. MMMM yyyy"},
       {LocaleField::ShortDateFormat, u"dd.MM.yyyy"},
   };
   LocaleField failing = LocaleField::ShortDateFormat;
@@ -47,7 +53,7 @@ public:
 };
 
 class RecordingEnvironment final : public QVX::LocaleEnvironment {
-public:
+ public:
   std::string numericName = "C";
   bool refuse = false;
   std::uint32_t refusal = 0;

@@ -16,7 +16,7 @@ constexpr QVX::Guid kOtherIid = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 
 
 // A string object of another implementation: only its BSTR is comparable.
 class ForeignString final : public IQVXString {
-public:
+ public:
   ForeignString(const char16_t *text, std::uint32_t length) : text_(text), length_(length) {}
   int bstrRequests = 0;
 
@@ -47,7 +47,7 @@ public:
   std::int32_t QVX_COM_CALL Reserved() override { return 0; }
   char16_t *QVX_COM_CALL GetBuffer() override { return nullptr; }
 
-private:
+ private:
   const char16_t *text_;
   std::uint32_t length_;
 };

@@ -15,10 +15,8 @@ std::tm ReadName(const QVX::time_get &facet, const wchar_t *text, bool month, st
   when.tm_mon = when.tm_wday = -1;
   state = std::ios_base::goodbit;
   QVX::time_get::iter_type from(in), end;
-  if (month)
-    facet.GetMonthName(from, end, in, state, &when);
-  else
-    facet.GetWeekday(from, end, in, state, &when);
+  if (month) facet.GetMonthName(from, end, in, state, &when);
+  else facet.GetWeekday(from, end, in, state, &when);
   return when;
 }
 

@@ -64,7 +64,9 @@ vorn_soak::DeviceDescription TwoChannels() {
   return d;
 }
 
-void Read(SessionModel &s, const std::string &bytes, std::size_t call = 0) { Take(s, bytes.data(), bytes.size(), call); }
+void Read(SessionModel &s, const std::string &bytes, std::size_t call = 0) {
+  Take(s, bytes.data(), bytes.size(), call);
+}
 
 TEST(FuzzCallsLines, LinesReadInPiecesAreCheckedWhole) {
   const auto device = TwoChannels();

@@ -26,23 +26,26 @@ TEST(SimExchange, ProfilesDescribeThemselvesConsistently) {
   Device crc(SettingsFor("crc"));
   EXPECT_EQ(crc.Ask(":V\n", 0), "V,1,4,27,1,Quellograph CRC\r\n");
   EXPECT_EQ(crc.Ask(":F\n", 0), "F\r\nCount,ECG,Resp,SpO2,Temp,CRC\r\nEndOfCycle,0.002,0.005,0.01\r\n");
-  EXPECT_EQ(crc.Ask(":I\n", 0), "I\r\nCount,ECG,Resp,SpO2,Temp,CRC\r\ncnt,mV,l/min,%,degC,na\r\n"
-                                "4294967295,5,60,100,42,65535\r\n0,-5,0,0,30,0\r\n");
+  EXPECT_EQ(crc.Ask(":I\n", 0),
+            "I\r\nCount,ECG,Resp,SpO2,Temp,CRC\r\ncnt,mV,l/min,%,degC,na\r\n"
+            "4294967295,5,60,100,42,65535\r\n0,-5,0,0,30,0\r\n");
 
   // "na" on channels between named ones, so a host that drops "na" units shifts the later ones.
   Device na(SettingsFor("na"));
-  EXPECT_EQ(na.Ask(":I\n", 0), "I\r\nCount,Pressure,Marker,Flow,Pulse\r\ncnt,mmHg,na,ml/s,na\r\n"
-                               "4294967295,300,na,na,250\r\n0,0,na,na,20\r\n");
+  EXPECT_EQ(na.Ask(":I\n", 0),
+            "I\r\nCount,Pressure,Marker,Flow,Pulse\r\ncnt,mmHg,na,ml/s,na\r\n"
+            "4294967295,300,na,na,250\r\n0,0,na,na,20\r\n");
 
   Device nocycle(SettingsFor("nocycle"));
   EXPECT_EQ(Lines(nocycle.Ask(":F\n", 0)).at(2), "0.001,0.002,0.005,0.01");
 
   // Every profile: field line, names, units, maxima and minima have one entry per field.
-  for (const DeviceProfile& p : BuiltinProfiles()) {
+  for (const DeviceProfile &p : BuiltinProfiles()) {
     Device dev(SettingsFor(p.name.c_str()));
     std::vector<std::string> lines = Lines(dev.Ask(":F\n:I\n", 0));
     ASSERT_EQ(lines.size(), 8u) << p.name;
-    for (int i : {1, 4, 5, 6, 7}) EXPECT_EQ(Fields(lines[i]).size(), static_cast<size_t>(p.FieldCount())) << p.name << " line " << i;
+    for (int i : {1, 4, 5, 6, 7})
+      EXPECT_EQ(Fields(lines[i]).size(), static_cast<size_t>(p.FieldCount())) << p.name << " line " << i;
   }
   EXPECT_EQ(FindProfile("many")->FieldCount(), 17);
   EXPECT_GT(FindProfile("wide")->FieldCount(), 28);
@@ -62,15 +65,15 @@ TEST(SimExchange, StreamStartsOnePeriodAfterBAndKeepsThePeriod) {
 }
 
 TEST(SimExchange, DataLinesStayInsideEveryChannelRange) {
-  for (const char* name : {"default", "crc", "na", "many", "nocycle"}) {
+  for (const char *name : {"default", "crc", "na", "many", "nocycle"}) {
     Device d(SettingsFor(name));
-    const DeviceProfile& p = d.proto.Settings().profile;
+    const DeviceProfile &p = d.proto.Settings().profile;
     d.Ask(":B\n", 0);
     std::string out;
     for (SimMicros t = 0; t <= ms(400); t += ms(10)) out += d.Out(t);
     const std::vector<std::string> lines = Lines(out);
     ASSERT_GE(lines.size(), 100u) << name;
-    for (const std::string& line : lines) {
+    for (const std::string &line : lines) {
       const std::vector<std::string> f = Fields(line);
       ASSERT_EQ(f.size(), static_cast<size_t>(p.FieldCount())) << line;
       for (size_t c = 0; c < p.channels.size(); ++c) {
@@ -83,12 +86,12 @@ TEST(SimExchange, DataLinesStayInsideEveryChannelRange) {
 }
 
 TEST(SimExchange, CrcFieldIsCrc16OfTheTextBeforeIt) {
-  EXPECT_EQ(Crc16("123456789"), 0x29B1); // the CCITT-FALSE check value
+  EXPECT_EQ(Crc16("123456789"), 0x29B1);  // the CCITT-FALSE check value
   Device d(SettingsFor("crc"));
   d.Ask(":B\n", 0);
   const std::vector<std::string> lines = Lines(d.Out(ms(40)));
   ASSERT_FALSE(lines.empty());
-  for (const std::string& line : lines) {
+  for (const std::string &line : lines) {
     const size_t comma = line.rfind(',');
     EXPECT_EQ(line.substr(comma + 1), std::to_string(Crc16(line.substr(0, comma)))) << line;
   }
@@ -108,7 +111,7 @@ TEST(SimExchange, SameSeedRepeatsTheStreamAndOtherSeedsChangeOnlyNoise) {
   bool noiseDiffers = false;
   for (size_t i = 0; i < a.size(); ++i) {
     const auto fa = Fields(a[i]), fc = Fields(c[i]);
-    for (size_t f = 0; f < 4; ++f) EXPECT_EQ(fa[f], fc[f]); // counter, sine, ramp, square
+    for (size_t f = 0; f < 4; ++f) EXPECT_EQ(fa[f], fc[f]);  // counter, sine, ramp, square
     noiseDiffers = noiseDiffers || fa[4] != fc[4];
   }
   EXPECT_TRUE(noiseDiffers);
@@ -133,12 +136,12 @@ TEST(SimExchange, StopCommandsEndTheStream) {
 
 TEST(SimExchange, PeriodPositionsFollowTheEndOfCycleOffer) {
   Device d(SettingsFor("default"));
-  EXPECT_EQ(d.proto.PeriodPosition(), 1); // power-on: the first numeric choice
+  EXPECT_EQ(d.proto.PeriodPosition(), 1);  // power-on: the first numeric choice
   d.Ask(":P0\n", 0);
-  EXPECT_EQ(d.proto.PeriodMicros(), 40000); // the cycle
+  EXPECT_EQ(d.proto.PeriodMicros(), 40000);  // the cycle
   d.Ask(":P3\n", 0);
   EXPECT_EQ(d.proto.PeriodMicros(), 10000);
-  for (const char* bad : {":P4\n", ":P12\n", ":P\n", ":P123\n", ":Px\n"}) {
+  for (const char *bad : {":P4\n", ":P12\n", ":P\n", ":P123\n", ":Px\n"}) {
     d.Ask(bad, 0);
     EXPECT_EQ(d.proto.PeriodPosition(), 3) << bad;
   }
@@ -167,7 +170,7 @@ TEST(SimExchange, FieldMaskLeavesOutDeselectedFields) {
   d.Ask(":B\n", 0);
   const std::vector<std::string> lines = Lines(d.Out(ms(10)));
   ASSERT_FALSE(lines.empty());
-  for (const std::string& line : lines) EXPECT_EQ(Fields(line).size(), 3u) << line;
+  for (const std::string &line : lines) EXPECT_EQ(Fields(line).size(), 3u) << line;
 
   // A mask of the wrong length is still answered; missing digits select their fields.
   Device w(SettingsFor("wide"));
@@ -179,7 +182,8 @@ TEST(SimExchange, FieldMaskLeavesOutDeselectedFields) {
 
 TEST(SimExchange, MalformedInputIsIgnoredAndTraced) {
   Device d(SettingsFor("default"));
-  for (const char* bad : {":V\r", ":U11111\n", ":Q\n", ":Vx\n", "V\n", ":\n", "hello\n"}) EXPECT_EQ(d.Ask(bad, 0), "") << bad;
+  for (const char *bad : {":V\r", ":U11111\n", ":Q\n", ":Vx\n", "V\n", ":\n", "hello\n"})
+    EXPECT_EQ(d.Ask(bad, 0), "") << bad;
   EXPECT_TRUE(d.trace.Contains("wrong line end"));
   EXPECT_TRUE(d.trace.Contains("unknown command"));
   EXPECT_TRUE(d.trace.Contains("not a command"));
@@ -214,7 +218,7 @@ TEST(SimExchange, UnreadOutputPausesTheStreamInsteadOfGrowingForever) {
   Device d(SettingsFor("many"));
   d.Ask(":B\n", 0);
   for (SimMicros t = 0; t <= ms(60000); t += ms(100)) d.proto.Advance(t);
-  const std::uint64_t lineBytes = 64; // at least 17 fields of 3 or more characters
+  const std::uint64_t lineBytes = 64;  // at least 17 fields of 3 or more characters
   EXPECT_LE(d.proto.DataLinesGenerated(), DeviceProtocol::kMaxBacklog / lineBytes + 100);
   EXPECT_TRUE(d.trace.Contains("host is not reading"));
   // Once drained, it goes on.
@@ -227,7 +231,7 @@ TEST(SimExchange, UnreadOutputPausesTheStreamInsteadOfGrowingForever) {
 TEST(SimExchange, AStalledScheduleRestartsRatherThanFlooding) {
   Device d(SettingsFor("default"));
   d.Ask(":B\n", 0);
-  EXPECT_LE(Lines(d.Out(ms(10000))).size(), 2u); // B and one line
+  EXPECT_LE(Lines(d.Out(ms(10000))).size(), 2u);  // B and one line
   EXPECT_TRUE(d.trace.Contains("fell"));
 }
 
@@ -249,5 +253,5 @@ TEST(SimExchange, PowerCycleRestoresThePowerOnState) {
   EXPECT_EQ(Fields(lines[0])[0], "0");
 }
 
-} // namespace
-} // namespace vorn_test
+}  // namespace
+}  // namespace vorn_test

@@ -9,15 +9,15 @@
 namespace vorn_test {
 namespace {
 
-FaultSet Faults(std::initializer_list<const char*> specs, int every = 20) {
+FaultSet Faults(std::initializer_list<const char *> specs, int every = 20) {
   FaultSet f;
   f.every = every;
   std::string error;
-  for (const char* s : specs) EXPECT_TRUE(ApplyFault(s, f, error)) << s << ": " << error;
+  for (const char *s : specs) EXPECT_TRUE(ApplyFault(s, f, error)) << s << ": " << error;
   return f;
 }
 
-bool IsDataLine(const std::string& line, int fields) {
+bool IsDataLine(const std::string &line, int fields) {
   return !line.empty() && line[0] >= '0' && line[0] <= '9' && static_cast<int>(Fields(line).size()) >= fields;
 }
 
@@ -65,7 +65,7 @@ TEST(SimFaults, JunkLinesHaveNoCommaAndLeaveTheDataLinesWhole) {
   d.Ask(":B\n", 0);
   const std::vector<std::string> lines = Lines(d.Out(ms(40)));
   int data = 0, junk = 0, overlong = 0;
-  for (const std::string& line : lines) {
+  for (const std::string &line : lines) {
     if (line == "B") continue;
     if (IsDataLine(line, 5)) {
       EXPECT_EQ(Fields(line)[0], std::to_string(data++));
@@ -85,11 +85,11 @@ TEST(SimFaults, HighBytesArriveInsideLinesAndInAnExtraField) {
   Device d(SettingsFor("default", Faults({"high-bytes"}, 4)));
   d.Ask(":B\n", 0);
   const std::vector<std::string> lines = Lines(d.Out(ms(16)));
-  auto high = [](const std::string& s) {
+  auto high = [](const std::string &s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
   };
   int highLines = 0, extraFields = 0;
-  for (const std::string& line : lines) {
+  for (const std::string &line : lines) {
     if (high(line)) ++highLines;
     const std::vector<std::string> f = Fields(line);
     if (f.size() == 6) {
@@ -117,8 +117,9 @@ TEST(SimFaults, SplitCrLfSendsTheLineFeedInALaterWrite) {
   d.Send(":F\n", ms(10));
   std::vector<std::string> writes;
   for (SimMicros t = ms(10); t <= ms(30); t += ms(1))
-    for (const OutputChunk& c : d.Chunks(t)) writes.push_back(c.bytes);
-  EXPECT_EQ(writes, (std::vector<std::string>{"F\r", "\n", "Count,ECG,Resp,SpO2,Temp\r", "\n", "EndOfCycle,0.002,0.005,0.01\r", "\n"}));
+    for (const OutputChunk &c : d.Chunks(t)) writes.push_back(c.bytes);
+  EXPECT_EQ(writes, (std::vector<std::string>{"F\r", "\n", "Count,ECG,Resp,SpO2,Temp\r", "\n",
+                                              "EndOfCycle,0.002,0.005,0.01\r", "\n"}));
 }
 
 TEST(SimFaults, TrickleWritesOneByteAtATime) {
@@ -127,7 +128,7 @@ TEST(SimFaults, TrickleWritesOneByteAtATime) {
   std::string seen;
   std::vector<SimMicros> times;
   for (SimMicros t = 0; t <= ms(10); t += ms(1))
-    for (const OutputChunk& c : d.Chunks(t)) {
+    for (const OutputChunk &c : d.Chunks(t)) {
       EXPECT_EQ(c.bytes.size(), 1u);
       seen += c.bytes;
       times.push_back(c.due);
@@ -141,7 +142,7 @@ TEST(SimFaults, TrickledDataLineCountsAsSentWithItsLastByte) {
   d.Send(":B\n", 0);
   std::string bytes;
   std::vector<std::string> sent;
-  for (const OutputChunk& c : d.Chunks(ms(2))) {
+  for (const OutputChunk &c : d.Chunks(ms(2))) {
     bytes += c.bytes;
     if (!c.dataLines.empty()) {
       EXPECT_EQ(c.bytes, "\n");
@@ -158,11 +159,11 @@ TEST(SimFaults, BurstWritesManyLinesAtOnceAboveTheHostReadSize) {
   int bursts = 0;
   std::uint64_t next = 0;
   for (SimMicros t = ms(10); t <= ms(3000); t += ms(10)) {
-    for (const OutputChunk& c : d.Chunks(t)) {
+    for (const OutputChunk &c : d.Chunks(t)) {
       EXPECT_GE(c.bytes.size(), 9000u);
       EXPECT_GT(c.bytes.size(), 8191u);
       std::string joined;
-      for (const std::string& line : c.dataLines) {
+      for (const std::string &line : c.dataLines) {
         EXPECT_EQ(Fields(line)[0], std::to_string(next++));
         joined += line + "\r\n";
       }
@@ -245,12 +246,12 @@ TEST(SimFaults, LoseBAnswerStreamsWithoutTheFirstBLineOnly) {
 TEST(SimFaults, BadFaultSpecsAreRejected) {
   FaultSet f;
   std::string error;
-  for (const char* bad : {"nope", "silent=1", "late=abc", "late=-1", "burst=0", "trickle=", "missing=0", "wrong-firmware=a,b",
-                          "lose-b-answer=1"})
+  for (const char *bad : {"nope", "silent=1", "late=abc", "late=-1", "burst=0", "trickle=", "missing=0",
+                          "wrong-firmware=a,b", "lose-b-answer=1"})
     EXPECT_FALSE(ApplyFault(bad, f, error)) << bad;
   EXPECT_TRUE(ApplyFault("stop-after=0", f, error));
   EXPECT_EQ(f.stopAfter, 0);
 }
 
-} // namespace
-} // namespace vorn_test
+}  // namespace
+}  // namespace vorn_test

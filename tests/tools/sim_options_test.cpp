@@ -11,7 +11,7 @@ using namespace VornSim;
 
 namespace {
 
-bool Parse(std::vector<std::string> args, SimOptions& o, std::string& error) { return ParseOptions(args, o, error); }
+bool Parse(std::vector<std::string> args, SimOptions &o, std::string &error) { return ParseOptions(args, o, error); }
 
 DeviceSettings Build(std::vector<std::string> args) {
   SimOptions o;
@@ -50,10 +50,19 @@ TEST(SimOptions, AcceptsValuesAfterASpaceOrAnEqualsSign) {
 }
 
 TEST(SimOptions, RejectsUnknownOptionsAndBadValues) {
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--bogus"}, {"--serial"}, {"--serial", "A=B"}, {"--serial", ""}, {"--cycle-ms", "0"}, {"--exit-after", "-1"},
-           {"--exit-after", "soon"}, {"--help=yes"}, {"--vanish-action", "explode"}, {"--profile", "nope"},
-           {"--fault", "nope"}, {"--periods", ""}, {"--channels", "A:u:5"}}) {
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                                            {"--serial"},
+                                                                            {"--serial", "A=B"},
+                                                                            {"--serial", ""},
+                                                                            {"--cycle-ms", "0"},
+                                                                            {"--exit-after", "-1"},
+                                                                            {"--exit-after", "soon"},
+                                                                            {"--help=yes"},
+                                                                            {"--vanish-action", "explode"},
+                                                                            {"--profile", "nope"},
+                                                                            {"--fault", "nope"},
+                                                                            {"--periods", ""},
+                                                                            {"--channels", "A:u:5"}}) {
     EXPECT_NE(BuildError(bad), "") << bad[0];
   }
   EXPECT_EQ(BuildError({"--serial", "VSC1", "--bogus", "x"}), "unknown option '--bogus' (see --help)");
@@ -87,32 +96,34 @@ TEST(SimOptions, ChannelSpecsBuildACustomDevice) {
   EXPECT_GE(s.profile.channels[1].lo, -32767);
   EXPECT_LE(s.profile.channels[1].hi, 32767);
 
-  for (const char* bad : {"", "A,B", "CRC", "A:u:x:5", "A:u:5:1", "A:u:0:1:zigzag", "A:u:0:1:sine:-1", "A:u:0:1:sine:1:9",
-                          "A:u:0:1:sine:1:2:extra", "A\tB"})
+  for (const char *bad : {"", "A,B", "CRC", "A:u:x:5", "A:u:5:1", "A:u:0:1:zigzag", "A:u:0:1:sine:-1",
+                          "A:u:0:1:sine:1:9", "A:u:0:1:sine:1:2:extra", "A\tB"})
     EXPECT_NE(BuildError({"--channels", bad}), "") << bad;
 }
 
 TEST(SimOptions, PeriodListsNeedChoicesAndEndOfCycleFirst) {
   EXPECT_EQ(PeriodLine(Build({"--periods", "EndOfCycle"}).profile), "EndOfCycle");
   EXPECT_EQ(PeriodLine(Build({"--periods", "EndOfCycle,0.25"}).profile), "EndOfCycle,0.25");
-  for (const char* bad : {"0.002,EndOfCycle", "EndOfCycle,EndOfCycle", "0", "abc", "0.002,,0.01", "1e9"})
+  for (const char *bad : {"0.002,EndOfCycle", "EndOfCycle,EndOfCycle", "0", "abc", "0.002,,0.01", "1e9"})
     EXPECT_NE(BuildError({"--periods", bad}), "") << bad;
 }
 
 TEST(SimOptions, HelpNamesEveryProfileAndFaultMode) {
   const std::string help = HelpText();
-  for (const DeviceProfile& p : BuiltinProfiles()) EXPECT_NE(help.find("  " + p.name + " "), std::string::npos) << p.name;
-  for (const char* mode : {"silent", "late", "wrong-firmware", "names-mismatch", "garbage", "overlong", "high-bytes",
-                           "split-crlf", "trickle", "burst", "stop-after", "vanish", "vanish-each", "missing",
-                           "lose-b-answer"}) {
+  for (const DeviceProfile &p : BuiltinProfiles())
+    EXPECT_NE(help.find("  " + p.name + " "), std::string::npos) << p.name;
+  for (const char *mode :
+       {"silent", "late", "wrong-firmware", "names-mismatch", "garbage", "overlong", "high-bytes", "split-crlf",
+        "trickle", "burst", "stop-after", "vanish", "vanish-each", "missing", "lose-b-answer"}) {
     FaultSet f;
     std::string error;
     EXPECT_TRUE(ApplyFault(mode, f, error)) << mode;
     EXPECT_NE(help.find("  " + std::string(mode)), std::string::npos) << mode;
   }
-  for (const char* option : {"--serial", "--profile", "--firmware", "--product", "--no-product", "--channels", "--periods",
-                             "--crc", "--cycle-ms", "--seed", "--fault", "--fault-every", "--vanish-action",
-                             "--reopen-delay-ms", "--link", "--trace", "--sent-log", "--port-watch", "--exit-after", "--describe"})
+  for (const char *option :
+       {"--serial", "--profile",  "--firmware", "--product",    "--no-product",  "--channels",      "--periods",
+        "--crc",    "--cycle-ms", "--seed",     "--fault",      "--fault-every", "--vanish-action", "--reopen-delay-ms",
+        "--link",   "--trace",    "--sent-log", "--port-watch", "--exit-after",  "--describe"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -122,9 +133,10 @@ TEST(SimOptions, DescribeShowsTheAnswersIncludingFaults) {
   DeviceSettings s;
   ASSERT_TRUE(Parse({"--profile", "nocycle", "--fault", "wrong-firmware=7", "--fault", "names-mismatch"}, o, error));
   ASSERT_TRUE(BuildSettings(o, s, error));
-  EXPECT_EQ(DescribeDevice(s), "V,1,4,27,7\nCount,ECG,Resp,SpO2,Temp\n0.001,0.002,0.005,0.01\nCount,ECG,Resp,SpO2\n"
-                               "cnt,mV,l/min,%,degC\n4294967295,5,60,100,42\n0,-5,0,0,30\n");
+  EXPECT_EQ(DescribeDevice(s),
+            "V,1,4,27,7\nCount,ECG,Resp,SpO2,Temp\n0.001,0.002,0.005,0.01\nCount,ECG,Resp,SpO2\n"
+            "cnt,mV,l/min,%,degC\n4294967295,5,60,100,42\n0,-5,0,0,30\n");
 }
 
-} // namespace
-} // namespace vorn_test
+}  // namespace
+}  // namespace vorn_test

@@ -30,14 +30,15 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr auto kWait = std::chrono::seconds(5);
 
-std::vector<std::string> CrLfLines(const std::string& text) {
+std::vector<std::string> CrLfLines(const std::string &text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) lines.push_back(text.substr(start, at - start));
+  for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
   return lines;
 }
 
-std::string Slurp(const fs::path& path) {
+std::string Slurp(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream all;
   all << in.rdbuf();
@@ -45,7 +46,7 @@ std::string Slurp(const fs::path& path) {
 }
 
 // Waits (bounded) until a file holds the given text.
-bool FileGains(const fs::path& path, const std::string& text) {
+bool FileGains(const fs::path &path, const std::string &text) {
   for (auto end = Clock::now() + kWait; Clock::now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(5)))
     if (Slurp(path).find(text) != std::string::npos) return true;
   return false;
@@ -54,13 +55,13 @@ bool FileGains(const fs::path& path, const std::string& text) {
 // This build's vorn-sim, started without waiting for its first line.
 class SimProcess {
  public:
-  explicit SimProcess(const std::vector<std::string>& args) {
+  explicit SimProcess(const std::vector<std::string> &args) {
     std::string error;
     sim.Spawn(VORN_SIM_PATH, args, error);
   }
 
   // Next SERIAL=PATH line: the path, or empty when none came.
-  std::string NextPath(std::string* serial = nullptr) {
+  std::string NextPath(std::string *serial = nullptr) {
     std::string line;
     sim.ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(kWait), line);
     const size_t eq = line.find('=');
@@ -82,7 +83,7 @@ class SimProcess {
 
 class RawClient {
  public:
-  explicit RawClient(const std::string& path) {
+  explicit RawClient(const std::string &path) {
     fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     termios t{};
     if (fd >= 0 && tcgetattr(fd, &t) == 0) {
@@ -97,11 +98,13 @@ class RawClient {
   }
   bool IsOpen() const { return fd >= 0; }
   int Fd() const { return fd; }
-  void Send(const std::string& bytes) { ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void Send(const std::string &bytes) {
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
 
   // Reads until the received text holds `text` (returns true), the port hangs
   // up or the bounded wait ends.
-  bool ReadUntil(const std::string& text) {
+  bool ReadUntil(const std::string &text) {
     for (auto end = Clock::now() + kWait; Clock::now() < end;) {
       if (received.find(text) != std::string::npos) return true;
       if (!ReadSome(20)) return false;
@@ -109,7 +112,7 @@ class RawClient {
     return received.find(text) != std::string::npos;
   }
   // Sends cmd until its answer shows up, as a host does with S.
-  bool Nudge(const std::string& cmd, const std::string& answer) {
+  bool Nudge(const std::string &cmd, const std::string &answer) {
     for (auto end = Clock::now() + kWait; Clock::now() < end;) {
       Send(cmd);
       for (int i = 0; i < 5; ++i) ReadSome(10);
@@ -145,7 +148,8 @@ class SimPty : public ::testing::Test {
 };
 
 TEST_F(SimPty, FullExchangeOverThePtyMatchesTheSentLog) {
-  SimProcess sim({"--serial", "VSC0000042", "--sent-log", (dir / "sent").string(), "--trace", (dir / "trace").string()});
+  SimProcess sim(
+      {"--serial", "VSC0000042", "--sent-log", (dir / "sent").string(), "--trace", (dir / "trace").string()});
   std::string serial;
   const std::string path = sim.NextPath(&serial);
   EXPECT_EQ(serial, "VSC0000042");
@@ -163,8 +167,9 @@ TEST_F(SimPty, FullExchangeOverThePtyMatchesTheSentLog) {
   ASSERT_TRUE(port.ReadUntil("U\r\n"));
   port.Send(":I\n");
   ASSERT_TRUE(port.ReadUntil("0,-5,0,0,30\r\n"));
-  EXPECT_EQ(port.received, "V,1,4,27,1\r\nF\r\nCount,ECG,Resp,SpO2,Temp\r\nEndOfCycle,0.002,0.005,0.01\r\nU\r\n"
-                           "I\r\nCount,ECG,Resp,SpO2,Temp\r\ncnt,mV,l/min,%,degC\r\n4294967295,5,60,100,42\r\n0,-5,0,0,30\r\n");
+  EXPECT_EQ(port.received,
+            "V,1,4,27,1\r\nF\r\nCount,ECG,Resp,SpO2,Temp\r\nEndOfCycle,0.002,0.005,0.01\r\nU\r\n"
+            "I\r\nCount,ECG,Resp,SpO2,Temp\r\ncnt,mV,l/min,%,degC\r\n4294967295,5,60,100,42\r\n0,-5,0,0,30\r\n");
 
   port.received.clear();
   port.Send(":P1\n:B\n");
@@ -184,11 +189,11 @@ TEST_F(SimPty, FullExchangeOverThePtyMatchesTheSentLog) {
   ASSERT_TRUE(FileGains(dir / "trace", "rx :X\\n"));
   EXPECT_EQ(sim.Stop(), 0);
   std::string expected;
-  for (const std::string& line : data) expected += line + "\n";
+  for (const std::string &line : data) expected += line + "\n";
   EXPECT_EQ(Slurp(dir / "sent"), expected);
 }
 
-class SimPtyWatch : public SimPty, public ::testing::WithParamInterface<const char*> {};
+class SimPtyWatch : public SimPty, public ::testing::WithParamInterface<const char *> {};
 
 TEST_P(SimPtyWatch, ReopenedPortGetsNoStaleOutputAndStillAnswers) {
   SimProcess sim({"--trace", (dir / "trace").string(), "--port-watch", GetParam()});
@@ -273,7 +278,8 @@ TEST_F(SimPty, ExclusiveOpenEndsWithTheHostsClose) {
 
 TEST_F(SimPty, LinkFollowsThePortAndVanishReopensWithANewPath) {
   const fs::path link = dir / "com7";
-  SimProcess sim({"--link", link.string(), "--fault", "vanish=3", "--vanish-action", "reopen", "--reopen-delay-ms", "20"});
+  SimProcess sim(
+      {"--link", link.string(), "--fault", "vanish=3", "--vanish-action", "reopen", "--reopen-delay-ms", "20"});
   const std::string first = sim.NextPath();
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(fs::read_symlink(link), first);
@@ -281,8 +287,8 @@ TEST_F(SimPty, LinkFollowsThePortAndVanishReopensWithANewPath) {
     RawClient port(link.string());
     ASSERT_TRUE(port.Nudge(":S\n", "S\r\n"));
     port.Send(":B\n");
-    ASSERT_FALSE(port.ReadUntil("never arrives")); // ends when the device vanishes
-    EXPECT_EQ(CrLfLines(port.received).size(), 5u) << port.received; // S, B, 3 data lines
+    ASSERT_FALSE(port.ReadUntil("never arrives"));                    // ends when the device vanishes
+    EXPECT_EQ(CrLfLines(port.received).size(), 5u) << port.received;  // S, B, 3 data lines
   }
   const std::string second = sim.NextPath();
   ASSERT_FALSE(second.empty());

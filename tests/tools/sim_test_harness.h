@@ -15,13 +15,13 @@ struct CollectTrace : TraceSink {
   std::vector<std::string> notes;
   void Note(SimMicros, std::string_view text) override { notes.emplace_back(text); }
   bool Contains(std::string_view part) const {
-    for (const std::string& n : notes)
+    for (const std::string &n : notes)
       if (n.find(part) != std::string::npos) return true;
     return false;
   }
 };
 
-inline DeviceSettings SettingsFor(const char* profileName, FaultSet faults = {}) {
+inline DeviceSettings SettingsFor(const char *profileName, FaultSet faults = {}) {
   DeviceSettings s;
   s.profile = *FindProfile(profileName);
   s.faults = faults;
@@ -41,7 +41,7 @@ struct Device {
   }
   std::string Out(SimMicros t) {
     std::string all;
-    for (const OutputChunk& c : Chunks(t)) all += c.bytes;
+    for (const OutputChunk &c : Chunks(t)) all += c.bytes;
     return all;
   }
   // Send, then everything answered by the same moment.
@@ -60,21 +60,23 @@ struct Device {
 };
 
 // Lines of a CR LF text, without their line ends; the remainder (no CR LF) is dropped.
-inline std::vector<std::string> Lines(const std::string& text) {
+inline std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) lines.push_back(text.substr(start, at - start));
+  for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
   return lines;
 }
 
-inline std::vector<std::string> Fields(const std::string& line) {
+inline std::vector<std::string> Fields(const std::string &line) {
   std::vector<std::string> fields;
   size_t start = 0;
-  for (size_t at; (at = line.find(',', start)) != std::string::npos; start = at + 1) fields.push_back(line.substr(start, at - start));
+  for (size_t at; (at = line.find(',', start)) != std::string::npos; start = at + 1)
+    fields.push_back(line.substr(start, at - start));
   fields.push_back(line.substr(start));
   return fields;
 }
 
 constexpr SimMicros ms(std::int64_t v) { return v * 1000; }
 
-} // namespace vorn_test
+}  // namespace vorn_test

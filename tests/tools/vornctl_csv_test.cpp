@@ -67,18 +67,19 @@ TEST_F(CsvWriterTest, WritesHeaderTimeAndScaledAndPhysicalValues) {
   ASSERT_TRUE(writer.Add(&second, 1.0000004, error));
   ASSERT_TRUE(writer.Note(2, "Reconnected after a gap of 1.5 s", error));
   ASSERT_TRUE(writer.Finish(RecordingSummary{}, error)) << error;
-  EXPECT_EQ(Slurp(path_), std::string("# vornctl: ") + kVornctlVersion +
-                              "\n"
-                              "# start: 2025-12-09T12:08:00.007Z\n"
-                              "# serial: VSC0000042\n"
-                              "# unique id: 0x1A2B3C4D\n"
-                              "# product: Quellograph\n"
-                              "# version: 1.4.27\n"
-                              "# period [us]: 5000\n"
-                              "time [s],host time [s],ECG raw,ECG [mV],\"Flow, \"\"net\"\" raw\",\"Flow, \"\"net\"\"\"\n"
-                              "0,0.250000,0,-5.00000,32767,300.0000\n"
-                              "0.005,1.000000,16384,0.00015,0,0.0000\n"
-                              "# Reconnected after a gap of 1.5 s\n");
+  EXPECT_EQ(Slurp(path_),
+            std::string("# vornctl: ") + kVornctlVersion +
+                "\n"
+                "# start: 2025-12-09T12:08:00.007Z\n"
+                "# serial: VSC0000042\n"
+                "# unique id: 0x1A2B3C4D\n"
+                "# product: Quellograph\n"
+                "# version: 1.4.27\n"
+                "# period [us]: 5000\n"
+                "time [s],host time [s],ECG raw,ECG [mV],\"Flow, \"\"net\"\" raw\",\"Flow, \"\"net\"\"\"\n"
+                "0,0.250000,0,-5.00000,32767,300.0000\n"
+                "0.005,1.000000,16384,0.00015,0,0.0000\n"
+                "# Reconnected after a gap of 1.5 s\n");
 }
 
 TEST_F(CsvWriterTest, SubjectAndRecordingTextsJoinTheCommentLinesOnOneLineEach) {

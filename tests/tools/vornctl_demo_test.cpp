@@ -14,9 +14,9 @@ namespace {
 
 // The device's power-on period is its first one, so a recording at 2 ms
 // also shows that the period select reached the device.
-const std::vector<std::string> kSimDevice = {"--sim-arg", "--channels", "--sim-arg",
-                                             "A:mV:-5:5:sine:2;B:degC:30:42:ramp:0.5;C:%:0:100:square:1",
-                                             "--sim-arg", "--periods", "--sim-arg", "0.004,0.002,0.01"};
+const std::vector<std::string> kSimDevice = {
+    "--sim-arg", "--channels", "--sim-arg", "A:mV:-5:5:sine:2;B:degC:30:42:ramp:0.5;C:%:0:100:square:1",
+    "--sim-arg", "--periods",  "--sim-arg", "0.004,0.002,0.01"};
 const std::vector<ExpectedChannel> kChannels = {{"A", "mV", -5, 5}, {"B", "degC", 30, 42}, {"C", "%", 0, 100}};
 
 class DemoTest : public vorn_test::ScratchFolderTest {
@@ -40,7 +40,8 @@ TEST_F(DemoTest, RecordsEveryChannelAtTheFastestPeriodAndSummarisesIt) {
   EXPECT_GE(csv.rows.size(), 700u);  // 1.5 s / 2 ms = 750
   EXPECT_LE(csv.rows.size(), 790u);
   EXPECT_NE(run.err.find(" 0 dropped"), std::string::npos) << run.err;
-  for (const char *heading : {"channel", "unit", "min", "max", "mean"}) EXPECT_NE(run.out.find(heading), std::string::npos);
+  for (const char *heading : {"channel", "unit", "min", "max", "mean"})
+    EXPECT_NE(run.out.find(heading), std::string::npos);
   EXPECT_NE(run.out.find("\nA "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("degC"), std::string::npos) << run.out;
   // The ramp climbs over the recording, so its sparkline spans the levels.

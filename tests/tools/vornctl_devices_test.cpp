@@ -61,8 +61,8 @@ void ExpectRowsWereSent(const CsvRecording &csv, std::size_t first, std::size_t 
     for (std::size_t r = first; r < last && all; ++r) all = RowMatches(csv.rows[r], sent[start + r - first]);
     if (all) return;
   }
-  ADD_FAILURE() << "rows " << first << ".." << last << " are not a run of the " << sent.size()
-                << " lines in " << sentLog;
+  ADD_FAILURE() << "rows " << first << ".." << last << " are not a run of the " << sent.size() << " lines in "
+                << sentLog;
 }
 
 class DevicesTest : public vorn_test::ScratchFolderTest {
@@ -102,8 +102,8 @@ TEST_F(DevicesTest, AllDevicesRecordIntoTheirOwnFilesOnOneClock) {
     ExpectRowsWereSent(csv, 0, csv.rows.size(), File(d == 0 ? "first.sent" : "second.sent"));
   }
   // Named devices, by index and by serial text, record the same way.
-  const RunResult named = RunVornctl(
-      {"record", "1", "0000001", "--seconds", "0.2", "--out", File("named.csv"), "--no-progress"}, options);
+  const RunResult named =
+      RunVornctl({"record", "1", "0000001", "--seconds", "0.2", "--out", File("named.csv"), "--no-progress"}, options);
   ASSERT_EQ(named.exitCode, 0) << named.err;
   EXPECT_EQ(Files("named-").size(), 2u);
   EXPECT_EQ(RunVornctl({"record", "0", "0", "--out", File("twice.csv")}, options).exitCode, 2);

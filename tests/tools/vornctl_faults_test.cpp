@@ -147,8 +147,7 @@ TEST_F(FaultTest, LateStartCountsNothingMissingAndRecordsTheSecondsAskedFor) {
 TEST_F(FaultTest, DeviceThatFallsSilentIsReportedAsSuchNotAsMissingSets) {
   vorn_test::SimProcess sim({"--fault", "stop-after=200"});
   ASSERT_TRUE(sim.ok());
-  const RunResult run =
-      RunOn(sim, {"record", "0", "--seconds", "10", "--out", File("silent.csv"), "--no-progress"});
+  const RunResult run = RunOn(sim, {"record", "0", "--seconds", "10", "--out", File("silent.csv"), "--no-progress"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_NE(run.err.find("fell silent after 0.4 s of data"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(" 0 missing"), std::string::npos) << run.err;

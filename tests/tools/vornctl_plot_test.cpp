@@ -84,15 +84,16 @@ class XmlChecker {
   }
   std::string Name() {
     const std::size_t start = at_;
-    while (at_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '-' ||
-                               s_[at_] == ':' || s_[at_] == '_'))
+    while (at_ < s_.size() &&
+           (std::isalnum(static_cast<unsigned char>(s_[at_])) || s_[at_] == '-' || s_[at_] == ':' || s_[at_] == '_'))
       ++at_;
     return s_.substr(start, at_ - start);
   }
   static bool EntitiesOk(const std::string &text) {
     for (std::size_t i = text.find('&'); i != std::string::npos; i = text.find('&', i + 1)) {
       bool known = false;
-      for (const char *e : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"}) known = known || text.compare(i, std::strlen(e), e) == 0;
+      for (const char *e : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"})
+        known = known || text.compare(i, std::strlen(e), e) == 0;
       if (!known) return false;
     }
     return true;
@@ -223,7 +224,9 @@ TEST(SvgPlot, EmptyAndFlatTracesStillMakeAWellFormedDocument) {
   EXPECT_TRUE(XmlChecker(svg).WellFormed(why)) << why;
   EXPECT_EQ(svg.find("nan"), std::string::npos);
   EXPECT_EQ(svg.find("inf"), std::string::npos);
-  EXPECT_EQ(XmlEscape("a\x01" "b"), "a?b");
+  EXPECT_EQ(XmlEscape("a\x01"
+                      "b"),
+            "a?b");
 }
 
 TEST(XmlCheckerSelfTest, RejectsWhatIsNotWellFormed) {

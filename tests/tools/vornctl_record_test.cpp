@@ -18,15 +18,15 @@
 namespace vorn_test {
 namespace {
 
-const std::vector<ExpectedChannel> kChannels = {{"Pressure", "mmHg", 0, 300}, {"Temp", "degC", 30, 42},
-                                                {"Resp", "l/min", 0, 60}};
+const std::vector<ExpectedChannel> kChannels = {
+    {"Pressure", "mmHg", 0, 300}, {"Temp", "degC", 30, 42}, {"Resp", "l/min", 0, 60}};
 
 class RecordTest : public vorn_test::ScratchFolderTest {
  protected:
   RecordTest()
       : ScratchFolderTest("vornctl-record-test"),
-        sim_({"--channels", "Pressure:mmHg:0:300:sine:1;Temp:degC:30:42:ramp:0.5;Resp:l/min:0:60:square:2",
-              "--periods", "EndOfCycle,0.002,0.005", "--product", "Bench Quellograph"}) {}
+        sim_({"--channels", "Pressure:mmHg:0:300:sine:1;Temp:degC:30:42:ramp:0.5;Resp:l/min:0:60:square:2", "--periods",
+              "EndOfCycle,0.002,0.005", "--product", "Bench Quellograph"}) {}
   void SetUp() override {
     ASSERT_TRUE(sim_.ok());
     ScratchFolderTest::SetUp();
@@ -103,17 +103,23 @@ TEST(RecordWithoutDevice, ReportsTheDriversGeneralMessage) {
 }
 
 TEST(CommandLine, MistakesAreUsageErrorsWithAMessage) {
-  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-           {"record", "0"}, {"record", "--all", "0", "--out", "a.csv"}, {"record", "0", "--out", "a.txt"}, {"record", "0", "--seconds", "-1", "--out", "a.csv"},
-           {"info"}, {"frobnicate"}, {"demo", "--seconds", "0"}, {"list", "extra"}}) {
+  for (const std::vector<std::string> &args :
+       std::vector<std::vector<std::string>>{{"record", "0"},
+                                             {"record", "--all", "0", "--out", "a.csv"},
+                                             {"record", "0", "--out", "a.txt"},
+                                             {"record", "0", "--seconds", "-1", "--out", "a.csv"},
+                                             {"info"},
+                                             {"frobnicate"},
+                                             {"demo", "--seconds", "0"},
+                                             {"list", "extra"}}) {
     const RunResult run = RunVornctl(args);
     EXPECT_EQ(run.exitCode, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     EXPECT_NE(run.err.find("vornctl: "), std::string::npos) << args[0];
   }
   const RunResult help = RunVornctl({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char *text : {"about", "list", "info N", "record N", "demo", "--out", "--plot", "--channels",
-                           "--period", "--seconds", "--block", "--profile", "VORN_LIBRARY", "VORN_PORTS", "EDF+"}) {
+  for (const char *text : {"about", "list", "info N", "record N", "demo", "--out", "--plot", "--channels", "--period",
+                           "--seconds", "--block", "--profile", "VORN_LIBRARY", "VORN_PORTS", "EDF+"}) {
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
   }
 }
@@ -129,8 +135,8 @@ TEST_F(RecordTest, EdfRecordingReadsBackWithEdflibLikeTheCsv) {
   const std::string csvPath = File("both.csv");
   const std::string edfPath = File("both.edf");
   const std::string svgPath = File("both.svg");
-  const RunResult run = Run({"record", "0", "--seconds", "1.3", "--out", csvPath, "--out", edfPath, "--plot",
-                             svgPath, "--no-progress"});
+  const RunResult run =
+      Run({"record", "0", "--seconds", "1.3", "--out", csvPath, "--out", edfPath, "--plot", svgPath, "--no-progress"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const CsvRecording csv = ReadCsv(csvPath);
   CheckRecording(csv, kChannels, 0.002);

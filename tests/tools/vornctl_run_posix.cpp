@@ -63,10 +63,9 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     std::error_code ec;
-    const bool grown = !options.interruptWhenFile.empty() &&
-                       static_cast<long>(std::filesystem::file_size(options.interruptWhenFile, ec)) >=
-                           options.interruptAtBytes &&
-                       !ec;
+    const bool grown =
+        !options.interruptWhenFile.empty() &&
+        static_cast<long>(std::filesystem::file_size(options.interruptWhenFile, ec)) >= options.interruptAtBytes && !ec;
     if (!interrupted && ((options.interruptAfterMs >= 0 && elapsed >= options.interruptAfterMs) || grown)) {
       kill(pid, options.interruptSignal);
       interrupted = true;

@@ -15,9 +15,8 @@ class ScratchFolderTest : public ::testing::Test {
  protected:
   explicit ScratchFolderTest(std::string prefix) : prefix_(std::move(prefix)) {}
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           (prefix_ + "-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / (prefix_ + "-" + std::to_string(::getpid()) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }

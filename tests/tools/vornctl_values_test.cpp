@@ -43,8 +43,8 @@ TEST(UnitConversion, ChannelWithoutRangeKeepsTheDriversNumber) {
 }
 
 TEST(UnitConversion, DecimalsShowOneScaledStep) {
-  EXPECT_EQ(PhysicalDecimals(Channel(1, "ECG", -5, 5)), 5);         // step 0.000305
-  EXPECT_EQ(PhysicalDecimals(Channel(1, "P", 0, 300)), 4);          // step 0.00916
+  EXPECT_EQ(PhysicalDecimals(Channel(1, "ECG", -5, 5)), 5);  // step 0.000305
+  EXPECT_EQ(PhysicalDecimals(Channel(1, "P", 0, 300)), 4);   // step 0.00916
   EXPECT_EQ(PhysicalDecimals(Channel(1, "Big", 0, 4294967295.0)), 0);
   EXPECT_EQ(PhysicalDecimals(Channel(1, "Flat", 7, 7)), 0);
   EXPECT_EQ(FixedText(-0.00001, 3), "0.000");
@@ -113,9 +113,8 @@ TEST(ChannelSelection, RejectsWhatTheDeviceDoesNotHave) {
 
 TEST(CommandLine, ParsesValuesFlagsRepeatsAndTheLibraryAnywhere) {
   CommandLine line;
-  ParseOutcome outcome = ParseCommandLine({"record", "0", "--out", "a.csv", "--out=b.edf", "--seconds=2", "--block",
-                                           "--library", "lib.so"},
-                                          line);
+  ParseOutcome outcome = ParseCommandLine(
+      {"record", "0", "--out", "a.csv", "--out=b.edf", "--seconds=2", "--block", "--library", "lib.so"}, line);
   ASSERT_EQ(outcome.kind, ParseOutcome::Kind::Run) << outcome.message;
   EXPECT_EQ(line.command, "record");
   EXPECT_EQ(line.library, "lib.so");

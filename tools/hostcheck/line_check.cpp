@@ -96,7 +96,8 @@ std::optional<std::string> ExpectedHostLine(std::string_view dataLine, const Dev
   const int n = device.nameCount;
   for (int p : enabled) {
     if (p < 1 || p > n - 1) continue;
-    const std::string_view field = static_cast<std::size_t>(p) < fields.size() ? fields[static_cast<std::size_t>(p)] : "";
+    const std::string_view field =
+        static_cast<std::size_t>(p) < fields.size() ? fields[static_cast<std::size_t>(p)] : "";
     if (field == "*") {
       out += "0,";
       continue;

@@ -32,12 +32,12 @@ int ScaleValue(float x, float lo, float hi);
 
 struct MatchResult {
   bool ok = false;
-  std::size_t matched = 0;        // delivered lines found in order
-  std::size_t before = 0;         // expected lines before the first delivered one
-  std::size_t gaps = 0;           // places where expected lines were skipped between delivered ones
-  std::size_t skipped = 0;        // expected lines skipped between the first and the last delivered one
-  std::size_t firstBad = 0;       // index of the delivered line that broke the order (when !ok)
-  std::string detail;             // what went wrong
+  std::size_t matched = 0;   // delivered lines found in order
+  std::size_t before = 0;    // expected lines before the first delivered one
+  std::size_t gaps = 0;      // places where expected lines were skipped between delivered ones
+  std::size_t skipped = 0;   // expected lines skipped between the first and the last delivered one
+  std::size_t firstBad = 0;  // index of the delivered line that broke the order (when !ok)
+  std::string detail;        // what went wrong
 };
 
 // The same match fed piece by piece, so that a long stream is checked without
@@ -59,8 +59,8 @@ class InOrderChecker {
   std::vector<std::string> expected_;   // expected_[base_...] are still to be matched
   std::vector<std::string> delivered_;  // delivered_[next_delivered_...] are still to be placed
   std::size_t base_ = 0, next_delivered_ = 0;
-  std::size_t expected_seen_ = 0;       // expected lines dropped from the front
-  std::size_t delivered_seen_ = 0;      // delivered lines matched so far
+  std::size_t expected_seen_ = 0;   // expected lines dropped from the front
+  std::size_t delivered_seen_ = 0;  // delivered lines matched so far
   bool failed_ = false;
   MatchResult result_;
 };

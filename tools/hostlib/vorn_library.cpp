@@ -41,14 +41,15 @@ void VornLibrary::Unload() {
 }
 
 int VornLibrary::ResolvedCount() const {
-  const void *all[] = {reinterpret_cast<const void *>(GetDeviceClassInfo), reinterpret_cast<const void *>(FindDevice),
-                       reinterpret_cast<const void *>(Initialise),         reinterpret_cast<const void *>(CloseAll),
-                       reinterpret_cast<const void *>(IsFailed),           reinterpret_cast<const void *>(CanUseBaudRate),
-                       reinterpret_cast<const void *>(SetBaudRate),        reinterpret_cast<const void *>(GetBaudRate),
-                       reinterpret_cast<const void *>(ReadLine),           reinterpret_cast<const void *>(ReadBuffer),
-                       reinterpret_cast<const void *>(WriteBuffer),        reinterpret_cast<const void *>(ReadBuffSize),
-                       reinterpret_cast<const void *>(FlushReadBuffer),    reinterpret_cast<const void *>(GetUniqueID),
-                       reinterpret_cast<const void *>(DeviceCommand),      reinterpret_cast<const void *>(GetLastErrorMsg)};
+  const void *all[] = {
+      reinterpret_cast<const void *>(GetDeviceClassInfo), reinterpret_cast<const void *>(FindDevice),
+      reinterpret_cast<const void *>(Initialise),         reinterpret_cast<const void *>(CloseAll),
+      reinterpret_cast<const void *>(IsFailed),           reinterpret_cast<const void *>(CanUseBaudRate),
+      reinterpret_cast<const void *>(SetBaudRate),        reinterpret_cast<const void *>(GetBaudRate),
+      reinterpret_cast<const void *>(ReadLine),           reinterpret_cast<const void *>(ReadBuffer),
+      reinterpret_cast<const void *>(WriteBuffer),        reinterpret_cast<const void *>(ReadBuffSize),
+      reinterpret_cast<const void *>(FlushReadBuffer),    reinterpret_cast<const void *>(GetUniqueID),
+      reinterpret_cast<const void *>(DeviceCommand),      reinterpret_cast<const void *>(GetLastErrorMsg)};
   int count = 0;
   for (const void *p : all) count += p != nullptr;
   return count;

@@ -56,8 +56,8 @@ class SimProcess {
 
  private:
   int pid_ = -1;
-  int status_ = -1;   // once reaped
-  int output_ = -1;   // kept open: a simulator that writes again must not die of SIGPIPE
+  int status_ = -1;  // once reaped
+  int output_ = -1;  // kept open: a simulator that writes again must not die of SIGPIPE
   std::string program_;
   std::string pending_;  // read past the last line returned
   std::string serial_;

@@ -88,8 +88,7 @@ bool SimProcess::Start(const std::string &program, const std::vector<std::string
   if (!Spawn(program, args, error, options)) return false;
   std::string line;
   switch (ReadLine(options.lineWait, line)) {
-    case LineRead::kLine:
-      break;
+    case LineRead::kLine: break;
     case LineRead::kTimeout:
       error = "vorn-sim printed no SERIAL=PATH line within " + std::to_string(options.lineWait.count() / 1000) + " s";
       Stop();
@@ -122,7 +121,8 @@ SimProcess::LineRead SimProcess::ReadLine(std::chrono::milliseconds wait, std::s
       return LineRead::kLine;
     }
     if (output_ < 0) return LineRead::kEnded;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return LineRead::kTimeout;
     pollfd p{output_, POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(left.count()));

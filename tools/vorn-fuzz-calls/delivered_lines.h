@@ -14,15 +14,15 @@ namespace vorn_fuzz {
 
 struct Delivered {
   std::string line;
-  std::size_t call;       // the read that completed it
-  bool firstAfterReset;   // the first line after a flush, a start or a new ring
+  std::size_t call;      // the read that completed it
+  bool firstAfterReset;  // the first line after a flush, a start or a new ring
 };
 
 struct SessionModel {
-  int sim = -1;              // the device discovery gave it
-  bool initialised = false;  // Initialise has run on it
+  int sim = -1;                               // the device discovery gave it
+  bool initialised = false;                   // Initialise has run on it
   std::vector<std::vector<int>> history{{}};  // the enabled positions, each change appended
-  std::string partial;       // bytes of a line not yet ended
+  std::string partial;                        // bytes of a line not yet ended
   bool afterReset = true;
   std::size_t sentBase = 0;  // data lines the device had sent before the session was made
   std::vector<Delivered> lines;

@@ -47,7 +47,7 @@ struct Options {
   long seconds = 60;
   int calls = 30;
   long rssToleranceKiB = 16384;  // 0: not checked (a sanitizer's quarantine grows on its own)
-  bool inProcess = false;         // replay here rather than one process per sequence
+  bool inProcess = false;        // replay here rather than one process per sequence
 };
 
 const char kUsage[] =
@@ -80,9 +80,7 @@ bool ReadText(const std::string &path, std::string &text) {
   return true;
 }
 
-void WriteText(const std::string &path, const std::string &text) {
-  std::ofstream(path) << text;
-}
+void WriteText(const std::string &path, const std::string &text) { std::ofstream(path) << text; }
 
 std::string Header(const Finding &f, const Sequence &s) {
   std::string call = f.call < s.calls.size() ? FormatCall(s.calls[f.call]) : "the closing CloseAll";
@@ -106,8 +104,8 @@ std::string SelfPath() {
 
 ChildResult RunChild(const Options &o, const std::string &file, long boundSeconds) {
   const std::string errPath = file + ".stderr";
-  std::vector<std::string> args{SelfPath(),          "--in-process", "--replay", file, "--library",
-                                o.run.library,       "--slack-ms",   std::to_string(o.run.slackMs)};
+  std::vector<std::string> args{SelfPath(),  "--in-process", "--replay",   file,
+                                "--library", o.run.library,  "--slack-ms", std::to_string(o.run.slackMs)};
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -151,10 +149,7 @@ ChildResult RunChild(const Options &o, const std::string &file, long boundSecond
 
 // ---- modes ----
 
-long ChildBound(const Sequence &s) {
-  return 60 + 40 * static_cast<long>(s.calls.size());
-}
-
+long ChildBound(const Sequence &s) { return 60 + 40 * static_cast<long>(s.calls.size()); }
 
 int Replay(const Options &o) {
   std::vector<std::string> files;
@@ -189,7 +184,8 @@ int Replay(const Options &o) {
       // Each case in a process of its own, as a crash, a hang or an exit ends one.
       const ChildResult r = RunChild(o, file, ChildBound(s));
       if (r.ok) {
-        std::printf("ok (%zu calls, %.1f s)\n", s.calls.size(), std::chrono::duration<double>(Clock::now() - t0).count());
+        std::printf("ok (%zu calls, %.1f s)\n", s.calls.size(),
+                    std::chrono::duration<double>(Clock::now() - t0).count());
       } else {
         std::printf("FAILED: %s\n%s\n", r.kind.c_str(), r.detail.c_str());
         status = 1;
@@ -216,7 +212,8 @@ int Minimise(const Options &o) {
   std::string text, error;
   Sequence s;
   if (!ReadText(o.minimise, text) || !ParseSequence(text, s, error)) {
-    std::fprintf(stderr, "vorn-fuzz-calls: %s: %s\n", o.minimise.c_str(), error.empty() ? "cannot read" : error.c_str());
+    std::fprintf(stderr, "vorn-fuzz-calls: %s: %s\n", o.minimise.c_str(),
+                 error.empty() ? "cannot read" : error.c_str());
     return 2;
   }
   const std::string out = o.out.empty() ? o.minimise + ".min" : o.out;

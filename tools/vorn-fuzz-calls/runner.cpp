@@ -89,8 +89,8 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
   // The description comes from the device's own arguments; the faults change only how it runs.
   std::vector<std::string> describeArgs;
   for (std::size_t i = 0; i < deviceSpec.args.size(); ++i) {
-    if (deviceSpec.args[i] == "--fault" || deviceSpec.args[i] == "--fault-every" || deviceSpec.args[i] == "--vanish-action" ||
-        deviceSpec.args[i] == "--reopen-delay-ms") {
+    if (deviceSpec.args[i] == "--fault" || deviceSpec.args[i] == "--fault-every" ||
+        deviceSpec.args[i] == "--vanish-action" || deviceSpec.args[i] == "--reopen-delay-ms") {
       ++i;
       continue;
     }
@@ -102,8 +102,8 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
     return nullptr;
   }
   std::vector<std::string> args = deviceSpec.args;
-  args.insert(args.end(), {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link,
-                           "--exit-after", "900"});
+  args.insert(args.end(),
+              {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link, "--exit-after", "900"});
   sim->process = std::make_unique<vorn_simlaunch::SimProcess>();
   std::string startError;
   if (!sim->process->Start(VORN_SIM_PATH, args, startError)) {
@@ -178,7 +178,8 @@ class Run {
     if (ok) {
       for (auto &sim : sims_) sim->ReadSent();
       for (const SessionModel &m : all_) {
-        if (m.sim >= 0 && !CheckLines(m, sims_[static_cast<std::size_t>(m.sim)]->sent, sims_[static_cast<std::size_t>(m.sim)]->device, f_)) {
+        if (m.sim >= 0 && !CheckLines(m, sims_[static_cast<std::size_t>(m.sim)]->sent,
+                                      sims_[static_cast<std::size_t>(m.sim)]->device, f_)) {
           ok = false;
           break;
         }
@@ -304,8 +305,8 @@ class Run {
       }
       case Op::CanUseBaudRate:
       case Op::SetBaudRate: {
-        const std::int32_t r = c.op == Op::CanUseBaudRate ? lib_.CanUseBaudRate(I32(c.a), I32(c.b))
-                                                         : lib_.SetBaudRate(I32(c.a), I32(c.b));
+        const std::int32_t r =
+            c.op == Op::CanUseBaudRate ? lib_.CanUseBaudRate(I32(c.a), I32(c.b)) : lib_.SetBaudRate(I32(c.a), I32(c.b));
         if (!zeroOne(r)) return bad("returned " + std::to_string(r));
         if (missing && r != 0) return bad("returned 1 for a missing session");
         return true;
@@ -378,7 +379,8 @@ class Run {
       case Op::GetLastErrorMsg: {
         const std::int32_t size = lib_.GetLastErrorMsg(I32(c.a), nullptr);
         if (c.a == -1 && size < 1) return bad("general message of size " + std::to_string(size));
-        if (c.a != -1 && missing && size != 0) return bad("returned " + std::to_string(size) + " for a missing session");
+        if (c.a != -1 && missing && size != 0)
+          return bad("returned " + std::to_string(size) + " for a missing session");
         if (size < 0 || size > 65536) return bad("returned size " + std::to_string(size));
         if (size == 0) return true;
         GuardedBuffer buffer(size, 'Z');
@@ -388,9 +390,7 @@ class Run {
           return Fail("buffer", i, FormatCall(c) + ": wrote past the size it gave");
         return true;
       }
-      case Op::Sleep:
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.a));
-        return true;
+      case Op::Sleep: std::this_thread::sleep_for(std::chrono::milliseconds(c.a)); return true;
       case Op::Exit: return true;
     }
     return true;
@@ -434,9 +434,9 @@ class Run {
   long &calls_;
   VornLibrary lib_;
   std::vector<std::unique_ptr<Sim>> sims_;
-  std::vector<SessionModel> all_;     // every session of the run, closed ones too
-  std::vector<std::size_t> table_;    // the driver's table: positions in all_
-  int cursor_ = 0;                    // discovery's position in VORN_PORTS
+  std::vector<SessionModel> all_;   // every session of the run, closed ones too
+  std::vector<std::size_t> table_;  // the driver's table: positions in all_
+  int cursor_ = 0;                  // discovery's position in VORN_PORTS
 };
 
 }  // namespace

@@ -11,15 +11,15 @@
 namespace vorn_fuzz {
 
 struct Finding {
-  std::string kind;  // result, buffer, line, bound, load, crash, hang, sanitizer, leak
+  std::string kind;      // result, buffer, line, bound, load, crash, hang, sanitizer, leak
   std::size_t call = 0;  // index of the call that broke the invariant
   std::string detail;
 };
 
 struct RunOptions {
   std::string library;
-  std::string scratch;      // folder for sent logs and links
-  long slackMs = 10000;     // added to every written wait before a call counts as hung
+  std::string scratch;   // folder for sent logs and links
+  long slackMs = 10000;  // added to every written wait before a call counts as hung
   bool verbose = false;
   // Past this, a sequence makes no further calls but its closing CloseAll (a run's end).
   std::chrono::steady_clock::time_point stopAt = std::chrono::steady_clock::time_point::max();

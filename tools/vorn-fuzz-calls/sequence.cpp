@@ -46,7 +46,9 @@ const OpInfo &Info(Op op) {
 class Draw {
  public:
   explicit Draw(std::uint64_t seed) : rng_(seed) {}
-  std::int64_t Range(std::int64_t lo, std::int64_t hi) { return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_); }
+  std::int64_t Range(std::int64_t lo, std::int64_t hi) {
+    return std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_);
+  }
   bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
   template <typename T, std::size_t N>
   T Pick(const T (&items)[N]) {
@@ -78,7 +80,7 @@ DeviceSpec DrawDevice(Draw &d) {
     case 3:
       fault("vanish-each=" + std::to_string(d.Range(20, 400)));
       deviceSpec.args.insert(deviceSpec.args.end(),
-                       {"--vanish-action", "reopen", "--reopen-delay-ms", std::to_string(d.Range(20, 300))});
+                             {"--vanish-action", "reopen", "--reopen-delay-ms", std::to_string(d.Range(20, 300))});
       break;
     case 4: fault("split-crlf=" + std::to_string(d.Range(0, 20))); break;
     case 5: fault("trickle=" + std::to_string(d.Range(0, 2))); break;
@@ -158,8 +160,8 @@ bool ParseSequence(const std::string &text, Sequence &out, std::string &error) {
     std::int64_t *values[] = {&call.a, &call.b, &call.c, &call.d};
     for (int i = 0; i < info->arguments; ++i) {
       if (!(words >> *values[i])) {
-        error = "line " + std::to_string(number) + ": " + name + " needs " + std::to_string(info->arguments) +
-                " numbers";
+        error =
+            "line " + std::to_string(number) + ": " + name + " needs " + std::to_string(info->arguments) + " numbers";
         return false;
       }
     }
@@ -218,12 +220,8 @@ Sequence Generate(std::uint64_t seed, int callCount) {
       case Op::GetBaudRate:
       case Op::ReadBuffSize:
       case Op::FlushReadBuffer:
-      case Op::GetUniqueID:
-        c.a = DrawIndex(d, table);
-        break;
-      case Op::GetLastErrorMsg:
-        c.a = d.Chance(0.5) ? -1 : DrawIndex(d, table);
-        break;
+      case Op::GetUniqueID: c.a = DrawIndex(d, table); break;
+      case Op::GetLastErrorMsg: c.a = d.Chance(0.5) ? -1 : DrawIndex(d, table); break;
       case Op::CanUseBaudRate:
       case Op::SetBaudRate:
         c.a = DrawIndex(d, table);
@@ -251,11 +249,8 @@ Sequence Generate(std::uint64_t seed, int callCount) {
         }
         break;
       }
-      case Op::Sleep:
-        c.a = d.Range(0, 400);
-        break;
-      default:
-        break;
+      case Op::Sleep: c.a = d.Range(0, 400); break;
+      default: break;
     }
     s.calls.push_back(c);
   }

@@ -5,38 +5,38 @@ namespace VornSim {
 namespace {
 
 template <typename Pick>
-std::string Join(const DeviceProfile& profile, const std::string& counter, const std::string& crc, Pick pick) {
+std::string Join(const DeviceProfile &profile, const std::string &counter, const std::string &crc, Pick pick) {
   std::string line = counter;
-  for (const Channel& c : profile.channels) line += "," + pick(c);
+  for (const Channel &c : profile.channels) line += "," + pick(c);
   if (profile.crcField) line += "," + crc;
   return line;
 }
 
-} // namespace
+}  // namespace
 
-std::string VersionLine(const DeviceProfile& profile, std::string_view firmware) {
+std::string VersionLine(const DeviceProfile &profile, std::string_view firmware) {
   std::string line = "V," + profile.versionMajor + "," + profile.versionMinor + "," + profile.versionBuild + ",";
   line += firmware;
   if (profile.product) line += "," + *profile.product;
   return line;
 }
 
-std::string FieldLine(const DeviceProfile& profile) {
-  return Join(profile, profile.counterName, "CRC", [](const Channel& c) { return c.name; });
+std::string FieldLine(const DeviceProfile &profile) {
+  return Join(profile, profile.counterName, "CRC", [](const Channel &c) { return c.name; });
 }
 
-std::string PeriodLine(const DeviceProfile& profile) {
+std::string PeriodLine(const DeviceProfile &profile) {
   std::string line = profile.endOfCycle ? "EndOfCycle" : "";
-  for (const PeriodChoice& p : profile.periods) {
+  for (const PeriodChoice &p : profile.periods) {
     if (!line.empty()) line += ",";
     line += p.text;
   }
   return line;
 }
 
-std::string NamesLine(const DeviceProfile& profile, int shortBy) {
+std::string NamesLine(const DeviceProfile &profile, int shortBy) {
   std::vector<std::string> names{profile.counterName};
-  for (const Channel& c : profile.channels) names.push_back(c.name);
+  for (const Channel &c : profile.channels) names.push_back(c.name);
   for (int i = 0; i < shortBy && names.size() > 1; ++i) names.pop_back();
   for (int i = 0; i < -shortBy; ++i) names.push_back("Extra" + std::to_string(i + 1));
   if (profile.crcField) names.push_back("CRC");
@@ -45,31 +45,32 @@ std::string NamesLine(const DeviceProfile& profile, int shortBy) {
   return line;
 }
 
-std::string UnitsLine(const DeviceProfile& profile) {
-  return Join(profile, profile.counterUnit, "na", [](const Channel& c) { return c.unit; });
+std::string UnitsLine(const DeviceProfile &profile) {
+  return Join(profile, profile.counterUnit, "na", [](const Channel &c) { return c.unit; });
 }
 
-std::string MaximaLine(const DeviceProfile& profile) {
-  return Join(profile, profile.counterMax, "65535", [](const Channel& c) { return c.maxText; });
+std::string MaximaLine(const DeviceProfile &profile) {
+  return Join(profile, profile.counterMax, "65535", [](const Channel &c) { return c.maxText; });
 }
 
-std::string MinimaLine(const DeviceProfile& profile) {
-  return Join(profile, profile.counterMin, "0", [](const Channel& c) { return c.minText; });
+std::string MinimaLine(const DeviceProfile &profile) {
+  return Join(profile, profile.counterMin, "0", [](const Channel &c) { return c.minText; });
 }
 
 std::uint16_t Crc16(std::string_view text) {
   std::uint16_t crc = 0xFFFF;
   for (unsigned char byte : text) {
     crc ^= static_cast<std::uint16_t>(byte << 8);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : static_cast<std::uint16_t>(crc << 1);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : static_cast<std::uint16_t>(crc << 1);
   }
   return crc;
 }
 
-std::string DataLine(const DeviceProfile& profile, const SampleRequest& request) {
+std::string DataLine(const DeviceProfile &profile, const SampleRequest &request) {
   auto selected = [&](size_t field) { return field >= request.mask.size() || request.mask[field]; };
   std::string line;
-  auto add = [&](const std::string& text) {
+  auto add = [&](const std::string &text) {
     if (!line.empty()) line += ',';
     line += text;
   };
@@ -82,7 +83,7 @@ std::string DataLine(const DeviceProfile& profile, const SampleRequest& request)
       add("*");
       continue;
     }
-    const Channel& c = profile.channels[i];
+    const Channel &c = profile.channels[i];
     const WaveInput in{c.wave, c.lo, c.hi, c.frequencyHz, static_cast<int>(field)};
     add(FormatFixed(WaveValue(in, request.seconds, request.index, request.seed), c.decimals));
   }
@@ -94,4 +95,4 @@ std::string DataLine(const DeviceProfile& profile, const SampleRequest& request)
   return line;
 }
 
-} // namespace VornSim
+}  // namespace VornSim

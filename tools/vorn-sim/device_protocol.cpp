@@ -9,7 +9,7 @@ namespace VornSim {
 
 namespace {
 
-int DefaultPosition(const DeviceProfile& profile) {
+int DefaultPosition(const DeviceProfile &profile) {
   // Power-on choice: the first numeric period, else end of cycle.
   return profile.endOfCycle && !profile.periods.empty() ? 1 : 0;
 }
@@ -18,9 +18,9 @@ bool AllDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-} // namespace
+}  // namespace
 
-DeviceProtocol::DeviceProtocol(DeviceSettings settingsIn, TraceSink* traceIn)
+DeviceProtocol::DeviceProtocol(DeviceSettings settingsIn, TraceSink *traceIn)
     : settings(std::move(settingsIn)), trace(traceIn), shaper(settings.faults) {
   ResetState();
 }
@@ -70,7 +70,7 @@ void DeviceProtocol::Receive(std::string_view bytes, SimMicros now) {
   }
 }
 
-void DeviceProtocol::HandleCommand(const std::string& text, char terminator, SimMicros now) {
+void DeviceProtocol::HandleCommand(const std::string &text, char terminator, SimMicros now) {
   const std::string shown = EscapeBytes(text + terminator);
   if (text.size() < 2 || text[0] != ':') {
     Trace(now, "rx ignored (not a command): " + shown);
@@ -97,7 +97,7 @@ void DeviceProtocol::HandleCommand(const std::string& text, char terminator, Sim
   Trace(now, "rx " + shown + (Muted() ? (hung ? " (hung: no answer)" : " (silent: no answer)") : ""));
   if (Muted()) return;
 
-  const DeviceProfile& p = settings.profile;
+  const DeviceProfile &p = settings.profile;
   switch (letter) {
     case 'S':
       if (streaming) StopStream(now, "S");
@@ -106,24 +106,16 @@ void DeviceProtocol::HandleCommand(const std::string& text, char terminator, Sim
     case 'V':
       Answer({VersionLine(p, settings.faults.wrongFirmware.empty() ? p.firmware : settings.faults.wrongFirmware)}, now);
       break;
-    case 'F':
-      Answer({"F", FieldLine(p), PeriodLine(p)}, now);
-      break;
+    case 'F': Answer({"F", FieldLine(p), PeriodLine(p)}, now); break;
     case 'I':
       Answer({"I", NamesLine(p, settings.faults.namesShortBy), UnitsLine(p), MaximaLine(p), MinimaLine(p)}, now);
       break;
-    case 'B':
-      StartStream(now);
-      break;
+    case 'B': StartStream(now); break;
     case 'X':
       if (streaming) StopStream(now, "X");
       break;
-    case 'U':
-      HandleFieldMask(args, now);
-      break;
-    case 'P':
-      HandlePeriod(args, now);
-      break;
+    case 'U': HandleFieldMask(args, now); break;
+    case 'P': HandlePeriod(args, now); break;
   }
 }
 
@@ -147,7 +139,7 @@ void DeviceProtocol::HandlePeriod(std::string_view digits, SimMicros now) {
     return;
   }
   const int position = std::stoi(std::string(digits));
-  const DeviceProfile& p = settings.profile;
+  const DeviceProfile &p = settings.profile;
   const int positions = static_cast<int>(p.periods.size()) + (p.endOfCycle ? 1 : 0);
   if (position >= positions) {
     Trace(now, "period select ignored: no position " + std::to_string(position) + " (positions 0.." +
@@ -160,7 +152,7 @@ void DeviceProtocol::HandlePeriod(std::string_view digits, SimMicros now) {
 }
 
 SimMicros DeviceProtocol::PeriodMicros() const {
-  const DeviceProfile& p = settings.profile;
+  const DeviceProfile &p = settings.profile;
   if (p.endOfCycle && periodPosition == 0) return settings.cycle;
   const size_t index = static_cast<size_t>(periodPosition - (p.endOfCycle ? 1 : 0));
   return std::max<SimMicros>(100, std::llround(p.periods.at(index).seconds * 1e6));
@@ -168,8 +160,9 @@ SimMicros DeviceProtocol::PeriodMicros() const {
 
 void DeviceProtocol::Answer(std::vector<std::string> lines, SimMicros now) {
   const SimMicros due = now + MillisToMicros(settings.faults.lateMs);
-  for (const std::string& line : lines)
-    Trace(now, "tx " + EscapeBytes(line) + (due > now ? " (due in " + std::to_string((due - now) / 1000) + " ms)" : ""));
+  for (const std::string &line : lines)
+    Trace(now,
+          "tx " + EscapeBytes(line) + (due > now ? " (due in " + std::to_string((due - now) / 1000) + " ms)" : ""));
   shaper.Answer(queue, lines, due);
 }
 
@@ -202,7 +195,7 @@ void DeviceProtocol::Advance(SimMicros now) {
     nextSample = now;
   }
   while (nextSample <= now) {
-    const FaultSet& f = settings.faults;
+    const FaultSet &f = settings.faults;
     if (f.stopAfter >= 0 && dataLines >= static_cast<std::uint64_t>(f.stopAfter)) {
       hung = true;
       shaper.Flush(queue, nextSample);
@@ -229,7 +222,7 @@ void DeviceProtocol::Advance(SimMicros now) {
 }
 
 void DeviceProtocol::EmitSample(SimMicros due) {
-  const FaultSet& f = settings.faults;
+  const FaultSet &f = settings.faults;
   const std::uint64_t number = dataLines + 1;
   const bool periodic = f.every > 0 && number % static_cast<std::uint64_t>(f.every) == 0;
   SampleRequest request;
@@ -251,7 +244,7 @@ void DeviceProtocol::EmitSample(SimMicros due) {
 
 void DeviceProtocol::EmitStreamFaults(SimMicros due) {
   // Junk lines carry no comma, so a host that drops short lines drops them all.
-  const FaultSet& f = settings.faults;
+  const FaultSet &f = settings.faults;
   if (f.garbage) shaper.StreamLine(queue, Junk(12 + junkState % 40, false), due, false);
   if (f.overlongBytes > 0) shaper.StreamLine(queue, Junk(static_cast<size_t>(f.overlongBytes), false), due, false);
   if (f.highBytes) shaper.StreamLine(queue, Junk(16, true), due, false);
@@ -290,4 +283,4 @@ void DeviceProtocol::PowerCycle(SimMicros now) {
   Trace(now, "device powered up again");
 }
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -22,7 +22,7 @@ struct DeviceSettings {
   DeviceProfile profile;
   FaultSet faults;
   std::uint64_t seed = 1;
-  SimMicros cycle = 800000; // sample period at the EndOfCycle position
+  SimMicros cycle = 800000;  // sample period at the EndOfCycle position
 };
 
 class DeviceProtocol {
@@ -35,9 +35,9 @@ class DeviceProtocol {
   static constexpr size_t kMaxBacklog = 256 * 1024;
   static constexpr SimMicros kMaxBacklogDelay = 250000;
 
-  explicit DeviceProtocol(DeviceSettings settings, TraceSink* trace = nullptr);
-  DeviceProtocol(const DeviceProtocol&) = delete;
-  DeviceProtocol& operator=(const DeviceProtocol&) = delete;
+  explicit DeviceProtocol(DeviceSettings settings, TraceSink *trace = nullptr);
+  DeviceProtocol(const DeviceProtocol &) = delete;
+  DeviceProtocol &operator=(const DeviceProtocol &) = delete;
 
   void Receive(std::string_view bytes, SimMicros now);
   // Generates the data lines due by now.
@@ -58,11 +58,11 @@ class DeviceProtocol {
   int PeriodPosition() const { return periodPosition; }
   SimMicros PeriodMicros() const;
   std::uint64_t DataLinesGenerated() const { return dataLines; }
-  const std::vector<bool>& FieldMask() const { return mask; }
-  const DeviceSettings& Settings() const { return settings; }
+  const std::vector<bool> &FieldMask() const { return mask; }
+  const DeviceSettings &Settings() const { return settings; }
 
  private:
-  void HandleCommand(const std::string& command, char terminator, SimMicros now);
+  void HandleCommand(const std::string &command, char terminator, SimMicros now);
   void HandleFieldMask(std::string_view digits, SimMicros now);
   void HandlePeriod(std::string_view digits, SimMicros now);
   void Answer(std::vector<std::string> lines, SimMicros now);
@@ -76,7 +76,7 @@ class DeviceProtocol {
   void ResetState();
 
   const DeviceSettings settings;
-  TraceSink* const trace;
+  TraceSink *const trace;
   OutputQueue queue;
   WriteShaper shaper;
 
@@ -87,7 +87,7 @@ class DeviceProtocol {
   bool hung = false;
   bool vanishPending = false;
   bool vanishDone = false;
-  bool bAnswerLost = false; // the lose-b-answer fault has swallowed its one answer
+  bool bAnswerLost = false;  // the lose-b-answer fault has swallowed its one answer
   bool backlogNoted = false;
   int periodPosition = 0;
   std::vector<bool> mask;
@@ -98,4 +98,4 @@ class DeviceProtocol {
   std::uint64_t junkState = 0;
 };
 
-} // namespace VornSim
+}  // namespace VornSim

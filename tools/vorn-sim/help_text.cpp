@@ -101,4 +101,4 @@ A command half received when the host closes the port is dropped.
   return text;
 }
 
-} // namespace VornSim
+}  // namespace VornSim

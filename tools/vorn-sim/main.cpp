@@ -7,7 +7,7 @@
 #include "options.h"
 #include "sim_server.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   using namespace VornSim;
   SimOptions options;
   std::string error;

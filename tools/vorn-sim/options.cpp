@@ -11,18 +11,18 @@ namespace VornSim {
 
 namespace {
 
-bool ReadInt(const std::string& text, long long low, long long high, long long& out) {
+bool ReadInt(const std::string &text, long long low, long long high, long long &out) {
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= low && out <= high;
 }
 
-} // namespace
+}  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::string& error) {
+bool ParseOptions(const std::vector<std::string> &args, SimOptions &o, std::string &error) {
   CLI::App app("vorn-sim");
   // The help text is our own (HelpText); CLI11 only reads the words.
   app.set_help_flag();
-  auto flag = [&](const std::string& names, bool& target) {
+  auto flag = [&](const std::string &names, bool &target) {
     // "--help=yes" is a mistake, not a way of saying true.
     return app.add_flag(names, target)->disable_flag_override();
   };
@@ -57,7 +57,7 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
-  } catch (const CLI::ParseError& e) {
+  } catch (const CLI::ParseError &e) {
     error = e.what();
     return false;
   }
@@ -65,8 +65,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     error = "unknown option '" + unknown.front() + "' (see --help)";
     return false;
   }
-  auto given = [&](const char* name) { return app.count(name) > 0; };
-  auto integer = [&](const char* name, const std::string& text, long long low, long long high, auto& out) {
+  auto given = [&](const char *name) { return app.count(name) > 0; };
+  auto integer = [&](const char *name, const std::string &text, long long low, long long high, auto &out) {
     long long v = 0;
     if (!given(name)) return true;
     if (!ReadInt(text, low, high, v)) {
@@ -97,7 +97,7 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
     o.portWatch = portWatch == "hangup" ? PortWatch::Hangup : PortWatch::Inotify;
   }
   if (given("--exit-after")) {
-    char* end = nullptr;
+    char *end = nullptr;
     o.exitAfter = std::strtod(exitAfter.c_str(), &end);
     if (exitAfter.empty() || *end != '\0' || !std::isfinite(o.exitAfter) || o.exitAfter <= 0.0 || o.exitAfter > 1e7) {
       error = "--exit-after needs a number of seconds above 0";
@@ -112,8 +112,8 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& o, std::stri
   return true;
 }
 
-bool BuildSettings(const SimOptions& o, DeviceSettings& settings, std::string& error) {
-  const DeviceProfile* base = FindProfile(o.profile);
+bool BuildSettings(const SimOptions &o, DeviceSettings &settings, std::string &error) {
+  const DeviceProfile *base = FindProfile(o.profile);
   if (!base) {
     error = "unknown profile '" + o.profile + "' (see --list-profiles)";
     return false;
@@ -132,7 +132,7 @@ bool BuildSettings(const SimOptions& o, DeviceSettings& settings, std::string& e
 
   FaultSet faults;
   faults.every = o.faultEvery;
-  for (const std::string& given : o.faults)
+  for (const std::string &given : o.faults)
     if (!ApplyFault(given, faults, error)) return false;
 
   settings.profile = std::move(profile);
@@ -144,7 +144,7 @@ bool BuildSettings(const SimOptions& o, DeviceSettings& settings, std::string& e
 
 std::string ProfileList() {
   std::string text;
-  for (const DeviceProfile& p : BuiltinProfiles()) {
+  for (const DeviceProfile &p : BuiltinProfiles()) {
     std::string head = "  " + p.name;
     head.resize(std::max<size_t>(head.size() + 1, 12), ' ');
     text += head + p.summary + "\n";
@@ -152,14 +152,14 @@ std::string ProfileList() {
   return text;
 }
 
-std::string DescribeDevice(const DeviceSettings& s) {
-  const DeviceProfile& p = s.profile;
+std::string DescribeDevice(const DeviceSettings &s) {
+  const DeviceProfile &p = s.profile;
   const std::string firmware = s.faults.wrongFirmware.empty() ? p.firmware : s.faults.wrongFirmware;
   std::string text;
-  for (const std::string& line : {VersionLine(p, firmware), FieldLine(p), PeriodLine(p), NamesLine(p, s.faults.namesShortBy),
-                                  UnitsLine(p), MaximaLine(p), MinimaLine(p)})
+  for (const std::string &line : {VersionLine(p, firmware), FieldLine(p), PeriodLine(p),
+                                  NamesLine(p, s.faults.namesShortBy), UnitsLine(p), MaximaLine(p), MinimaLine(p)})
     text += line + "\n";
   return text;
 }
 
-} // namespace VornSim
+}  // namespace VornSim

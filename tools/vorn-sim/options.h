@@ -30,20 +30,20 @@ struct SimOptions {
   std::string link;
   std::string trace;
   std::string sentLog;
-  double exitAfter = 0.0; // seconds; 0 runs until a signal
+  double exitAfter = 0.0;  // seconds; 0 runs until a signal
   bool help = false;
   bool listProfiles = false;
   bool describe = false;
 };
 
 // False with a message for an unknown option or a bad value.
-bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+bool ParseOptions(const std::vector<std::string> &args, SimOptions &options, std::string &error);
 // The device the options describe: profile, overrides and fault modes.
-bool BuildSettings(const SimOptions& options, DeviceSettings& settings, std::string& error);
+bool BuildSettings(const SimOptions &options, DeviceSettings &settings, std::string &error);
 
 std::string HelpText();
 std::string ProfileList();
 // The lines the device answers V, F and I with, for --describe.
-std::string DescribeDevice(const DeviceSettings& settings);
+std::string DescribeDevice(const DeviceSettings &settings);
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -35,18 +35,18 @@ void OutputQueue::Clear() {
   pendingBytes = 0;
 }
 
-void WriteShaper::Answer(OutputQueue& queue, const std::vector<std::string>& lines, SimMicros due) {
+void WriteShaper::Answer(OutputQueue &queue, const std::vector<std::string> &lines, SimMicros due) {
   Flush(queue, due);
   if (faults.splitDelayMs >= 0) {
-    for (const std::string& line : lines) Emit(queue, line + "\r\n", due, {});
+    for (const std::string &line : lines) Emit(queue, line + "\r\n", due, {});
     return;
   }
   std::string bytes;
-  for (const std::string& line : lines) bytes += line + "\r\n";
+  for (const std::string &line : lines) bytes += line + "\r\n";
   Emit(queue, std::move(bytes), due, {});
 }
 
-void WriteShaper::StreamLine(OutputQueue& queue, const std::string& line, SimMicros due, bool isData) {
+void WriteShaper::StreamLine(OutputQueue &queue, const std::string &line, SimMicros due, bool isData) {
   if (faults.burstBytes > 0) {
     burst += line + "\r\n";
     if (isData) burstLines.push_back(line);
@@ -57,7 +57,7 @@ void WriteShaper::StreamLine(OutputQueue& queue, const std::string& line, SimMic
   else Emit(queue, line + "\r\n", due, {});
 }
 
-void WriteShaper::Flush(OutputQueue& queue, SimMicros due) {
+void WriteShaper::Flush(OutputQueue &queue, SimMicros due) {
   if (burst.empty()) return;
   // A burst stays one write even with split-crlf: its point is the size.
   OutputChunk chunk{std::move(burst), std::max(due, lastDue), std::move(burstLines)};
@@ -73,7 +73,7 @@ void WriteShaper::Reset() {
   lastDue = kNever;
 }
 
-void WriteShaper::Emit(OutputQueue& queue, std::string bytes, SimMicros due, std::vector<std::string> dataLines) {
+void WriteShaper::Emit(OutputQueue &queue, std::string bytes, SimMicros due, std::vector<std::string> dataLines) {
   if (faults.trickleMs >= 0) {
     const SimMicros gap = MillisToMicros(faults.trickleMs);
     for (size_t i = 0; i < bytes.size(); ++i) {
@@ -98,4 +98,4 @@ void WriteShaper::Emit(OutputQueue& queue, std::string bytes, SimMicros due, std
   queue.Push(OutputChunk{std::move(bytes), due, std::move(dataLines)});
 }
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -42,21 +42,21 @@ class OutputQueue {
 // trickle, burst).
 class WriteShaper {
  public:
-  explicit WriteShaper(const FaultSet& faults) : faults(faults) {}
+  explicit WriteShaper(const FaultSet &faults) : faults(faults) {}
 
   // An answer: its lines travel together (one write unless a fault splits it).
-  void Answer(OutputQueue& queue, const std::vector<std::string>& lines, SimMicros due);
+  void Answer(OutputQueue &queue, const std::vector<std::string> &lines, SimMicros due);
   // A line of the stream (a data line, or junk between data lines when
   // isData is false); with the burst fault it may be held back.
-  void StreamLine(OutputQueue& queue, const std::string& line, SimMicros due, bool isData);
+  void StreamLine(OutputQueue &queue, const std::string &line, SimMicros due, bool isData);
   // Writes out a held-back burst, if any.
-  void Flush(OutputQueue& queue, SimMicros due);
+  void Flush(OutputQueue &queue, SimMicros due);
   void Reset();
 
  private:
-  void Emit(OutputQueue& queue, std::string bytes, SimMicros due, std::vector<std::string> dataLines);
+  void Emit(OutputQueue &queue, std::string bytes, SimMicros due, std::vector<std::string> dataLines);
 
-  const FaultSet& faults;
+  const FaultSet &faults;
   std::string burst;
   std::vector<std::string> burstLines;
   // Due time of the last chunk this shaper made; far in the past before the first.
@@ -64,4 +64,4 @@ class WriteShaper {
   SimMicros lastDue = kNever;
 };
 
-} // namespace VornSim
+}  // namespace VornSim

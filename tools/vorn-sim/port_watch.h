@@ -16,4 +16,4 @@ enum class PortWatch {
   Hangup,
 };
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -31,9 +31,9 @@ Channel Unbounded(std::string name, std::string unit, double amplitude, Wave wav
   return c;
 }
 
-std::vector<PeriodChoice> Periods(std::initializer_list<const char*> texts) {
+std::vector<PeriodChoice> Periods(std::initializer_list<const char *> texts) {
   std::vector<PeriodChoice> out;
-  for (const char* t : texts) out.push_back({t, std::strtod(t, nullptr)});
+  for (const char *t : texts) out.push_back({t, std::strtod(t, nullptr)});
   return out;
 }
 
@@ -62,8 +62,9 @@ std::vector<DeviceProfile> MakeProfiles() {
   DeviceProfile na = base;
   na.name = "na";
   na.summary = "\"na\" units and limits between named ones; product name given";
-  na.channels = {Make("Pressure", "mmHg", 0, 300, Wave::Sine, 1.1, 1), Unbounded("Marker", "na", 1000, Wave::Square, 0.5),
-                 Unbounded("Flow", "ml/s", 500, Wave::Ramp, 0.3), Make("Pulse", "na", 20, 250, Wave::Noise, 1, 0)};
+  na.channels = {Make("Pressure", "mmHg", 0, 300, Wave::Sine, 1.1, 1),
+                 Unbounded("Marker", "na", 1000, Wave::Square, 0.5), Unbounded("Flow", "ml/s", 500, Wave::Ramp, 0.3),
+                 Make("Pulse", "na", 20, 250, Wave::Noise, 1, 0)};
   na.product = "Quellograph NA";
   all.push_back(na);
 
@@ -88,13 +89,14 @@ std::vector<DeviceProfile> MakeProfiles() {
   wide.name = "wide";
   wide.summary = "32 channels (33 fields): more than a 28-digit field mask holds";
   wide.channels.clear();
-  for (int i = 0; i < 32; ++i) wide.channels.push_back(Make("W" + std::to_string(i + 1), "mV", -10, 10, Wave::Sine, 0.1 * (i + 1), 2));
+  for (int i = 0; i < 32; ++i)
+    wide.channels.push_back(Make("W" + std::to_string(i + 1), "mV", -10, 10, Wave::Sine, 0.1 * (i + 1), 2));
   all.push_back(wide);
 
   return all;
 }
 
-bool ParseDouble(std::string_view text, double& out) {
+bool ParseDouble(std::string_view text, double &out) {
   if (text.empty()) return false;
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && ptr == text.data() + text.size() && std::isfinite(out);
@@ -112,15 +114,15 @@ std::vector<std::string_view> Split(std::string_view text, char separator) {
   return parts;
 }
 
-} // namespace
+}  // namespace
 
-const std::vector<DeviceProfile>& BuiltinProfiles() {
+const std::vector<DeviceProfile> &BuiltinProfiles() {
   static const std::vector<DeviceProfile> profiles = MakeProfiles();
   return profiles;
 }
 
-const DeviceProfile* FindProfile(std::string_view name) {
-  for (const DeviceProfile& p : BuiltinProfiles())
+const DeviceProfile *FindProfile(std::string_view name) {
+  for (const DeviceProfile &p : BuiltinProfiles())
     if (p.name == name) return &p;
   return nullptr;
 }
@@ -131,7 +133,7 @@ bool IsSafeFieldText(std::string_view text) {
   return true;
 }
 
-bool ParseChannelList(std::string_view given, std::vector<Channel>& out, std::string& error) {
+bool ParseChannelList(std::string_view given, std::vector<Channel> &out, std::string &error) {
   out.clear();
   for (std::string_view item : Split(given, ';')) {
     const std::vector<std::string_view> parts = Split(item, ':');
@@ -175,7 +177,8 @@ bool ParseChannelList(std::string_view given, std::vector<Channel>& out, std::st
       return false;
     }
     double decimals = 2;
-    if (parts.size() > 6 && (!ParseDouble(parts[6], decimals) || decimals < 0 || decimals > 6 || decimals != std::floor(decimals))) {
+    if (parts.size() > 6 &&
+        (!ParseDouble(parts[6], decimals) || decimals < 0 || decimals > 6 || decimals != std::floor(decimals))) {
       error = "channel '" + c.name + "': DECIMALS must be 0..6";
       return false;
     }
@@ -189,7 +192,7 @@ bool ParseChannelList(std::string_view given, std::vector<Channel>& out, std::st
   return true;
 }
 
-bool ParsePeriodList(std::string_view given, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error) {
+bool ParsePeriodList(std::string_view given, bool &endOfCycle, std::vector<PeriodChoice> &out, std::string &error) {
   endOfCycle = false;
   out.clear();
   for (std::string_view field : Split(given, ',')) {
@@ -212,7 +215,7 @@ bool ParsePeriodList(std::string_view given, bool& endOfCycle, std::vector<Perio
   return true;
 }
 
-bool ValidateProfile(const DeviceProfile& profile, std::string& error) {
+bool ValidateProfile(const DeviceProfile &profile, std::string &error) {
   if (profile.channels.empty()) {
     error = "the device needs at least one channel";
     return false;
@@ -227,7 +230,8 @@ bool ValidateProfile(const DeviceProfile& profile, std::string& error) {
     error = "at most 100 period positions fit the P command";
     return false;
   }
-  for (const std::string* text : {&profile.firmware, &profile.versionMajor, &profile.versionMinor, &profile.versionBuild}) {
+  for (const std::string *text :
+       {&profile.firmware, &profile.versionMajor, &profile.versionMinor, &profile.versionBuild}) {
     if (!IsSafeFieldText(*text)) {
       error = "version fields may not hold commas or control bytes";
       return false;
@@ -240,4 +244,4 @@ bool ValidateProfile(const DeviceProfile& profile, std::string& error) {
   return true;
 }
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -13,10 +13,10 @@ namespace VornSim {
 
 struct Channel {
   std::string name;
-  std::string unit = "na";    // sent as is; "na" means no unit
-  std::string maxText = "100"; // sent as is; "na" means no limit
+  std::string unit = "na";      // sent as is; "na" means no unit
+  std::string maxText = "100";  // sent as is; "na" means no limit
   std::string minText = "0";
-  double lo = 0.0;             // range the generated signal stays in
+  double lo = 0.0;  // range the generated signal stays in
   double hi = 100.0;
   Wave wave = Wave::Sine;
   double frequencyHz = 1.0;
@@ -24,7 +24,7 @@ struct Channel {
 };
 
 struct PeriodChoice {
-  std::string text; // as sent on the period line, in seconds
+  std::string text;  // as sent on the period line, in seconds
   double seconds = 0.0;
 };
 
@@ -49,16 +49,16 @@ struct DeviceProfile {
   int FieldCount() const { return 1 + static_cast<int>(channels.size()) + (crcField ? 1 : 0); }
 };
 
-const std::vector<DeviceProfile>& BuiltinProfiles();
-const DeviceProfile* FindProfile(std::string_view name);
+const std::vector<DeviceProfile> &BuiltinProfiles();
+const DeviceProfile *FindProfile(std::string_view name);
 
 // "NAME[:UNIT[:MIN:MAX[:WAVE[:FREQ[:DECIMALS]]]]]" items separated by ';'.
-bool ParseChannelList(std::string_view given, std::vector<Channel>& out, std::string& error);
+bool ParseChannelList(std::string_view given, std::vector<Channel> &out, std::string &error);
 // The period line as the device will send it: "[EndOfCycle,]SECONDS,...".
-bool ParsePeriodList(std::string_view given, bool& endOfCycle, std::vector<PeriodChoice>& out, std::string& error);
+bool ParsePeriodList(std::string_view given, bool &endOfCycle, std::vector<PeriodChoice> &out, std::string &error);
 // Rejects texts that would break the line protocol (commas, line ends, control bytes).
 bool IsSafeFieldText(std::string_view text);
 // A profile the device could not describe consistently (no period choice, no channel, ...).
-bool ValidateProfile(const DeviceProfile& profile, std::string& error);
+bool ValidateProfile(const DeviceProfile &profile, std::string &error);
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -14,14 +14,14 @@
 
 namespace VornSim {
 
-bool PtyPort::Open(PortWatch wanted, std::string& error) {
+bool PtyPort::Open(PortWatch wanted, std::string &error) {
   Close();
   const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     error = std::string("posix_openpt: ") + std::strerror(errno);
     return false;
   }
-  const char* name = (grantpt(fd) == 0 && unlockpt(fd) == 0) ? ptsname(fd) : nullptr;
+  const char *name = (grantpt(fd) == 0 && unlockpt(fd) == 0) ? ptsname(fd) : nullptr;
   termios tio{};
   if (!name || tcgetattr(fd, &tio) != 0) {
     error = std::string("pty setup: ") + std::strerror(errno);
@@ -58,7 +58,7 @@ bool PtyPort::Open(PortWatch wanted, std::string& error) {
 }
 
 void PtyPort::Close() {
-  for (int* fd : {&watch, &keeper, &master}) {
+  for (int *fd : {&watch, &keeper, &master}) {
     if (*fd >= 0) ::close(*fd);
     *fd = -1;
   }
@@ -66,7 +66,7 @@ void PtyPort::Close() {
   slavePath.clear();
 }
 
-PtyPort::ReadStatus PtyPort::Read(std::string& out) {
+PtyPort::ReadStatus PtyPort::Read(std::string &out) {
   char buffer[4096];
   bool any = false;
   while (true) {
@@ -101,7 +101,7 @@ PtyPort::HostEvents PtyPort::ReadHostEvents() {
     const ssize_t n = ::read(watch, buffer, sizeof buffer);
     if (n <= 0) break;
     for (ssize_t at = 0; at < n;) {
-      const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+      const auto *e = reinterpret_cast<const inotify_event *>(buffer + at);
       if (e->mask & IN_OPEN) {
         ++hostOpens;
         events.opened = true;
@@ -135,9 +135,9 @@ void PtyPort::AfterHostClosed() {
   ::close(fd);
 }
 
-bool SlaveLink::Create(const std::string& path, const std::string& target, std::string& error) {
+bool SlaveLink::Create(const std::string &path, const std::string &target, std::string &error) {
   Remove();
-  struct stat st{};
+  struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISLNK(st.st_mode)) {
       error = path + " exists and is not a symlink; not replacing it";
@@ -164,4 +164,4 @@ void SlaveLink::Remove() {
   linkTarget.clear();
 }
 
-} // namespace VornSim
+}  // namespace VornSim

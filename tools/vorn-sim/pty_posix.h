@@ -13,28 +13,28 @@ class PtyPort {
  public:
   enum class ReadStatus { Data, Nothing, HungUp, Failed };
   struct HostEvents {
-    bool closedAll = false; // the host's last descriptor was closed at some point
+    bool closedAll = false;  // the host's last descriptor was closed at some point
     bool opened = false;
   };
 
   PtyPort() = default;
-  PtyPort(const PtyPort&) = delete;
-  PtyPort& operator=(const PtyPort&) = delete;
+  PtyPort(const PtyPort &) = delete;
+  PtyPort &operator=(const PtyPort &) = delete;
   ~PtyPort() { Close(); }
 
   // Opens a new pair with the line in raw mode. Falls back to Hangup when
   // inotify is not available.
-  bool Open(PortWatch wanted, std::string& error);
+  bool Open(PortWatch wanted, std::string &error);
   void Close();
   int Fd() const { return master; }
   // inotify descriptor to poll, -1 in Hangup mode.
   int WatchFd() const { return watch; }
   PortWatch Watch() const { return watch >= 0 ? PortWatch::Inotify : PortWatch::Hangup; }
-  const std::string& SlavePath() const { return slavePath; }
+  const std::string &SlavePath() const { return slavePath; }
 
   // Appends what the host has written. HungUp (Hangup mode only): no slave
   // is open any more; the bytes read before that are still appended.
-  ReadStatus Read(std::string& out);
+  ReadStatus Read(std::string &out);
   // Bytes written, 0 when the pty is full, -1 on error.
   long Write(std::string_view bytes);
 
@@ -60,13 +60,13 @@ class PtyPort {
 class SlaveLink {
  public:
   SlaveLink() = default;
-  SlaveLink(const SlaveLink&) = delete;
-  SlaveLink& operator=(const SlaveLink&) = delete;
+  SlaveLink(const SlaveLink &) = delete;
+  SlaveLink &operator=(const SlaveLink &) = delete;
   ~SlaveLink() { Remove(); }
 
   // Makes path a symlink to target; an existing symlink is replaced, any
   // other existing file is left alone and reported.
-  bool Create(const std::string& path, const std::string& target, std::string& error);
+  bool Create(const std::string &path, const std::string &target, std::string &error);
   // Removes the link if it still points where this object made it point.
   void Remove();
 
@@ -75,4 +75,4 @@ class SlaveLink {
   std::string linkTarget;
 };
 
-} // namespace VornSim
+}  // namespace VornSim

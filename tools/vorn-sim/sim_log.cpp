@@ -29,7 +29,7 @@ FileLog::~FileLog() {
   if (file) std::fclose(file);
 }
 
-bool FileLog::Open(const std::string& path, std::string& error) {
+bool FileLog::Open(const std::string &path, std::string &error) {
   if (path.empty()) return true;
   file = std::fopen(path.c_str(), "wb");
   if (!file) {
@@ -52,10 +52,11 @@ void FileLog::Flush() {
 void TraceFile::Note(SimMicros now, std::string_view text) {
   if (!log.Enabled()) return;
   char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "%10lld.%03lld ", static_cast<long long>(now / 1000), static_cast<long long>(now % 1000));
+  std::snprintf(stamp, sizeof stamp, "%10lld.%03lld ", static_cast<long long>(now / 1000),
+                static_cast<long long>(now % 1000));
   log.Write(std::string(stamp) + std::string(text));
   // A trace is read after crashes and kills too.
   log.Flush();
 }
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -24,27 +24,27 @@ std::string EscapeBytes(std::string_view bytes, size_t limit = 160);
 class FileLog {
  public:
   FileLog() = default;
-  FileLog(const FileLog&) = delete;
-  FileLog& operator=(const FileLog&) = delete;
+  FileLog(const FileLog &) = delete;
+  FileLog &operator=(const FileLog &) = delete;
   ~FileLog();
 
   // An empty path leaves the log disabled.
-  bool Open(const std::string& path, std::string& error);
+  bool Open(const std::string &path, std::string &error);
   bool Enabled() const { return file != nullptr; }
-  void Write(std::string_view text); // text plus LF
+  void Write(std::string_view text);  // text plus LF
   void Flush();
 
  private:
-  std::FILE* file = nullptr;
+  std::FILE *file = nullptr;
 };
 
 class TraceFile : public TraceSink {
  public:
-  explicit TraceFile(FileLog& log) : log(log) {}
+  explicit TraceFile(FileLog &log) : log(log) {}
   void Note(SimMicros now, std::string_view text) override;
 
  private:
-  FileLog& log;
+  FileLog &log;
 };
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -8,6 +8,6 @@ namespace VornSim {
 
 // Serves until SIGTERM, SIGINT or SIGHUP, --exit-after, or the vanish fault
 // with --vanish-action exit. Returns the process exit code.
-int RunServer(const SimOptions& options, const DeviceSettings& settings);
+int RunServer(const SimOptions &options, const DeviceSettings &settings);
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -23,7 +23,7 @@ void OnStopSignal(int signal) { stopSignal = signal; }
 // Signals stay blocked except inside WaitFor, so a stop request can never
 // slip in between the check of stopSignal and the wait.
 sigset_t InstallSignals() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
@@ -38,7 +38,7 @@ sigset_t InstallSignals() {
 
 class Server {
  public:
-  Server(const SimOptions& options, const DeviceSettings& settings)
+  Server(const SimOptions &options, const DeviceSettings &settings)
       : options(options), traceFile(traceLog), device(settings, &traceFile), start(std::chrono::steady_clock::now()) {}
 
   int Run();
@@ -54,9 +54,9 @@ class Server {
   void WritePending();
   void HostOpened();
   void HostClosed();
-  int WaitFor(pollfd* fds, nfds_t count, SimMicros timeout);
+  int WaitFor(pollfd *fds, nfds_t count, SimMicros timeout);
 
-  const SimOptions& options;
+  const SimOptions &options;
   FileLog traceLog;
   FileLog sentLog;
   TraceFile traceFile;
@@ -96,7 +96,8 @@ int Server::Run() {
     }
     ServeOnce();
   }
-  traceFile.Note(Now(), stopSignal ? "stopped by signal " + std::to_string(stopSignal) : std::string("exit-after reached"));
+  traceFile.Note(Now(),
+                 stopSignal ? "stopped by signal " + std::to_string(stopSignal) : std::string("exit-after reached"));
   ClosePort();
   return 0;
 }
@@ -136,7 +137,7 @@ void Server::ServeOnce() {
   // Take new output only once the previous is written, so a host that stops
   // reading holds the device's backlog where its bound applies.
   if (writing.empty()) {
-    for (OutputChunk& chunk : device.TakeDue(now)) {
+    for (OutputChunk &chunk : device.TakeDue(now)) {
       if (hostPresent) writing.push_back(std::move(chunk));
       else ++droppedChunks;
     }
@@ -181,15 +182,15 @@ PtyPort::ReadStatus Server::ReadHost() {
 void Server::WritePending() {
   const SimMicros now = Now();
   while (!writing.empty() && writing.front().due <= now) {
-    OutputChunk& chunk = writing.front();
+    OutputChunk &chunk = writing.front();
     const long n = pty.Write(std::string_view(chunk.bytes).substr(writtenOfFront));
     if (n < 0) {
       HostClosed();
       return;
     }
     writtenOfFront += static_cast<size_t>(n);
-    if (writtenOfFront < chunk.bytes.size()) break; // pty full: wait for POLLOUT
-    for (const std::string& line : chunk.dataLines) sentLog.Write(line);
+    if (writtenOfFront < chunk.bytes.size()) break;  // pty full: wait for POLLOUT
+    for (const std::string &line : chunk.dataLines) sentLog.Write(line);
     writing.pop_front();
     writtenOfFront = 0;
   }
@@ -199,7 +200,8 @@ void Server::WritePending() {
 void Server::HostOpened() {
   hostPresent = true;
   traceFile.Note(Now(), "port opened by the host" +
-                            (droppedChunks ? " (" + std::to_string(droppedChunks) + " writes discarded while closed)" : std::string()));
+                            (droppedChunks ? " (" + std::to_string(droppedChunks) + " writes discarded while closed)"
+                                           : std::string()));
   droppedChunks = 0;
 }
 
@@ -215,16 +217,16 @@ void Server::HostClosed() {
   traceFile.Note(now, "port closed by the host; unread output discarded");
 }
 
-int Server::WaitFor(pollfd* fds, nfds_t count, SimMicros timeout) {
+int Server::WaitFor(pollfd *fds, nfds_t count, SimMicros timeout) {
   const timespec ts{static_cast<time_t>(timeout / 1000000), static_cast<long>(timeout % 1000000) * 1000};
   return ppoll(fds, count, &ts, &waitMask);
 }
 
-} // namespace
+}  // namespace
 
-int RunServer(const SimOptions& options, const DeviceSettings& settings) {
+int RunServer(const SimOptions &options, const DeviceSettings &settings) {
   Server server(options, settings);
   return server.Run();
 }
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -11,4 +11,4 @@ using SimMicros = std::int64_t;
 
 constexpr SimMicros MillisToMicros(std::int64_t ms) { return ms * 1000; }
 
-} // namespace VornSim
+}  // namespace VornSim

@@ -15,7 +15,7 @@ std::optional<Wave> ParseWave(std::string_view name) {
   return std::nullopt;
 }
 
-const char* WaveName(Wave wave) {
+const char *WaveName(Wave wave) {
   switch (wave) {
     case Wave::Sine: return "sine";
     case Wave::Ramp: return "ramp";
@@ -37,9 +37,9 @@ std::uint64_t SplitMix(std::uint64_t x) {
 
 double Fraction(double x) { return x - std::floor(x); }
 
-} // namespace
+}  // namespace
 
-double WaveValue(const WaveInput& in, double seconds, std::uint64_t sampleIndex, std::uint64_t seed) {
+double WaveValue(const WaveInput &in, double seconds, std::uint64_t sampleIndex, std::uint64_t seed) {
   // Keep a 5% margin on both sides so that rounding to the printed decimals
   // can never leave the announced range.
   const double mid = (in.lo + in.hi) / 2.0;
@@ -50,8 +50,9 @@ double WaveValue(const WaveInput& in, double seconds, std::uint64_t sampleIndex,
     case Wave::Ramp: return mid - half + 2.0 * half * phase;
     case Wave::Square: return phase < 0.5 ? mid + half : mid - half;
     case Wave::Noise: {
-      const std::uint64_t h = SplitMix(seed ^ SplitMix(sampleIndex * 131u + static_cast<std::uint64_t>(in.channelIndex)));
-      const double unit = static_cast<double>(h >> 11) / 9007199254740992.0; // [0,1)
+      const std::uint64_t h =
+          SplitMix(seed ^ SplitMix(sampleIndex * 131u + static_cast<std::uint64_t>(in.channelIndex)));
+      const double unit = static_cast<double>(h >> 11) / 9007199254740992.0;  // [0,1)
       return mid - half + 2.0 * half * unit;
     }
     case Wave::Constant: return mid;
@@ -68,4 +69,4 @@ std::string FormatFixed(double value, int decimals) {
   return text;
 }
 
-} // namespace VornSim
+}  // namespace VornSim

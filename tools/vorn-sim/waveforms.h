@@ -13,19 +13,19 @@ namespace VornSim {
 enum class Wave { Sine, Ramp, Square, Noise, Constant };
 
 std::optional<Wave> ParseWave(std::string_view name);
-const char* WaveName(Wave wave);
+const char *WaveName(Wave wave);
 
 struct WaveInput {
   Wave wave = Wave::Sine;
-  double lo = 0.0;           // signal stays strictly inside lo..hi
+  double lo = 0.0;  // signal stays strictly inside lo..hi
   double hi = 100.0;
   double frequencyHz = 1.0;
-  int channelIndex = 0;      // decorrelates noise and phase between channels
+  int channelIndex = 0;  // decorrelates noise and phase between channels
 };
 
-double WaveValue(const WaveInput& in, double seconds, std::uint64_t sampleIndex, std::uint64_t seed);
+double WaveValue(const WaveInput &in, double seconds, std::uint64_t sampleIndex, std::uint64_t seed);
 
 // Fixed-point text in the classic "C" form (no grouping, '.' as decimal point).
 std::string FormatFixed(double value, int decimals);
 
-} // namespace VornSim
+}  // namespace VornSim

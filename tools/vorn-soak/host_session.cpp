@@ -20,13 +20,15 @@ void ReadFor(VornLibrary &lib, std::int32_t index, Clock::duration span, std::ve
   char buffer[kReadBuffer];
   const auto end = Clock::now() + span;
   while (Clock::now() < end) {
-    if (lib.ReadLine(index, buffer, sizeof buffer, timeoutMs) == 1) delivered.push_back(std::string(buffer) + "\n");  // ReadLine takes the line end off
+    if (lib.ReadLine(index, buffer, sizeof buffer, timeoutMs) == 1)
+      delivered.push_back(std::string(buffer) + "\n");  // ReadLine takes the line end off
   }
 }
 
 void Drain(VornLibrary &lib, std::int32_t index, std::vector<std::string> &delivered, std::uint32_t timeoutMs) {
   char buffer[kReadBuffer];
-  while (lib.ReadLine(index, buffer, sizeof buffer, timeoutMs) == 1) delivered.push_back(std::string(buffer) + "\n");  // ReadLine takes the line end off
+  while (lib.ReadLine(index, buffer, sizeof buffer, timeoutMs) == 1)
+    delivered.push_back(std::string(buffer) + "\n");  // ReadLine takes the line end off
 }
 
 MatchResult Check(Sim &sim, const std::vector<int> &enabled, const std::vector<std::string> &delivered,

@@ -75,7 +75,8 @@ void Load(const Options &o, long seconds, Result &r) {
           }
         }
         stopped[d] = own.Command(indexes[d], VORN_CMD_STOP);
-        while (lib.ReadLine(indexes[d], buffer, sizeof buffer, 100) == 1) checkers[d]->AddDelivered(std::string(buffer) + "\n");
+        while (lib.ReadLine(indexes[d], buffer, sizeof buffer, 100) == 1)
+          checkers[d]->AddDelivered(std::string(buffer) + "\n");
       });
     }
     for (auto &t : threads) t.join();
@@ -107,8 +108,10 @@ void Load(const Options &o, long seconds, Result &r) {
   r.after = Settled(r.before);
   if (lib.CloseAll() != 1) r.Fail("CloseAll failed");
   char note[200];
-  std::snprintf(note, sizeof note, "%d devices, %.0f lines/s delivered in all; %ld sent before the first and %ld after the last delivered line",
-                kDevices, static_cast<double>(total) / took, before, after);
+  std::snprintf(
+      note, sizeof note,
+      "%d devices, %.0f lines/s delivered in all; %ld sent before the first and %ld after the last delivered line",
+      kDevices, static_cast<double>(total) / took, before, after);
   r.notes.push_back(note);
   lib.Unload();
 }

@@ -46,7 +46,8 @@ void Vanish(const Options &o, long n, Result &r) {
   r.unit = "cycles";
   r.faultUnit = "port vanishings (simulator trace)";
   std::string error;
-  auto sim = StartSim({}, {"--fault", "vanish-each=40", "--vanish-action", "reopen", "--reopen-delay-ms", "30"}, error, true);
+  auto sim =
+      StartSim({}, {"--fault", "vanish-each=40", "--vanish-action", "reopen", "--reopen-delay-ms", "30"}, error, true);
   if (!sim) return r.Fail(error);
   VornLibrary lib;
   if (!LoadLibrary(lib, o, r)) return;

@@ -45,8 +45,8 @@ std::unique_ptr<Sim> StartSim(const std::vector<std::string> &deviceArgs, const 
   std::vector<std::string> args = deviceArgs;
   args.insert(args.end(), runArgs.begin(), runArgs.end());
   // A safety net: no simulator outlives a soak that dies.
-  args.insert(args.end(), {"--serial", sim->serial, "--sent-log", sim->sentLog, "--trace", sim->trace,
-                           "--exit-after", "1800"});
+  args.insert(args.end(),
+              {"--serial", sim->serial, "--sent-log", sim->sentLog, "--trace", sim->trace, "--exit-after", "1800"});
   if (withLink) {
     sim->link = g_tmp + "/port" + std::to_string(id);
     args.insert(args.end(), {"--link", sim->link});

@@ -37,7 +37,8 @@ std::string DemoCsv(std::string &error) {
   char stamp[32] = "demo";
   if (const std::tm *local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "demo-%Y%m%d-%H%M%S", local);
   std::string name = stamp;
-  for (int n = 2; std::filesystem::exists(folder / (name + ".csv"), ec); ++n) name = std::string(stamp) + "-" + std::to_string(n);
+  for (int n = 2; std::filesystem::exists(folder / (name + ".csv"), ec); ++n)
+    name = std::string(stamp) + "-" + std::to_string(n);
   return (folder / (name + ".csv")).string();
 }
 

@@ -24,11 +24,11 @@ std::string Json(const std::vector<Row> &rows) {
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const Row &r = rows[i];
     text += std::string(i ? ",\n  " : "\n  ") + "{\"index\": " + std::to_string(r.index) +
-            ", \"serial\": " + JsonString(r.id.serial) + ", \"unique_id\": " +
-            (r.id.uniqueId ? JsonString(UniqueIdText(r.id.uniqueId)) : "null") +
+            ", \"serial\": " + JsonString(r.id.serial) +
+            ", \"unique_id\": " + (r.id.uniqueId ? JsonString(UniqueIdText(r.id.uniqueId)) : "null") +
             ", \"product\": " + JsonString(r.id.product) + ", \"version\": " + JsonString(r.id.version) +
-            ", \"state\": " + JsonString(r.state) + ", \"error\": " +
-            (r.error.empty() ? "null" : JsonString(r.error)) + "}";
+            ", \"state\": " + JsonString(r.state) + ", \"error\": " + (r.error.empty() ? "null" : JsonString(r.error)) +
+            "}";
   }
   return text + (rows.empty() ? "]}\n" : "\n]}\n");
 }
@@ -65,8 +65,8 @@ int ListCommand(Context &context, const ListOptions &options) {
     for (const Row &r : rows) {
       const bool ok = r.state == "ok";
       const std::string serial = r.id.serial.empty() ? "-" : r.id.serial;
-      table.Add({std::to_string(r.index), serial, UniqueIdText(r.id.uniqueId),
-                 ok ? r.id.product : "(" + r.state + ")", ok ? r.id.version : "-"});
+      table.Add({std::to_string(r.index), serial, UniqueIdText(r.id.uniqueId), ok ? r.id.product : "(" + r.state + ")",
+                 ok ? r.id.version : "-"});
     }
     std::fputs(table.Text().c_str(), stdout);
   }

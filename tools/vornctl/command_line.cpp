@@ -82,9 +82,9 @@ ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine 
   app.add_option("--library", out.library);
   app.set_version_flag("--version", "vornctl");
   app.require_subcommand(0, 1);
-  const std::vector<CLI::App *> commands = {AddAboutCommand(app),         AddListCommand(app, out.list),
+  const std::vector<CLI::App *> commands = {AddAboutCommand(app),          AddListCommand(app, out.list),
                                             AddInfoCommand(app, out.info), AddRecordCommand(app, out.record),
-                                            AddDemoCommand(app, out.demo),  AddViewCommand(app, out.view)};
+                                            AddDemoCommand(app, out.demo), AddViewCommand(app, out.view)};
   // Words CLI11 does not know are kept, so the message can name the first.
   app.allow_extras();
   for (CLI::App *command : commands) command->fallthrough()->allow_extras();
@@ -112,10 +112,10 @@ ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine 
     for (const std::string &word : app.remaining()) unknown.push_back(word);
     if (!unknown.empty()) {
       const std::string &word = unknown.front();
-      return {ParseOutcome::Kind::Usage, out.command + ": " +
-                                             (word.size() > 1 && word.front() == '-' ? "unknown option " + word
-                                                                                      : "unexpected argument '" +
-                                                                                            word + "'")};
+      return {ParseOutcome::Kind::Usage,
+              out.command + ": " +
+                  (word.size() > 1 && word.front() == '-' ? "unknown option " + word
+                                                          : "unexpected argument '" + word + "'")};
     }
   }
   if (out.command.empty()) {

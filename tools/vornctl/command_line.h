@@ -50,7 +50,7 @@ struct ViewOptions {
   bool open = false;
   bool start = false;
   std::string outDir = ".";
-  std::string web;     // empty: the page installed or built with vornctl
+  std::string web;  // empty: the page installed or built with vornctl
 };
 
 struct CommandLine {

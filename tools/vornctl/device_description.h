@@ -24,8 +24,8 @@ struct DeviceIdentity {
 
 struct DeviceDescription {
   DeviceIdentity identity;
-  std::vector<ChannelInfo> channels;     // positions 1..last, in order
-  std::vector<std::int32_t> periodsUs;   // as listed by code 32
+  std::vector<ChannelInfo> channels;    // positions 1..last, in order
+  std::vector<std::int32_t> periodsUs;  // as listed by code 32
   std::optional<std::size_t> controlListBytes;
 };
 
@@ -36,8 +36,7 @@ struct DeviceDescription {
 bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceIdentity &out, std::string &error);
 
 // ReadIdentity plus channels, ranges, periods and the control list.
-bool ReadDescription(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceDescription &out,
-                     std::string &error);
+bool ReadDescription(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceDescription &out, std::string &error);
 
 // "0x1A2B3C4D", or "-" when the driver gave no identifier.
 std::string UniqueIdText(const std::optional<std::int32_t> &id);

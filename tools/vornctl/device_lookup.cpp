@@ -17,8 +17,8 @@ bool FindDevices(const vorn_host::VornLibrary &lib, std::vector<std::int32_t> &f
   return false;
 }
 
-bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found,
-                   const std::string &name, std::int32_t &index, std::string &error) {
+bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found, const std::string &name,
+                   std::int32_t &index, std::string &error) {
   // Serial texts are often digits too: an index is written without leading
   // zeros and names a device that was found; anything else is a serial text.
   const std::optional<int> n = ParseIndex(name);

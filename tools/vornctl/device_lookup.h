@@ -18,11 +18,10 @@ bool FindDevices(const vorn_host::VornLibrary &lib, std::vector<std::int32_t> &f
 // A device named by its index from list, or by its serial text (which
 // means initialising the devices to ask them; an index touches only that
 // device). usage is set when the name cannot be a device at all.
-bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found,
-                   const std::string &name, std::int32_t &index, std::string &error);
+bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found, const std::string &name,
+                   std::int32_t &index, std::string &error);
 
 // Describes device `wanted`, a member of found.
-bool DescribeDevice(const vorn_host::VornLibrary &lib, std::int32_t wanted, DeviceDescription &out,
-                    std::string &error);
+bool DescribeDevice(const vorn_host::VornLibrary &lib, std::int32_t wanted, DeviceDescription &out, std::string &error);
 
 }  // namespace vornctl

@@ -45,8 +45,8 @@ class EdfWriter : public SampleSink {
   std::int64_t periodUs_ = 0;
   EdfRecordLayout layout_;
   std::vector<std::pair<int, int>> digitalRanges_;
-  std::vector<int> record_;       // channel-major, as EDFlib takes a data record
-  std::vector<int> lastValues_;   // stands in for a damaged line's values
+  std::vector<int> record_;      // channel-major, as EDFlib takes a data record
+  std::vector<int> lastValues_;  // stands in for a damaged line's values
   std::int64_t inRecord_ = 0;
   std::int64_t written_ = 0;
   std::int64_t lostInRecord_ = 0;
@@ -179,7 +179,8 @@ bool EdfWriter::Finish(const RecordingSummary &summary, std::string &error) {
   bool ok = true;
   // Both at the true end of the data, before any padding.
   const std::int64_t end = written_ + inRecord_;
-  if (summary.interrupted) Annotate(end, "Stopped by " + (summary.stopSignal.empty() ? "the user" : summary.stopSignal));
+  if (summary.interrupted)
+    Annotate(end, "Stopped by " + (summary.stopSignal.empty() ? "the user" : summary.stopSignal));
   if (inRecord_ > 0) {
     // A data record is always whole: the final values fill the last one up.
     const std::int64_t padding = layout_.samplesPerRecord - inRecord_;

@@ -16,12 +16,8 @@ int main(int argc, char **argv) {
   CommandLine line;
   const ParseOutcome outcome = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), line);
   switch (outcome.kind) {
-    case ParseOutcome::Kind::Help:
-      std::fputs(kUsageText, stdout);
-      return kExitOk;
-    case ParseOutcome::Kind::Version:
-      std::printf("vornctl %s\n", kVornctlVersion);
-      return kExitOk;
+    case ParseOutcome::Kind::Help: std::fputs(kUsageText, stdout); return kExitOk;
+    case ParseOutcome::Kind::Version: std::printf("vornctl %s\n", kVornctlVersion); return kExitOk;
     case ParseOutcome::Kind::Usage:
       if (outcome.message.empty()) {
         std::fputs(kUsageText, stderr);
@@ -29,8 +25,7 @@ int main(int argc, char **argv) {
         Complain(outcome.message);
       }
       return kExitUsage;
-    case ParseOutcome::Kind::Run:
-      break;
+    case ParseOutcome::Kind::Run: break;
   }
   Context context;
   context.argv0 = argv[0];

@@ -92,8 +92,7 @@ bool CheckOutputs(const std::vector<std::string> &outputs, const std::string &pl
     if (checked[i].path == "-") continue;
     for (std::size_t j = 0; j < i; ++j) {
       if (checked[j].path != "-" && Identity(checked[j].path) == Identity(checked[i].path)) {
-        error = checked[i].path + " is named twice (" + checked[j].path +
-                "); each output needs a file of its own";
+        error = checked[i].path + " is named twice (" + checked[j].path + "); each output needs a file of its own";
         return false;
       }
     }
@@ -110,12 +109,9 @@ bool CheckOutputs(const std::vector<std::string> &outputs, const std::string &pl
 
 std::unique_ptr<SampleSink> MakeOutputWriter(const OutputFile &file) {
   switch (file.kind) {
-    case OutputKind::Edf:
-      return MakeEdfWriter(file.path);
-    case OutputKind::Svg:
-      return std::make_unique<SvgPlot>(file.path);
-    case OutputKind::Csv:
-      break;
+    case OutputKind::Edf: return MakeEdfWriter(file.path);
+    case OutputKind::Svg: return std::make_unique<SvgPlot>(file.path);
+    case OutputKind::Csv: break;
   }
   return std::make_unique<CsvWriter>(file.path);
 }

@@ -20,8 +20,7 @@ double ProgressLine::Rate(double elapsed, std::int64_t lines) {
   return static_cast<double>(lines - recent_.front().second) / span;
 }
 
-void ProgressLine::Update(double elapsed, std::int64_t lines, std::int64_t dropped, std::int64_t missing,
-                          bool force) {
+void ProgressLine::Update(double elapsed, std::int64_t lines, std::int64_t dropped, std::int64_t missing, bool force) {
   const double rate = Rate(elapsed, lines);
   if (!live_ || (!force && lastDrawn_ >= 0 && elapsed - lastDrawn_ < 0.25)) return;
   lastDrawn_ = elapsed;

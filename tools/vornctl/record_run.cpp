@@ -151,9 +151,8 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
   for (auto &run : runs) {
     run->request.runStart = runStart;
     DeviceRun *r = run.get();
-    readers.emplace_back([&lib, r, &common] {
-      r->status = Record(lib, r->device, r->request, common, r->sinks, r->summary, r->error);
-    });
+    readers.emplace_back(
+        [&lib, r, &common] { r->status = Record(lib, r->device, r->request, common, r->sinks, r->summary, r->error); });
   }
   for (std::thread &t : readers) t.join();
   lib.CloseAll();
@@ -166,8 +165,8 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
     const std::string who = several ? run->name + ": " : std::string();
     if (summary.started) {
       std::fprintf(stderr, "vornctl: %s%lld sample set(s), %.3f s of data, %lld dropped, %lld missing\n", who.c_str(),
-                   static_cast<long long>(summary.samples), summary.seconds,
-                   static_cast<long long>(summary.dropped), static_cast<long long>(summary.missing));
+                   static_cast<long long>(summary.samples), summary.seconds, static_cast<long long>(summary.dropped),
+                   static_cast<long long>(summary.missing));
     }
     if (run->status == RecordStatus::Failed) {
       Complain(who + run->error);

@@ -27,9 +27,7 @@ constexpr int kDrainLimit = 100000;
 constexpr double kFirstRetrySeconds = 0.5;
 constexpr double kLongestRetrySeconds = 8.0;
 
-double Since(HostClock::time_point start) {
-  return std::chrono::duration<double>(HostClock::now() - start).count();
-}
+double Since(HostClock::time_point start) { return std::chrono::duration<double>(HostClock::now() - start).count(); }
 
 // A device that stops sending is noticed after this long without a line.
 double StallSeconds(std::int64_t periodUs) { return std::max(3.0, 10.0 * static_cast<double>(periodUs) / 1e6); }
@@ -79,8 +77,8 @@ std::vector<std::size_t> ColumnOrder(const std::vector<std::int32_t> &positions)
   return order;
 }
 
-bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription &device,
-                      const RecordRequest &request, RecordingHeader &header, std::string &error) {
+bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription &device, const RecordRequest &request,
+                      RecordingHeader &header, std::string &error) {
   const std::int32_t index = device.identity.index;
   if (request.periodChoice >= device.periodsUs.size()) {
     error = "the device offers no such period";
@@ -100,12 +98,12 @@ bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription
     return false;
   }
   for (const ChannelInfo &c : device.channels) {
-    const bool wanted = std::find(request.positions.begin(), request.positions.end(), c.position) !=
-                        request.positions.end();
+    const bool wanted =
+        std::find(request.positions.begin(), request.positions.end(), c.position) != request.positions.end();
     const std::uint32_t code = wanted ? VORN_CMD_ENABLE_CHANNEL : VORN_CMD_DISABLE_CHANNEL;
     if (!RunCommand(lib, index, code, c.position).ok) {
-      error = "cannot " + std::string(wanted ? "enable" : "disable") + " channel " + c.name + ": " +
-              GeneralMessage(lib);
+      error =
+          "cannot " + std::string(wanted ? "enable" : "disable") + " channel " + c.name + ": " + GeneralMessage(lib);
       return false;
     }
   }
@@ -147,7 +145,7 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   HostClock::time_point firstLine{};
   HostClock::time_point lastLine{};
   bool anyLine = false;
-  double spanBefore = 0;   // of the stretches before the last reconnection
+  double spanBefore = 0;  // of the stretches before the last reconnection
   std::int64_t samplesBefore = 0;
   RecordStatus status = RecordStatus::Completed;
   bool sinkFailed = false;
@@ -156,8 +154,7 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   auto full = [&] { return target > 0 && summary.samples >= target; };
   auto take = [&](LineSource::Result result) {
     const double host = Since(request.runStart);
-    const bool parsed =
-        result == LineSource::Result::Line && ParseHostLine(line, header.channels.size(), values);
+    const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, header.channels.size(), values);
     if (parsed) {
       for (std::size_t i = 0; i < order.size(); ++i) columns[i] = values[order[i]];
     } else {
@@ -196,8 +193,7 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
       wait = std::min(wait * 2, kLongestRetrySeconds);
     }
     const double gap = Since(request.runStart) - lostAt;
-    std::fprintf(stderr, "vornctl: %s is back after %.1f s; recording goes on\n", session.identity.serial.c_str(),
-                 gap);
+    std::fprintf(stderr, "vornctl: %s is back after %.1f s; recording goes on\n", session.identity.serial.c_str(), gap);
     char text[96];
     std::snprintf(text, sizeof text, "Reconnected after a gap of %.1f s", gap);
     for (SampleSink *sink : sinks) {
@@ -223,8 +219,8 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
     } else if (!anyLine && Since(streamStart) > StallSeconds(header.periodUs)) {
       lost = "the device started its stream but sent no data for " + Seconds(Since(streamStart));
     } else if (anyLine && Since(lastLine) > StallSeconds(header.periodUs)) {
-      lost = "the device fell silent after " + dataSeconds() + " of data (nothing for " +
-             Seconds(Since(lastLine)) + ")";
+      lost =
+          "the device fell silent after " + dataSeconds() + " of data (nothing for " + Seconds(Since(lastLine)) + ")";
     }
     if (!lost.empty()) {
       if (request.reconnect && reconnect(lost)) continue;

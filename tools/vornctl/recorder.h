@@ -23,7 +23,7 @@ struct RecordRequest {
   double seconds = 0;                   // of data; 0: until Ctrl-C
   bool blockMode = false;               // ReadBuffer instead of ReadLine
   bool liveProgress = false;
-  bool reconnect = false;               // look for a device that went away again
+  bool reconnect = false;                             // look for a device that went away again
   HostClock::time_point runStart = HostClock::now();  // host times count from here
 };
 
@@ -31,8 +31,8 @@ enum class RecordStatus { Completed, Interrupted, Failed };
 
 // Enables the chosen channels (and disables the rest), selects the period
 // and fills the header the outputs begin with (start time not stamped).
-bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription &device,
-                      const RecordRequest &request, RecordingHeader &header, std::string &error);
+bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription &device, const RecordRequest &request,
+                      RecordingHeader &header, std::string &error);
 
 // Prepare, begin the sinks, stream, stop, finish the sinks. header carries
 // the start time and the EDF+ texts; the rest is filled here.

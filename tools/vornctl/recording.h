@@ -30,13 +30,13 @@ std::string IsoStartTime(const RecordingHeader &header);
 void StampStartTime(RecordingHeader &header);
 
 struct RecordingSummary {
-  std::int64_t samples = 0;   // sample sets, lost ones included
-  std::int64_t dropped = 0;   // lines that did not parse
-  std::int64_t missing = 0;   // sample sets the clock says never arrived (an estimate)
-  double seconds = 0;         // from the first line to the last, by the host's clock
+  std::int64_t samples = 0;  // sample sets, lost ones included
+  std::int64_t dropped = 0;  // lines that did not parse
+  std::int64_t missing = 0;  // sample sets the clock says never arrived (an estimate)
+  double seconds = 0;        // from the first line to the last, by the host's clock
   bool interrupted = false;
-  std::string stopSignal;     // "Ctrl-C" or "SIGTERM" when interrupted
-  bool started = false;       // the device began streaming
+  std::string stopSignal;  // "Ctrl-C" or "SIGTERM" when interrupted
+  bool started = false;    // the device began streaming
 };
 
 // One output. Sample n of the recording is at time n * periodUs.

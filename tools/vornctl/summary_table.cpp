@@ -12,7 +12,8 @@ namespace vornctl {
 bool ChannelStatistics::Begin(const RecordingHeader &header, std::string &) {
   header_ = header;
   channels_.clear();
-  for (std::size_t i = 0; i < header.channels.size(); ++i) channels_.push_back(Channel{0, 0, 0, 0, Envelope(sparkWidth_)});
+  for (std::size_t i = 0; i < header.channels.size(); ++i)
+    channels_.push_back(Channel{0, 0, 0, 0, Envelope(sparkWidth_)});
   return true;
 }
 

@@ -65,14 +65,14 @@ std::string RenderSvg(const RecordingHeader &header, const std::vector<Envelope>
   const double height = kTitle + static_cast<double>(traces.size()) * (kPanel + kPanelGap) + kBottom;
   std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Number(kWidth) + "\" height=\"" + Number(height) +
-         "\" viewBox=\"0 0 " + Number(kWidth) + " " + Number(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+         "\" viewBox=\"0 0 " + Number(kWidth) + " " + Number(height) +
+         "\" font-family=\"sans-serif\" font-size=\"12\">\n";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
   const DeviceIdentity &id = header.identity;
   const std::int64_t slots = traces.empty() ? 0 : traces.front().Slots();
   const std::string duration = SampleTime(slots, header.periodUs);
   svg += "<text x=\"" + Number(kLeft) + "\" y=\"22\" font-size=\"15\">" +
-         XmlEscape(id.product + " " + id.serial + ", every " + FormatPeriod(header.periodUs) + ", " + duration +
-                   " s") +
+         XmlEscape(id.product + " " + id.serial + ", every " + FormatPeriod(header.periodUs) + ", " + duration + " s") +
          "</text>\n";
   for (std::size_t t = 0; t < traces.size(); ++t) {
     const ChannelInfo &c = header.channels[t];
@@ -93,8 +93,8 @@ std::string RenderSvg(const RecordingHeader &header, const std::vector<Envelope>
     const std::string unit = c.unit.empty() ? "" : " [" + c.unit + "]";
     svg += "<g>\n<text x=\"" + Number(kLeft) + "\" y=\"" + Number(top - 5) + "\" font-weight=\"bold\">" +
            XmlEscape(c.name + unit) + "</text>\n";
-    svg += "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(top) + "\" width=\"" + Number(plotWidth) +
-           "\" height=\"" + Number(kPanel) + "\" fill=\"none\" stroke=\"#999\"/>\n";
+    svg += "<rect x=\"" + Number(kLeft) + "\" y=\"" + Number(top) + "\" width=\"" + Number(plotWidth) + "\" height=\"" +
+           Number(kPanel) + "\" fill=\"none\" stroke=\"#999\"/>\n";
     svg += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(top + 10) + "\" text-anchor=\"end\">" +
            XmlEscape(Label(hi)) + "</text>\n";
     svg += "<text x=\"" + Number(kLeft - 6) + "\" y=\"" + Number(top + kPanel) + "\" text-anchor=\"end\">" +

@@ -119,8 +119,8 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     return kExitFailure;
   }
   const bool bracket = options.host.find(':') != std::string::npos;
-  std::string url = "http://" + (bracket ? "[" + options.host + "]" : options.host) + ":" +
-                    std::to_string(server.Port()) + "/";
+  std::string url =
+      "http://" + (bracket ? "[" + options.host + "]" : options.host) + ":" + std::to_string(server.Port()) + "/";
   if (!options.token.empty()) url += "?token=" + options.token;
   // From here the page may start streams and recordings: Ctrl-C and SIGTERM
   // ask for a clean stop.

@@ -155,8 +155,8 @@ ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions
     const bool known = std::any_of(description_.channels.begin(), description_.channels.end(),
                                    [p](const ChannelInfo &c) { return c.position == p; });
     if (!known) {
-      return Refuse(400, "device " + std::to_string(index_) + " has no channel " + std::to_string(p) + " (it has 1 to " +
-                             std::to_string(description_.channels.size()) + ")");
+      return Refuse(400, "device " + std::to_string(index_) + " has no channel " + std::to_string(p) +
+                             " (it has 1 to " + std::to_string(description_.channels.size()) + ")");
     }
   }
   bool restart = false;

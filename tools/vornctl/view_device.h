@@ -41,8 +41,8 @@ struct DisplayBlock {
   std::uint64_t firstLine = 0;  // line number (from the start of the stream) of values[c][0]
   std::uint32_t stream = 0;     // counts starts, so the page knows when to begin anew
   std::vector<std::vector<std::int32_t>> values;
-  double lastArrivalMs = 0;     // wall clock (ms since the epoch) of the newest line's read
-  std::size_t skipped = 0;      // lines left out because the page's buffer was full
+  double lastArrivalMs = 0;  // wall clock (ms since the epoch) of the newest line's read
+  std::size_t skipped = 0;   // lines left out because the page's buffer was full
 };
 constexpr std::int32_t kNoValue = INT32_MIN;
 
@@ -65,14 +65,14 @@ struct RecordingState {
 // A snapshot for the page's device panel.
 struct ViewDeviceState {
   ViewPhase phase = ViewPhase::Stopped;
-  std::string message;                 // why it failed, or the last control error of the worker
-  std::vector<std::int32_t> enabled;   // positions, increasing
+  std::string message;                // why it failed, or the last control error of the worker
+  std::vector<std::int32_t> enabled;  // positions, increasing
   std::size_t periodChoice = 0;
   std::uint32_t stream = 0;
   std::vector<std::int32_t> streamed;  // positions of the running stream's values
   ViewStats stats;
   RecordingState recording;
-  RecordingState lastRecording;        // the one that ended last
+  RecordingState lastRecording;  // the one that ended last
 };
 
 class ViewDevice {

@@ -20,10 +20,8 @@ struct PageFile {
   const char *type;
 };
 constexpr PageFile kPageFiles[] = {
-    {"index.html", "text/html; charset=utf-8"},
-    {"view.js", "text/javascript; charset=utf-8"},
-    {"view.css", "text/css; charset=utf-8"},
-    {"uPlot.iife.min.js", "text/javascript; charset=utf-8"},
+    {"index.html", "text/html; charset=utf-8"},   {"view.js", "text/javascript; charset=utf-8"},
+    {"view.css", "text/css; charset=utf-8"},      {"uPlot.iife.min.js", "text/javascript; charset=utf-8"},
     {"uPlot.min.css", "text/css; charset=utf-8"},
 };
 

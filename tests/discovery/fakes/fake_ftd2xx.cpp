@@ -69,8 +69,8 @@ __declspec(dllexport) Status WINAPI FT_Open(int number, void **handle) {
   return kOk;
 }
 
-__declspec(dllexport) Status WINAPI FT_GetDeviceInfo(void *handle, ULONG *type, DWORD *id, char *serial,
-                                                     char *description, void *) {
+__declspec(dllexport) Status WINAPI
+    FT_GetDeviceInfo(void *handle, ULONG *type, DWORD *id, char *serial, char *description, void *) {
   vorn_test::AddToCounter("VORN_FAKE_FTD2XX_CALLS", 1);
   const Converter &c = AsOpen(handle)->converter;
   if (c.failInfo) return kIoError;

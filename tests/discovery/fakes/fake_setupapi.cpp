@@ -72,10 +72,13 @@ __declspec(dllexport) HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID *guid, PCW
   auto *list = new List;
   for (const auto &f : vorn_test::ReadScript("VORN_FAKE_SETUPAPI_SCRIPT")) {
     const std::string &kind = f[0];
-    auto number = [&](std::size_t i) { return static_cast<DWORD>(i < f.size() ? std::strtoul(f[i].c_str(), nullptr, 10) : 0); };
+    auto number = [&](std::size_t i) {
+      return static_cast<DWORD>(i < f.size() ? std::strtoul(f[i].c_str(), nullptr, 10) : 0);
+    };
     if (kind == "device" && f.size() >= 3) {
       list->devices.push_back({vorn_test::Widen(f[1]), vorn_test::Widen(f[2]),
-                               f.size() > 3 ? vorn_test::Widen(f[3]) : L"", f.size() > 4 ? vorn_test::Widen(f[4]) : L""});
+                               f.size() > 3 ? vorn_test::Widen(f[3]) : L"",
+                               f.size() > 4 ? vorn_test::Widen(f[4]) : L""});
     } else if (kind == "unterminated") {
       list->unterminated = true;
     } else if (kind == "detail-size") {
@@ -115,9 +118,10 @@ __declspec(dllexport) BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO handle, P
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data,
-                                                                   PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size,
-                                                                   PDWORD required, PSP_DEVINFO_DATA device) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceInterfaceDetailW(HDEVINFO handle, PSP_DEVICE_INTERFACE_DATA data,
+                                     PSP_DEVICE_INTERFACE_DETAIL_DATA_W detail, DWORD size, PDWORD required,
+                                     PSP_DEVINFO_DATA device) {
   List *list = AsList(handle);
   if (!list || !data || data->Reserved == 0 || data->Reserved > list->devices.size()) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -148,8 +152,8 @@ __declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO hand
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO handle, PSP_DEVINFO_DATA data, PWSTR buffer,
-                                                              DWORD chars, PDWORD required) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceInstanceIdW(HDEVINFO handle, PSP_DEVINFO_DATA data, PWSTR buffer, DWORD chars, PDWORD required) {
   List *list = AsList(handle);
   const Device *device = DeviceOf(list, data);
   if (!device) return Fail(ERROR_INVALID_PARAMETER);
@@ -160,15 +164,15 @@ __declspec(dllexport) BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO handle, P
   return TRUE;
 }
 
-__declspec(dllexport) BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA data,
-                                                                    DWORD property, PDWORD type, PBYTE buffer,
-                                                                    DWORD size, PDWORD required) {
+__declspec(dllexport) BOOL WINAPI
+    SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer,
+                                      DWORD size, PDWORD required) {
   List *list = AsList(handle);
   const Device *device = DeviceOf(list, data);
   if (!device) return Fail(ERROR_INVALID_PARAMETER);
   const std::wstring *text = property == SPDRP_FRIENDLYNAME ? &device->friendlyName
-                             : property == SPDRP_MFG       ? &device->manufacturer
-                                                           : nullptr;
+                             : property == SPDRP_MFG        ? &device->manufacturer
+                                                            : nullptr;
   if (!text || text->empty()) return Fail(ERROR_INVALID_DATA);
   const DWORD needed = TextBytes(*list, *text);
   if (type) *type = REG_SZ;

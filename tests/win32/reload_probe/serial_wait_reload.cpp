@@ -64,8 +64,8 @@ std::wstring Wide(const char *text) {
 
 // One idle-line wait: pending WaitCommEvent, then ended by clearing the mask.
 bool WaitOnceAndEnd(const std::wstring &port) {
-  HANDLE h = CreateFileW(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h =
+      CreateFileW(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     std::printf("cannot open the port: error %lu\n", GetLastError());
     return false;
@@ -141,8 +141,9 @@ int main(int argc, char **argv) {
   }
   std::printf("all %d rounds passed\n", rounds);
   if (expectDefect) {
-    std::printf("this Wine no longer keeps ended serial wait threads in its loader's thread list:\n"
-                "driver_chain_test and the reload case may run in one process again\n");
+    std::printf(
+        "this Wine no longer keeps ended serial wait threads in its loader's thread list:\n"
+        "driver_chain_test and the reload case may run in one process again\n");
     return 1;
   }
   return 0;

@@ -42,12 +42,8 @@ static int *lines_of(int fd) {
 static int answer(int fd, unsigned long request, void *arg) {
   int *lines;
   switch (request) {
-    case TIOCMGET:
-      *(int *)arg = (*lines_of(fd) & (TIOCM_DTR | TIOCM_RTS)) | TIOCM_CTS | TIOCM_DSR;
-      return 1;
-    case TIOCMSET:
-      *lines_of(fd) = *(const int *)arg & (TIOCM_DTR | TIOCM_RTS);
-      return 1;
+    case TIOCMGET: *(int *)arg = (*lines_of(fd) & (TIOCM_DTR | TIOCM_RTS)) | TIOCM_CTS | TIOCM_DSR; return 1;
+    case TIOCMSET: *lines_of(fd) = *(const int *)arg & (TIOCM_DTR | TIOCM_RTS); return 1;
     case TIOCMBIS:
       lines = lines_of(fd);
       *lines |= *(const int *)arg & (TIOCM_DTR | TIOCM_RTS);
@@ -56,14 +52,9 @@ static int answer(int fd, unsigned long request, void *arg) {
       lines = lines_of(fd);
       *lines &= ~*(const int *)arg;
       return 1;
-    case TIOCGICOUNT:
-      memset(arg, 0, sizeof(struct serial_icounter_struct));
-      return 1;
-    case TIOCSERGETLSR:
-      *(unsigned int *)arg = TIOCSER_TEMT;
-      return 1;
-    default:
-      return 0;
+    case TIOCGICOUNT: memset(arg, 0, sizeof(struct serial_icounter_struct)); return 1;
+    case TIOCSERGETLSR: *(unsigned int *)arg = TIOCSER_TEMT; return 1;
+    default: return 0;
   }
 }
 
