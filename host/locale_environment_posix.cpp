@@ -1,8 +1,6 @@
 #include "host/locale_environment.h"
 
 #include <atomic>
-#include <cerrno>
-#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,12 +13,6 @@ namespace {
 
 class ProcessEnvironment final : public RuntimeLocaleEnvironment {
  public:
-  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
-    errno = 0;
-    if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
-    error = static_cast<std::uint32_t>(errno);
-    return false;
-  }
   // No host executable: the built-in texts stand in.
   QVXString HostString(std::uint32_t) override { return QVXString(); }
   std::u16string SystemMessage(std::uint32_t code) override {

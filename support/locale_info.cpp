@@ -128,6 +128,13 @@ constinit NeverDestroyed installedLocale;
 InstalledLocale &Installed() { return installedLocale.value; }
 }  // namespace
 
+bool RuntimeLocaleEnvironment::SetNumericLocale(const std::string &name, std::uint32_t &error) {
+  errno = 0;
+  if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
+  error = static_cast<std::uint32_t>(errno);
+  return false;
+}
+
 void RuntimeLocaleEnvironment::InstallStreamLocale(const std::locale &locale) {
   InstalledLocale &state = Installed();
   const char *numeric = std::setlocale(LC_NUMERIC, nullptr);
@@ -185,12 +192,6 @@ namespace {
 
 class QuietEnvironment final : public RuntimeLocaleEnvironment {
  public:
-  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override {
-    errno = 0;
-    if (std::setlocale(LC_NUMERIC, name.c_str())) return true;
-    error = static_cast<std::uint32_t>(errno);
-    return false;
-  }
   QVXString HostString(std::uint32_t) override { return QVXString(); }
   std::u16string SystemMessage(std::uint32_t) override { return {}; }
   void ShowWarning(const QVXString &, const QVXString &) override {}

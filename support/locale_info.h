@@ -55,6 +55,8 @@ class RuntimeLocaleEnvironment : public LocaleEnvironment {
  public:
   std::string NumericLocaleName() override;
   void InstallStreamLocale(const std::locale &locale) override;
+  // The reason comes from errno; the Windows host half reads the system's last error instead.
+  bool SetNumericLocale(const std::string &name, std::uint32_t &error) override;
 };
 
 class LocaleInfo {

@@ -107,5 +107,12 @@ TEST(SimLaunch, SpawnWaitsForNothingAndEndOfOutputIsReported) {
   EXPECT_EQ(sim.WaitExit(milliseconds(5000)), 0);
 }
 
+TEST(SimLaunch, DescribeHandsArgumentsOverVerbatimAndReadsToTheEnd) {
+  // A quote in an argument once broke the shell line the description was read through.
+  EXPECT_EQ(DescribeSim("/bin/sh", {"-c", "printf '%s|' \"$0\" \"$1\"; printf '\\nlast'", "it's"}),
+            "it's|--describe|\nlast");
+  EXPECT_EQ(DescribeSim("/nonexistent/vorn-sim", {}), "");
+}
+
 }  // namespace
 }  // namespace vorn_test

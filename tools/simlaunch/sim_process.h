@@ -64,6 +64,11 @@ class SimProcess {
   std::string path_;
 };
 
+// What `program deviceArgs... --describe` prints (the channel layout of the
+// device those arguments make), read to its end; empty if it cannot start or
+// says nothing within ten seconds.
+std::string DescribeSim(const std::string &program, const std::vector<std::string> &deviceArgs);
+
 // "exited with status N" or "was killed by signal N", for a status of waitpid.
 std::string ExitText(int status);
 

@@ -179,4 +179,28 @@ void SimProcess::Stop() {
   path_.clear();
 }
 
+std::string DescribeSim(const std::string &program, const std::vector<std::string> &deviceArgs) {
+  std::vector<std::string> args = deviceArgs;
+  args.push_back("--describe");
+  SimProcess process;  // its destructor ends a simulator that outstays the wait
+  std::string error, line, out;
+  if (!process.Spawn(program, args, error)) return out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    const SimProcess::LineRead read = process.ReadLine(left, line);
+    if (read == SimProcess::LineRead::kTimeout) break;
+    if (read == SimProcess::LineRead::kLine) {
+      out += line;
+      out += '\n';
+      continue;
+    }
+    out += line;  // an unfinished last line
+    break;
+  }
+  return out;
+}
+
 }  // namespace vorn_simlaunch

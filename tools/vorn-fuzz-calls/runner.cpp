@@ -63,20 +63,6 @@ struct Sim {
   }
 };
 
-std::string Describe(const std::vector<std::string> &deviceArgs) {
-  std::string command = VORN_SIM_PATH;
-  for (const std::string &a : deviceArgs) command += " '" + a + "'";
-  command += " --describe 2>/dev/null";
-  std::string out;
-  if (std::FILE *p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
-
 std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &scratch, std::string &error) {
   auto sim = std::make_unique<Sim>();
   const int id = ++g_simSerial;
@@ -97,7 +83,7 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
     describeArgs.push_back(deviceSpec.args[i]);
   }
   std::string why;
-  if (!vorn_soak::ParseDescription(Describe(describeArgs), sim->device, why)) {
+  if (!vorn_soak::ParseDescription(vorn_simlaunch::DescribeSim(VORN_SIM_PATH, describeArgs), sim->device, why)) {
     error = "vorn-sim --describe: " + why;
     return nullptr;
   }

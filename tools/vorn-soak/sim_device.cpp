@@ -10,20 +10,6 @@ namespace {
 std::string g_tmp;  // scratch folder for logs and links
 int g_simSerial = 0;
 
-std::string RunDescribe(const std::vector<std::string> &deviceArgs) {
-  std::string command = VORN_SIM_PATH;
-  for (const std::string &a : deviceArgs) command += " '" + a + "'";
-  command += " --describe";
-  std::string out;
-  if (std::FILE *p = popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-    pclose(p);
-  }
-  return out;
-}
-
 }  // namespace
 
 void SetScratchFolder(const std::string &path) { g_tmp = path; }
@@ -38,7 +24,7 @@ std::unique_ptr<Sim> StartSim(const std::vector<std::string> &deviceArgs, const 
   sim->sentLog = g_tmp + "/sim" + std::to_string(id) + ".sent";
   sim->trace = g_tmp + "/sim" + std::to_string(id) + ".trace";
   std::string describeError;
-  if (!ParseDescription(RunDescribe(deviceArgs), sim->device, describeError)) {
+  if (!ParseDescription(vorn_simlaunch::DescribeSim(VORN_SIM_PATH, deviceArgs), sim->device, describeError)) {
     error = "vorn-sim --describe: " + describeError;
     return nullptr;
   }
