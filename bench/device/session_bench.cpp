@@ -21,12 +21,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/bench_sim.h"
+#include "common/chunk_reader.h"
 #include "common/cpu_pinning.h"
 #include "device/vorn_serial.h"
 #include "support/code_page.h"
@@ -143,62 +145,45 @@ int StartBareStream(const std::string &path) {
 // design that gives lines to a host thread, since it pays that thread's wake-up.
 class BaselineStream {
  public:
-  explicit BaselineStream(bool handOff) : handOff_(handOff) {
-    if (!sim_.ok() || (fd_ = StartBareStream(sim_.Path())) < 0 || (event_ = eventfd(0, EFD_CLOEXEC)) < 0) return;
-    reader_ = std::thread([this] { Read(); });
-    if (handOff_) host_ = std::thread([this] { Consume(); });
-    while (readerTid_ == 0 || (handOff_ && hostTid_ == 0)) std::this_thread::yield();
+  explicit BaselineStream(bool handOff) {
+    if (!sim_.ok() || (fd_ = StartBareStream(sim_.Path())) < 0) return;
+    reader_ = std::make_unique<vorn_bench::ChunkReader>(fd_, handOff);
+    if (!reader_->ok() || !handOff) return;
+    host_ = std::thread([this] { Consume(); });
+    while (hostTid_ == 0) std::this_thread::yield();
   }
   ~BaselineStream() {
     stop_ = true;
-    if (reader_.joinable()) reader_.join();
     if (host_.joinable()) host_.join();
+    reader_.reset();  // before the port it reads goes
     if (fd_ >= 0) {
       Exchange(fd_, ":S\n", 1);
       close(fd_);
     }
-    if (event_ >= 0) close(event_);
   }
-  bool ok() const { return readerTid_ != 0; }
-  double CpuSeconds() const { return ThreadCpuSeconds(readerTid_); }
-  pid_t ReaderTid() const { return readerTid_; }
+  bool ok() const { return reader_ && reader_->ok(); }
+  double CpuSeconds() const { return ThreadCpuSeconds(ReaderTid()); }
+  pid_t ReaderTid() const { return reader_ ? reader_->ReaderTid() : 0; }
   pid_t HostTid() const { return hostTid_; }
-  std::uint64_t Lines() const { return lines_.load(std::memory_order_acquire); }
+  std::uint64_t Lines() const { return reader_ ? reader_->Lines() : 0; }
 
  private:
-  void Read() {
-    readerTid_ = static_cast<pid_t>(syscall(SYS_gettid));
-    char chunk[8192];
-    const std::uint64_t one = 1;
-    while (!stop_.load(std::memory_order_relaxed)) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const ssize_t got = read(fd_, chunk, sizeof chunk);
-      std::uint64_t seen = 0;
-      for (ssize_t i = 0; i < got; ++i) seen += chunk[i] == '\n';
-      lines_.fetch_add(seen, std::memory_order_release);
-      if (handOff_ && got > 0 && write(event_, &one, sizeof one) < 0) break;
-    }
-  }
   // The host's side: wait on the event, take the signal, look at what came.
   void Consume() {
-    hostTid_ = static_cast<pid_t>(syscall(SYS_gettid));
+    hostTid_ = vorn_bench::ThisThreadId();
     std::uint64_t taken = 0;
     while (!stop_.load(std::memory_order_relaxed)) {
-      pollfd p{event_, POLLIN, 0};
-      if (poll(&p, 1, 100) > 0 && read(event_, &taken, sizeof taken) > 0) benchmark::DoNotOptimize(Lines());
+      pollfd p{reader_->Event(), POLLIN, 0};
+      if (poll(&p, 1, 100) > 0 && read(reader_->Event(), &taken, sizeof taken) > 0) benchmark::DoNotOptimize(Lines());
     }
   }
 
-  const bool handOff_;
   BenchSim sim_;
   int fd_ = -1;
-  int event_ = -1;
+  std::unique_ptr<vorn_bench::ChunkReader> reader_;
   std::atomic<bool> stop_{false};
-  std::atomic<std::uint64_t> lines_{0};
-  std::atomic<pid_t> readerTid_{0};
   std::atomic<pid_t> hostTid_{0};
-  std::thread reader_, host_;
+  std::thread host_;
 };
 
 // Streams at the fastest period while the host reads; reports the receive thread's

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "common/alloc_counter.h"
+#include "common/chunk_reader.h"
 #include "common/cpu_pinning.h"
 #include "device/vorn_serial.h"
 #include "serial/event_thread.h"
@@ -174,50 +175,28 @@ class PollReadPath {
 class HandOffPath {
  public:
   explicit HandOffPath(const std::string &path)
-      : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)), event_(eventfd(0, EFD_CLOEXEC)) {
-    reader_ = std::thread([this] { Read(); });
-    while (readerTid_ == 0) std::this_thread::yield();
-  }
-  ~HandOffPath() {
-    stop_ = true;
-    reader_.join();
-    close(event_);
-    close(fd_);
-  }
-  pid_t ReaderTid() const { return readerTid_; }
+      : port_{open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)}, reader_(port_.fd, true) {}
+  pid_t ReaderTid() const { return reader_.ReaderTid(); }
   bool WaitForLine() {
     ++expected_;
-    while (lines_.load(std::memory_order_acquire) < expected_) {
-      pollfd p{event_, POLLIN, 0};
+    while (reader_.Lines() < expected_) {
+      pollfd p{reader_.Event(), POLLIN, 0};
       std::uint64_t taken = 0;
-      if (poll(&p, 1, 1000) <= 0 || read(event_, &taken, sizeof taken) < 0) return false;
+      if (poll(&p, 1, 1000) <= 0 || read(reader_.Event(), &taken, sizeof taken) < 0) return false;
     }
     return true;
   }
 
  private:
-  void Read() {
-    readerTid_ = static_cast<pid_t>(syscall(SYS_gettid));
-    char chunk[8192];
-    const std::uint64_t one = 1;
-    while (!stop_.load(std::memory_order_relaxed)) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const ssize_t got = read(fd_, chunk, sizeof chunk);
-      std::uint64_t seen = 0;
-      for (ssize_t i = 0; i < got; ++i) seen += chunk[i] == '\n';
-      lines_.fetch_add(seen, std::memory_order_release);
-      if (got > 0 && write(event_, &one, sizeof one) < 0) break;
+  // Closed after the reader has stopped (members go in reverse order).
+  struct Port {
+    int fd;
+    ~Port() {
+      if (fd >= 0) close(fd);
     }
-  }
-
-  const int fd_;
-  const int event_;
+  } port_;
+  vorn_bench::ChunkReader reader_;
   std::uint64_t expected_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<std::uint64_t> lines_{0};
-  std::atomic<pid_t> readerTid_{0};
-  std::thread reader_;
 };
 
 // From a byte written at a pty master to the line in the reader's hands: the session's
