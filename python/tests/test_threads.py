@@ -47,8 +47,9 @@ def test_record_all_shares_the_host_clock(sims):
         assert rec.names == ["ECG"] and matches_log(rec, sim)
     # Both ran at once on one clock: their spans overlap.
     a, b = recs
-    assert max(a.host_times[0], b.host_times[0]) < min(a.host_times[-1], b.host_times[-1])
-    assert abs(a.start_host_time - b.start_host_time) < 1.0
+    assert max(a.monotonic_start, b.monotonic_start) < min(a.monotonic_start + a.host_times[-1],
+                                                           b.monotonic_start + b.host_times[-1])
+    assert abs(a.monotonic_start - b.monotonic_start) < 1.0
 
 
 def test_record_all_reports_a_failing_device_and_keeps_the_others(sims):
