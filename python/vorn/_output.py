@@ -36,7 +36,9 @@ def _os_error(path: str, e: OSError, doing: str) -> OutputError:
                            f"is too long for the system")
     if e.errno in (errno.EACCES, errno.EPERM):
         folder = os.path.dirname(os.path.abspath(path))
-        return OutputError(f"cannot {doing} {path}: permission denied (the user may not write into {folder})")
+        why = "a folder on the way is closed to this user" if doing == "reach" else \
+            f"this user may not write into {folder}"
+        return OutputError(f"cannot {doing} {path}: permission denied ({why})")
     if e.errno == errno.ENOSPC:
         return OutputError(f"cannot {doing} {path}: the disk is full")
     return OutputError(f"cannot {doing} {path}: {e.strerror or e}")
@@ -62,7 +64,7 @@ def check_path(path, overwrite: bool) -> str:
     except NotADirectoryError:
         raise OutputError(f"cannot write {path}: a part of the path before the name is not a folder") from None
     except OSError as e:
-        raise _os_error(path, e, "write") from None
+        raise _os_error(path, e, "reach") from None
     if stat.S_ISLNK(st.st_mode):
         if not overwrite:
             raise OutputExists(f"{path} is a symbolic link (to {os.readlink(path)}); pass overwrite=True to "
