@@ -229,3 +229,24 @@ def test_other_device_descriptions_record_as_their_log_says(sims, profile):
     assert [c.name for c in dev.channels] == sim.describe().channel_names
     rec = dev.record(0.5)
     check_against_log(rec, sim, [c.position for c in dev.channels])
+
+
+def test_ctrl_c_while_the_device_starts_leaves_it_stopped(sim):
+    dev = vorn.devices()[0]
+    real = dev._command
+
+    def command(code, argument=0):
+        reply = real(code, argument)
+        if code == vorn._library.CMD_START:
+            os.kill(os.getpid(), signal.SIGINT)  # arrives as the device has just started
+        return reply
+
+    dev._command = command
+    with pytest.raises(KeyboardInterrupt):
+        dev.record(10)
+    del dev._command
+    assert "rx :B" in sim.trace_text()
+    sent = sim.sent_lines()
+    time.sleep(0.5)
+    assert sim.sent_lines() == sent, "Ctrl-C during the start left the device streaming"
+    assert len(dev.record(0.1)) == 50
