@@ -269,7 +269,8 @@ class Device:
         except KeyboardInterrupt:
             if rec is None:
                 raise
-            rec.interrupted = True
+            # A Ctrl-C held back until the final stop leaves a complete recording.
+            rec.interrupted = not rec._complete
         except DeviceError as e:
             if rec is not None:
                 # The lines read at the stop belong to the recording too.
