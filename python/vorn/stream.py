@@ -6,6 +6,7 @@ from __future__ import annotations
 import ctypes
 import dataclasses
 import math
+import threading
 import time
 import weakref
 from typing import TYPE_CHECKING, Iterator, List, Optional
@@ -88,11 +89,9 @@ def _abandoned(device: "Device") -> None:
     # into the library: the device is stopped from a thread of its own.
     device._abandoned = True
     try:
-        import threading
-
         threading.Thread(target=device._stop_abandoned, name="vorn-stop", daemon=True).start()
-    except RuntimeError:
-        pass  # the interpreter is exiting; close_all() stops every device
+    except Exception:
+        pass  # the interpreter is exiting; close_all() has stopped every device
 
 
 class Stream:
