@@ -160,7 +160,7 @@ KILLED_WRITE = textwrap.dedent("""
     import sys
     from test_outputs import recording
     print("writing", flush=True)
-    recording(2_000_000).to_csv(sys.argv[1])
+    recording(600_000).to_csv(sys.argv[1])
 """)
 
 
