@@ -33,9 +33,9 @@ def test_csv_is_laid_out_as_the_recorder_writes_it(tmp_path):
     text = path.read_text().splitlines()
     comments = [l for l in text if l.startswith("# ")]
     lines = text[len(comments):]
-    assert comments[1:] == ["# start: 2026-12-09T12:00:00.000Z", "# serial: 1234567", "# unique id: 0x0000BEEF",
-                            "# product: Quellograph", "# version: 1.4", "# period [us]: 2000",
-                            "# monotonic start [s]: 100.010000"]
+    assert comments[1:] == ["# start: 2026-12-09T12:00:00.000Z", "# monotonic start [s]: 100.010000",
+                            "# serial: 1234567", "# unique id: 0x0000BEEF", "# product: Quellograph", "# version: 1.4",
+                            "# period [us]: 2000"]
     assert lines[0] == ("time [s],host time [s],ECG raw,ECG [mV],Resp raw,Resp [l/min],SpO2 raw,SpO2 [%],"
                         "Temp raw,Temp [degC],Marker raw,Marker")
     # Decimals show one scaled step: 10/32767 needs 5, 60/32767 4, 100/32767 4, 12/32767 5; unscaled none.
@@ -166,6 +166,7 @@ def test_edf_written_through_edflib_reads_back(tmp_path):
     assert (0.0, "1 damaged line(s), values repeated") in texts
     # The true end, before the padding.
     assert (0.006, "Recording ends, 497 samples padded") in texts and (0.006, "Stopped by the user") in texts
+    assert (0.006, "BAD_padding") in texts
     assert back.info["meas_date"] == made_recording().start_time
 
 

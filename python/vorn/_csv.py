@@ -62,11 +62,11 @@ def comment_lines(rec: "Recording") -> str:
     start = rec.start_time.astimezone(datetime.timezone.utc)
     items = [("vorn", f"{__version__} (python)"),
              ("start", start.strftime("%Y-%m-%dT%H:%M:%S.") + f"{start.microsecond // 1000:03d}Z"),
+             ("monotonic start [s]", "-" if rec.monotonic_start is None else "%.6f" % rec.monotonic_start),
              ("serial", rec.serial),
              ("unique id", "-" if rec.unique_id is None else f"0x{rec.unique_id & 0xFFFFFFFF:08X}"),
              ("product", rec.product), ("version", rec.version),
-             ("period [us]", str(round(rec.period * 1e6))),
-             ("monotonic start [s]", "-" if rec.monotonic_start is None else "%.6f" % rec.monotonic_start)]
+             ("period [us]", str(round(rec.period * 1e6)))]
     # A line end inside a value would end the comment.
     return "".join(f"{COMMENT}{k}: {v.replace(chr(10), ' ').replace(chr(13), ' ')}\n" for k, v in items)
 
@@ -81,7 +81,7 @@ def header_line(channels: List[Channel]) -> str:
 
 def gap_line(gap: Gap, period_us: int) -> str:
     return (f"{COMMENT}GAP: start {sample_time(gap.index, period_us)} s, "
-            f"duration {sample_time(gap.sets, period_us)} s, {gap.sets} sample sets, {gap.reason}\n")
+            f"duration {sample_time(gap.sets, period_us)} s, sets {gap.sets}, reason {gap.reason}\n")
 
 
 def write_csv(rec: "Recording", path, overwrite: bool = False) -> None:

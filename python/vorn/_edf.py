@@ -6,7 +6,7 @@ and versions annotated at the start; damaged lines repeat the previous
 values and are annotated; a gap is filled with the last values before it
 and annotated "BAD_gap REASON" with its duration, so the time axis stays
 true (the file stays continuous EDF+C); the last record is filled up with
-the final values and the true end is annotated."""
+the final values and the true end is annotated, the padding marked "BAD_padding"."""
 from __future__ import annotations
 
 import ctypes
@@ -152,7 +152,7 @@ def _write(lib, rec: "Recording", temp: str, path: str, index: np.ndarray, total
         damaged_records = len(np.unique(index[~rec.valid] // per_record))
         # EDFlib puts as many annotations into each data record as there are
         # annotation signals: room for the start's two, the closing ones, the gaps and the damaged lines.
-        notes = 4 + len(rec.gaps) + damaged_records
+        notes = 5 + len(rec.gaps) + damaged_records
         t = rec.start_time
         ok = ok and (lib.edf_set_startdatetime(handle, t.year, t.month, t.day, t.hour, t.minute, t.second) == 0
                      and lib.edf_set_subsecond_starttime(handle, t.microsecond // 1000 * 10000) == 0
@@ -199,6 +199,8 @@ def _write(lib, rec: "Recording", temp: str, path: str, index: np.ndarray, total
             chunk = np.vstack([digital[written:], np.tile(digital[-1], (padding, 1))])
             _write_record(lib, handle, path, chunk, damaged[written:], annotate, written)
             annotate(total, f"Recording ends, {padding} samples padded")
+            # The padding is no data either: analysis leaves it out as it does a gap.
+            annotate(total, "BAD_padding", padding)
         else:
             annotate(total, "Recording ends")
         if clamped:
