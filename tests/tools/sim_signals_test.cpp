@@ -115,8 +115,8 @@ TEST(SimSignals, TestProfilesKeepTheirExactSignals) {
 TEST(SimSignals, PhysiologicalWavesCanBeChosenForAnyChannel) {
   DeviceSettings s = SettingsFor("default");
   std::string error;
-  ASSERT_TRUE(ParseChannelList("Lead:uV:-500:500:ecg:1;Chest:na:0:10:breath:0.3;Sat:%:90:100:drift:0.01", s.profile.channels,
-                               error))
+  ASSERT_TRUE(ParseChannelList("Lead:uV:-500:500:ecg:1;Chest:na:0:10:breath:0.3;Sat:%:90:100:drift:0.01",
+                               s.profile.channels, error))
       << error;
   EXPECT_EQ(s.profile.channels[0].wave, Wave::Ecg);
   EXPECT_EQ(s.profile.channels[1].wave, Wave::Breath);
