@@ -93,11 +93,11 @@ UsbSerialPort Usb(const char *node, const char *vendor, const char *serial, cons
 
 TEST(WhereDiscoveryLooked, EachPortWithTheReasonItWasPassedBy) {
   const std::vector<UsbSerialPort> ports = {
-      Usb("/dev/ttyUSB0", "067b", ""),                          // another maker's converter
-      Usb("/dev/ttyUSB1", "0403", "FT000001"),                  // FTDI, not a Vorn serial number
-      Usb("/dev/ttyUSB2", "0403", "VSC00077", "01"),            // second port of a two-port converter
-      Usb("/dev/ttyUSB3", "0403", "", "00", "A8001234"),        // no udev database: the USB attribute
-      Usb("/dev/ttyUSB4", "0403", "", "00", ""),                // nothing to go by
+      Usb("/dev/ttyUSB0", "067b", ""),                    // another maker's converter
+      Usb("/dev/ttyUSB1", "0403", "FT000001"),            // FTDI, not a Vorn serial number
+      Usb("/dev/ttyUSB2", "0403", "VSC00077", "01"),      // second port of a two-port converter
+      Usb("/dev/ttyUSB3", "0403", "", "00", "A8001234"),  // no udev database: the USB attribute
+      Usb("/dev/ttyUSB4", "0403", "", "00", ""),          // nothing to go by
   };
   EXPECT_EQ(DiscoverySerial(ports[2]), "VSC00077B");
   EXPECT_EQ(DiscoverySerial(ports[3]), "A8001234");
@@ -135,7 +135,8 @@ TEST(SharedIdentifiers, GroupedInOrderOnlyWhenShared) {
 TEST(BusyPort, NamesEveryHolderTheSystemTold) {
   EXPECT_EQ(BusyText("/dev/ttyUSB0", {{4711, "minicom"}}),
             "/dev/ttyUSB0 is busy: process 4711 (minicom) holds it. Close that program or pick another device");
-  EXPECT_NE(BusyText("/dev/ttyUSB0", {{1, "a"}, {2, ""}, {3, "c"}}).find("process 1 (a), process 2 and process 3 (c) hold it"),
+  EXPECT_NE(BusyText("/dev/ttyUSB0", {{1, "a"}, {2, ""}, {3, "c"}})
+                .find("process 1 (a), process 2 and process 3 (c) hold it"),
             std::string::npos);
   EXPECT_NE(BusyText("/dev/ttyUSB0", {}).find("the system does not say which"), std::string::npos);
 }

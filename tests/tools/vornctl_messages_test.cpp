@@ -41,8 +41,8 @@ class MessagesTest : public vorn_test::ScratchFolderTest {
 TEST_F(MessagesTest, WrongFirmwareIsTheOneThingSaid) {
   vorn_test::SimProcess sim({"--fault", "wrong-firmware=2"});
   ASSERT_TRUE(sim.ok());
-  for (const std::vector<std::string> &args :
-       std::vector<std::vector<std::string>>{{"info", "0"}, {"record", "0", "--seconds", "1", "--out", File("x.csv")}}) {
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {"info", "0"}, {"record", "0", "--seconds", "1", "--out", File("x.csv")}}) {
     const RunResult run = RunOn(sim.PortEntry(), args);
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find("the driver says: \"A Vorn Device is connected, but can't be used due to wrong firmware"),
@@ -67,7 +67,8 @@ TEST_F(MessagesTest, OnATerminalTheWaitIsALineThatCountsAndThenGoesAway) {
   options.environment = {"VORN_PORTS=" + silent.PortEntry()};
   const RunResult waiting = RunVornctl({"info", "0"}, options);
   EXPECT_EQ(waiting.exitCode, 130) << waiting.err;
-  const std::string line = "\rvornctl: waiting for " + silent.serial() + " on " + silent.path() + " to answer (up to 21 s)...";
+  const std::string line =
+      "\rvornctl: waiting for " + silent.serial() + " on " + silent.path() + " to answer (up to 21 s)...";
   for (const char *count : {" 0 s", " 1 s", " 2 s"}) {
     EXPECT_NE(waiting.err.find(line + count), std::string::npos) << count << "\n" << waiting.err;
   }
@@ -132,7 +133,9 @@ TEST_F(MessagesTest, PermissionAdviceFitsThePortsOwnerGroupAndMode) {
   };
   const std::vector<Case> cases = {
       // A simulator's pty that root started: only root may open it, and no group helps.
-      {0, 0600, {"only root may open", "joining a group does not help", "mode 0600", "Start vorn-sim as yourself"},
+      {0,
+       0600,
+       {"only root may open", "joining a group does not help", "mode 0600", "Start vorn-sim as yourself"},
        {"dialout", "usermod"}},
       // A USB serial port as udev makes it: the dialout group may use it.
       {20, 0660, {"group dialout, mode 0660", "add yourself to the group dialout", "usermod -aG dialout nobody"}, {}},
@@ -147,8 +150,10 @@ TEST_F(MessagesTest, PermissionAdviceFitsThePortsOwnerGroupAndMode) {
       EXPECT_LT(SecondsSince(start), 5.0);  // before any of Initialise's waiting
       EXPECT_EQ(run.exitCode, 1) << run.err;
       EXPECT_NE(run.err.find("you (nobody) may not open " + sim.path()), std::string::npos) << run.err;
-      for (const std::string &text : c.said) EXPECT_NE(run.err.find(text), std::string::npos) << text << "\n" << run.err;
-      for (const std::string &text : c.notSaid) EXPECT_EQ(run.err.find(text), std::string::npos) << text << "\n" << run.err;
+      for (const std::string &text : c.said)
+        EXPECT_NE(run.err.find(text), std::string::npos) << text << "\n" << run.err;
+      for (const std::string &text : c.notSaid)
+        EXPECT_EQ(run.err.find(text), std::string::npos) << text << "\n" << run.err;
     }
   }
 }
@@ -182,7 +187,8 @@ TEST_F(MessagesTest, SharedUniqueIdsAreFlaggedAndSerialTextsKeepDevicesApart) {
   EXPECT_EQ(RunOn(ports, {"info", "2"}).err.find("share the unique id"), std::string::npos);
 
   // The serial number the port was named by picks the device too.
-  const RunResult named = RunOn(ports, {"record", "VSC1000002", "--seconds", "0.2", "--out", File("b.csv"), "--no-progress"});
+  const RunResult named =
+      RunOn(ports, {"record", "VSC1000002", "--seconds", "0.2", "--out", File("b.csv"), "--no-progress"});
   ASSERT_EQ(named.exitCode, 0) << named.err;
   EXPECT_NE(ReadCsv(File("b.csv")).Comment("serial").find("1000002"), std::string::npos);
 }

@@ -35,9 +35,9 @@ class VornctlUdev : public ::testing::Test {
     gchar *usbInterface = umockdev_testbed_add_device(bed, "usb", interfaceName.c_str(), usb, "bInterfaceNumber", "00",
                                                       nullptr, "DEVTYPE", "usb_interface", nullptr);
     const std::string node = std::string("/dev/") + tty;
-    gchar *port = umockdev_testbed_add_device(bed, "tty", tty, usbInterface, nullptr, "DEVNAME", node.c_str(),
-                                              "ID_VENDOR_ID", vendor, "ID_MODEL_ID", "6001", "ID_USB_INTERFACE_NUM",
-                                              "00", nullptr);
+    gchar *port =
+        umockdev_testbed_add_device(bed, "tty", tty, usbInterface, nullptr, "DEVNAME", node.c_str(), "ID_VENDOR_ID",
+                                    vendor, "ID_MODEL_ID", "6001", "ID_USB_INTERFACE_NUM", "00", nullptr);
     if (*serial) umockdev_testbed_set_property(bed, port, "ID_SERIAL_SHORT", serial);
     g_free(port);
     g_free(usbInterface);
@@ -85,11 +85,10 @@ TEST_F(VornctlUdev, NothingFoundSaysWhereItLookedAndHowToTryWithoutHardware) {
   for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{{"list"}, {"info", "0"}}) {
     const RunResult run = RunVornctl(args);
     EXPECT_EQ(run.exitCode, 1) << run.err;
-    for (const char *text :
-         {"looked at udev's USB serial ports: 2 found, 1 of them FTDI converters:",
-          "/dev/ttyUSB0 (USB 067b:6001, USB UART): not an FTDI converter",
-          "/dev/ttyUSB1 (USB 0403:6001, USB UART): FTDI, serial number FT000001A, not a Vorn one", "'vornctl demo'",
-          "vorn-sim (it prints SERIAL=PATH) and give that line to VORN_PORTS"}) {
+    for (const char *text : {"looked at udev's USB serial ports: 2 found, 1 of them FTDI converters:",
+                             "/dev/ttyUSB0 (USB 067b:6001, USB UART): not an FTDI converter",
+                             "/dev/ttyUSB1 (USB 0403:6001, USB UART): FTDI, serial number FT000001A, not a Vorn one",
+                             "'vornctl demo'", "vorn-sim (it prints SERIAL=PATH) and give that line to VORN_PORTS"}) {
       EXPECT_NE(run.err.find(text), std::string::npos) << text << "\n" << run.err;
     }
   }

@@ -35,7 +35,8 @@ std::vector<UsbSerialPort> VornPortsAmong(const std::vector<UsbSerialPort> &port
 std::vector<std::string> DescribeLookedAt(const std::vector<UsbSerialPort> &ports) {
   std::vector<std::string> lines;
   for (const UsbSerialPort &p : ports) {
-    std::string line = p.node + " (USB " + p.vendorId + ":" + p.productId + (p.model.empty() ? "" : ", " + p.model) + ")";
+    std::string line =
+        p.node + " (USB " + p.vendorId + ":" + p.productId + (p.model.empty() ? "" : ", " + p.model) + ")";
     const std::string serial = DiscoverySerial(p);
     if (IsVornSerial(serial)) {
       line += ": serial number " + serial + ", a Vorn device";
