@@ -156,6 +156,12 @@ TEST_F(MessagesTest, PermissionAdviceFitsThePortsOwnerGroupAndMode) {
         EXPECT_EQ(run.err.find(text), std::string::npos) << text << "\n" << run.err;
     }
   }
+  // Named through a link, as vorn-sim --link makes, the pty is still known for one.
+  ASSERT_EQ(::chown(sim.path().c_str(), 0, 0), 0);
+  ASSERT_EQ(::chmod(sim.path().c_str(), 0600), 0);
+  fs::create_symlink(sim.path(), File("tty"));
+  const RunResult linked = RunOn(sim.serial() + "=" + File("tty"), {"list"}, true);
+  EXPECT_NE(linked.err.find("it is a pseudo-terminal that only root may open"), std::string::npos) << linked.err;
 }
 
 TEST_F(MessagesTest, SharedUniqueIdsAreFlaggedAndSerialTextsKeepDevicesApart) {

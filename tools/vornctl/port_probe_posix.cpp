@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "tools/vornctl/port_advice.h"
@@ -61,7 +62,9 @@ std::string Forbidden(const std::string &path) {
   p.groupIsRoot = node.st_gid == 0;
   p.inGroupNow = ProcessHasGroup(node.st_gid);
   p.inGroupListed = GroupListsUser(node.st_gid, p.user);
-  p.pseudoTerminal = path.rfind("/dev/pts/", 0) == 0;
+  // VORN_PORTS may name a link to the pty, as vorn-sim --link makes.
+  std::error_code ec;
+  p.pseudoTerminal = std::filesystem::canonical(path, ec).string().rfind("/dev/pts/", 0) == 0;
   return PermissionAdvice(p);
 }
 
