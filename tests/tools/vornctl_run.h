@@ -20,6 +20,7 @@ struct RunOptions {
   std::string interruptWhenFile;         // or once this file holds
   long interruptAtBytes = 0;             //   at least this many bytes
   bool asNobody = false;                 // run as user nobody (setpriv), as a user outside dialout
+  bool stderrOnTerminal = false;         // stderr is a pseudo-terminal (raw, so err holds its exact bytes)
 };
 
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options = {});

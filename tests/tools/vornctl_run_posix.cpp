@@ -1,7 +1,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,7 +19,18 @@ namespace vorn_test {
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options) {
   RunResult result;
   int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return result;
+  if (pipe(out) != 0) return result;
+  if (options.stderrOnTerminal) {
+    err[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char *name = err[0] >= 0 && grantpt(err[0]) == 0 && unlockpt(err[0]) == 0 ? ptsname(err[0]) : nullptr;
+    err[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    termios tio{};
+    if (err[1] < 0 || tcgetattr(err[1], &tio) != 0) return result;
+    cfmakeraw(&tio);
+    tcsetattr(err[1], TCSANOW, &tio);
+  } else if (pipe(err) != 0) {
+    return result;
+  }
   std::vector<std::string> all;
   if (options.asNobody) {
     // Root opens every port; what a normal user meets needs a normal user.

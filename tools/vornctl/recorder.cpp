@@ -38,17 +38,18 @@ std::string Seconds(double s) {
   return text;
 }
 
-// After CloseAll: discovery again, and the session whose identifier (made
-// from the serial number at discovery) is the device's. -1 when absent.
+// After CloseAll: discovery again, and the session with the device's serial
+// text. The identifier only narrows the search: it is made from part of the
+// serial number, so other devices may share it. -1 when absent.
 std::int32_t FindAgain(const vorn_host::VornLibrary &lib, const DeviceIdentity &identity) {
   lib.CloseAll();
   for (std::int32_t index : FindAllDevices(lib)) {
     std::int32_t id = 0;
     if (lib.GetUniqueID(index, &id) != 1 || !identity.uniqueId || id != *identity.uniqueId) continue;
     // A port that is not back yet would hold Initialise for half a minute.
-    if (!PortProblemBeforeOpen(PortOfDevice(index)).empty()) return -1;
-    if (lib.Initialise(index) != 1) return -1;
-    if (RunCommand(lib, index, VORN_CMD_SERIAL_TEXT).text != identity.serial) return -1;
+    if (!PortProblemBeforeOpen(PortOfDevice(index)).empty()) continue;
+    if (lib.Initialise(index) != 1) continue;
+    if (RunCommand(lib, index, VORN_CMD_SERIAL_TEXT).text != identity.serial) continue;
     return index;
   }
   return -1;
