@@ -12,8 +12,9 @@ import tempfile
 import time
 import urllib.parse
 
-VORNCTL = os.environ.get("VORNCTL", "vornctl")
-VORN_SIM = os.environ.get("VORN_SIM", "vorn-sim")
+# A path given relative to here still names the program when view runs in OUT.
+VORNCTL, VORN_SIM = (os.path.abspath(p) if os.sep in p else p
+                     for p in (os.environ.get("VORNCTL", "vornctl"), os.environ.get("VORN_SIM", "vorn-sim")))
 OUT = os.environ.get("VORN_VIEW_OUT") or tempfile.mkdtemp(prefix="vornctl-view-")
 os.makedirs(OUT, exist_ok=True)
 
