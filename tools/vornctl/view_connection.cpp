@@ -126,7 +126,7 @@ void ViewConnection::ReadHead() {
   parser_->header_limit(static_cast<std::uint32_t>(kHeadBytes));
   // The announced length is judged with the rest of the head (so the answer
   // can say why); the limit itself is set for the body's reading. (Not
-  // boost::none: this Beast compares a length with it as if it were 0.)
+  // boost::none: this Beast takes any length to be over that.)
   parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
   // One deadline for the whole head: a client that trickles bytes gains no time.
   stream_.expires_after(kHeadTime);
