@@ -67,6 +67,7 @@ CLI::App *AddViewCommand(CLI::App &app, ViewOptions &o) {
   command->add_option("--listen", o.listen);
   Flag(*command, "--open", o.open);
   Flag(*command, "--start", o.start);
+  Flag(*command, "--token", o.token);
   command->add_option("--out-dir", o.outDir);
   command->add_option("--web", o.web);
   return command;

@@ -49,6 +49,7 @@ struct ViewOptions {
   std::string listen;  // empty: 127.0.0.1 only
   bool open = false;
   bool start = false;
+  bool token = false;  // a token even on loopback
   std::string outDir = ".";
   std::string web;  // empty: the page installed or built with vornctl
 };

@@ -13,12 +13,18 @@ namespace {
 std::atomic<bool> stopRequested{false};
 std::atomic<bool> recording{false};
 std::atomic<int> stopSignal{0};
+std::atomic<bool> laterStopsWait{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
               "the flags are set from a signal handler");
 
 int StatusFor(int signalNumber) { return 128 + signalNumber; }
 
 extern "C" void OnStopSignal(int signalNumber) {
+  if (recording.load() && stopRequested.load() && laterStopsWait.load()) {
+    WriteToStderrFromSignal("\nvornctl: finishing the recordings first; they are never cut short\n");
+    std::signal(signalNumber, OnStopSignal);
+    return;
+  }
   if (!recording.load() || stopRequested.exchange(true)) {
     // Nothing to finish, or the second signal: end now. No destructors run, so
     // the driver is not unloaded under a call that may still be inside it;
@@ -44,6 +50,8 @@ void BeginRecordingPhase() { recording.store(true); }
 void EndRecordingPhase() { recording.store(false); }
 
 bool StopRequested() { return stopRequested.load(); }
+
+void SetLaterStopsWaitForFiles(bool on) { laterStopsWait.store(on); }
 
 std::string StopSignalName() { return stopSignal.load() == SIGTERM ? "SIGTERM" : "Ctrl-C"; }
 

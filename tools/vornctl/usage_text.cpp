@@ -53,8 +53,11 @@ Commands:
   view            a live web page of every device: traces per channel,
                   start/stop, channels, period, recording (POSIX builds):
     --port N        port to serve on; default 0, a free one (printed)
-    --listen ADDR   serve on ADDR instead of 127.0.0.1; the page then needs
-                    the token printed with the URL
+    --listen ADDR   serve on ADDR instead of 127.0.0.1 (0.0.0.0: every
+                    interface); the page then needs the token printed in
+                    its URLs
+    --token         need the token on 127.0.0.1 too (there, any user of
+                    the machine may otherwise drive the devices)
     --open          open the page in the desktop's browser
     --start         start every device at once
     --out-dir DIR   where the page's recordings go; default the current folder

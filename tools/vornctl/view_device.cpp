@@ -100,53 +100,70 @@ ViewDeviceState ViewDevice::State() const {
   return state_;
 }
 
-ControlResult ViewDevice::Submit(std::function<ControlResult()> work) {
-  std::promise<ControlResult> done;
-  std::future<ControlResult> result = done.get_future();
+void ViewDevice::Submit(std::function<ControlResult()> work, ControlDone done) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (quit_) return {503, "vornctl view is shutting down", {}};
-    jobs_.push_back(Job{std::move(work), &done});
+    if (!quit_) {
+      jobs_.push_back(Job{std::move(work), std::move(done)});
+      wake_.notify_all();
+      return;
+    }
   }
-  wake_.notify_all();
-  return result.get();
+  done({503, "vornctl view is shutting down", {}});
+}
+
+ControlResult AwaitControl(const std::function<void(ControlDone)> &control) {
+  std::promise<ControlResult> result;
+  control([&result](const ControlResult &r) { result.set_value(r); });
+  return result.get_future().get();
 }
 
 namespace {
 ControlResult Refuse(int status, std::string text) { return {status, std::move(text), {}}; }
 }  // namespace
 
-ControlResult ViewDevice::Start() {
+void ViewDevice::Start(ControlDone done) {
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (state_.phase) {
       case ViewPhase::Stopped: break;
-      case ViewPhase::Failed: return Refuse(409, "device " + std::to_string(index_) + " failed: " + state_.message);
+      case ViewPhase::Failed:
+        refused = Refuse(409, "device " + std::to_string(index_) + " failed: " + state_.message);
+        break;
       case ViewPhase::Streaming:
-      case ViewPhase::Starting: return Refuse(409, "device " + std::to_string(index_) + " is already streaming");
-      case ViewPhase::Stopping: return Refuse(409, "device " + std::to_string(index_) + " is stopping; try again");
+      case ViewPhase::Starting:
+        refused = Refuse(409, "device " + std::to_string(index_) + " is already streaming");
+        break;
+      case ViewPhase::Stopping:
+        refused = Refuse(409, "device " + std::to_string(index_) + " is stopping; try again");
+        break;
     }
-    if (state_.enabled.empty()) return Refuse(400, "choose at least one channel before starting");
-    state_.phase = ViewPhase::Starting;
-    state_.message.clear();
+    if (refused.ok() && state_.enabled.empty()) refused = Refuse(400, "choose at least one channel before starting");
+    if (refused.ok()) {
+      state_.phase = ViewPhase::Starting;
+      state_.message.clear();
+    }
   }
-  return Submit([this] { return DoStart(); });
+  if (!refused.ok()) return done(refused);
+  Submit([this] { return DoStart(); }, std::move(done));
 }
 
-ControlResult ViewDevice::Stop() {
+void ViewDevice::Stop(ControlDone done) {
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.phase != ViewPhase::Streaming) {
-      return Refuse(409, "device " + std::to_string(index_) + " is not streaming (" + PhaseName(state_.phase) + ")");
+      refused = Refuse(409, "device " + std::to_string(index_) + " is not streaming (" + PhaseName(state_.phase) + ")");
+    } else {
+      state_.phase = ViewPhase::Stopping;
     }
-    state_.phase = ViewPhase::Stopping;
   }
-  return Submit([this] { return DoStop(); });
+  if (!refused.ok()) return done(refused);
+  Submit([this] { return DoStop(); }, std::move(done));
 }
 
-ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions) {
-  std::vector<std::int32_t> chosen = positions;
-  std::sort(chosen.begin(), chosen.end());
+ControlResult ViewDevice::CheckChannels(const std::vector<std::int32_t> &chosen) const {
   if (chosen.empty()) return Refuse(400, "choose at least one channel");
   if (std::adjacent_find(chosen.begin(), chosen.end()) != chosen.end()) {
     return Refuse(400, "a channel is listed twice");
@@ -159,85 +176,115 @@ ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions
                              " (it has 1 to " + std::to_string(description_.channels.size()) + ")");
     }
   }
-  bool restart = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase == ViewPhase::Failed) return Refuse(409, "device " + std::to_string(index_) + " failed");
-    if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
-      return Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
-    }
-    if (state_.recording.active) return Refuse(409, "stop the recording before changing the channels");
-    restart = state_.phase == ViewPhase::Streaming;
-    if (!restart) {
-      state_.enabled = chosen;
-      return {};
-    }
-    state_.phase = ViewPhase::Stopping;
+  return {};
+}
+
+// Checks a change of channels or period; false with the refusal, else true
+// with whether a running stream must be restarted (then it is marked as
+// stopping). A stopped device takes the change at once, under the same lock
+// as the check, so no start slips in between.
+bool ViewDevice::BeginChange(const char *what, ControlResult &refused, bool &restart,
+                             const std::function<void()> &applyNow) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (state_.phase == ViewPhase::Failed) {
+    refused = Refuse(409, "device " + std::to_string(index_) + " failed");
+  } else if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
+    refused = Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
+  } else if (state_.recording.active) {
+    refused = Refuse(409, std::string("stop the recording before changing the ") + what);
   }
+  if (!refused.ok()) return false;
+  restart = state_.phase == ViewPhase::Streaming;
+  if (restart) {
+    state_.phase = ViewPhase::Stopping;
+  } else {
+    applyNow();
+  }
+  return true;
+}
+
+void ViewDevice::SetChannels(const std::vector<std::int32_t> &positions, ControlDone done) {
+  std::vector<std::int32_t> chosen = positions;
+  std::sort(chosen.begin(), chosen.end());
+  ControlResult refused = CheckChannels(chosen);
+  bool restart = false;
+  if (!refused.ok() || !BeginChange("channels", refused, restart, [&] { state_.enabled = chosen; })) {
+    return done(refused);
+  }
+  if (!restart) return done({});
   // A running stream is stopped and started again with the new choice, so no
   // line is read with the wrong number of values.
-  return Submit([this, chosen] {
-    ControlResult r = DoStop();
-    if (!r.ok()) return r;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      state_.enabled = chosen;
-      state_.phase = ViewPhase::Starting;
-    }
-    return DoStart();
-  });
+  Submit(
+      [this, chosen] {
+        ControlResult r = DoStop();
+        if (!r.ok()) return r;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          state_.enabled = chosen;
+          state_.phase = ViewPhase::Starting;
+        }
+        return DoStart();
+      },
+      std::move(done));
 }
 
-ControlResult ViewDevice::SetPeriod(std::size_t choice) {
-  if (choice >= description_.periodsUs.size()) return Refuse(400, "the device offers no such period");
+void ViewDevice::SetPeriod(std::size_t choice, ControlDone done) {
+  if (choice >= description_.periodsUs.size()) return done(Refuse(400, "the device offers no such period"));
+  ControlResult refused;
   bool restart = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase == ViewPhase::Failed) return Refuse(409, "device " + std::to_string(index_) + " failed");
-    if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
-      return Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
-    }
-    if (state_.recording.active) return Refuse(409, "stop the recording before changing the period");
-    restart = state_.phase == ViewPhase::Streaming;
-    if (!restart) {
-      state_.periodChoice = choice;
-      return {};
-    }
-    state_.phase = ViewPhase::Stopping;
-  }
-  return Submit([this, choice] {
-    ControlResult r = DoStop();
-    if (!r.ok()) return r;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      state_.periodChoice = choice;
-      state_.phase = ViewPhase::Starting;
-    }
-    return DoStart();
-  });
+  if (!BeginChange("period", refused, restart, [&] { state_.periodChoice = choice; })) return done(refused);
+  if (!restart) return done({});
+  Submit(
+      [this, choice] {
+        ControlResult r = DoStop();
+        if (!r.ok()) return r;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          state_.periodChoice = choice;
+          state_.phase = ViewPhase::Starting;
+        }
+        return DoStart();
+      },
+      std::move(done));
 }
 
-ControlResult ViewDevice::StartRecording(const std::string &format) {
-  if (format != "csv" && format != "edf") return Refuse(400, "a recording is csv or edf, not '" + format + "'");
-  if (format == "edf" && !EdfAvailable()) {
-    return Refuse(400, "this vornctl was built without EDF+ support (EDFlib); record CSV instead");
+void ViewDevice::StartRecording(const std::string &format, ControlDone done) {
+  if (format != "csv" && format != "edf") {
+    return done(Refuse(400, "a recording is csv or edf, not '" + format + "'"));
   }
+  if (format == "edf" && !EdfAvailable()) {
+    return done(Refuse(400, "this vornctl was built without EDF+ support (EDFlib); record CSV instead"));
+  }
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.phase != ViewPhase::Streaming) {
-      return Refuse(409, "start device " + std::to_string(index_) + " before recording it");
+      refused = Refuse(409, "start device " + std::to_string(index_) + " before recording it");
+    } else if (state_.recording.active) {
+      refused = Refuse(409, "device " + std::to_string(index_) + " is already recording" +
+                                (state_.recording.path.empty() ? "" : " to " + state_.recording.path));
+    } else {
+      // Taken now, so a second request at the same moment is refused instead
+      // of replacing this recording's file.
+      state_.recording = RecordingState{true, {}, format, 0, {}};
     }
-    if (state_.recording.active) return Refuse(409, "device " + std::to_string(index_) + " is already recording");
   }
-  return Submit([this, format] { return DoStartRecording(format); });
+  if (!refused.ok()) return done(refused);
+  Submit([this, format] { return DoStartRecording(format); }, std::move(done));
 }
 
-ControlResult ViewDevice::StopRecording() {
+void ViewDevice::StopRecording(ControlDone done) {
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!state_.recording.active) return Refuse(409, "device " + std::to_string(index_) + " is not recording");
+    if (!state_.recording.active || state_.recording.ending) {
+      refused = Refuse(409, "device " + std::to_string(index_) + " is not recording");
+    } else {
+      state_.recording.ending = true;
+    }
   }
-  return Submit([this] { return DoStopRecording(); });
+  if (!refused.ok()) return done(refused);
+  Submit([this] { return DoStopRecording(); }, std::move(done));
 }
 
 bool ViewDevice::TakeBlock(DisplayBlock &out) {
@@ -275,19 +322,20 @@ void ViewDevice::Run() {
       }
       quitting = quit_;
     }
-    if (job.done) {
-      job.done->set_value(job.work());
+    if (job.work) {
+      job.done(job.work());
       continue;
     }
     if (quitting) break;
     if (stream_) ReadLines();
   }
   // Jobs that came in while quitting are answered, never left waiting.
+  std::deque<Job> left;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Job &j : jobs_) j.done->set_value({503, "vornctl view is shutting down", {}});
-    jobs_.clear();
+    left.swap(jobs_);
   }
+  for (Job &j : left) j.done({503, "vornctl view is shutting down", {}});
   if (stream_) DoStop();
   if (sink_) DoStopRecording();
 }
@@ -489,7 +537,14 @@ std::string ViewDevice::RecordingPath(const std::string &format) const {
 }
 
 ControlResult ViewDevice::DoStartRecording(const std::string &format) {
-  if (!stream_) return {409, "start device " + std::to_string(index_) + " before recording it", {}};
+  auto giveUp = [this](ControlResult r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.recording = RecordingState{};
+    return r;
+  };
+  // The stream may have failed since the request was taken.
+  if (!stream_) return giveUp({409, "start device " + std::to_string(index_) + " before recording it", {}});
+  if (sink_) return {409, "device " + std::to_string(index_) + " is already recording", {}};
   RecordingHeader header;
   header.identity = identity_;
   {
@@ -507,14 +562,14 @@ ControlResult ViewDevice::DoStartRecording(const std::string &format) {
   std::unique_ptr<SampleSink> sink =
       format == "edf" ? MakeEdfWriter(path) : std::unique_ptr<SampleSink>(std::make_unique<CsvWriter>(path));
   std::string error;
-  if (!sink->Begin(header, error)) return {500, "cannot record to " + path + ": " + error, {}};
+  if (!sink->Begin(header, error)) return giveUp({500, "cannot record to " + path + ": " + error, {}});
   sink_ = std::move(sink);
   header_ = header;
   stream_->recordStart = Clock::now();
   stream_->recordLines = 0;
   stream_->recordDropped = 0;
   std::lock_guard<std::mutex> lock(mutex_);
-  state_.recording = RecordingState{true, path, format, 0, {}};
+  state_.recording.path = path;
   return {0, {}, path};
 }
 
@@ -534,6 +589,7 @@ ControlResult ViewDevice::DoStopRecording() {
   std::lock_guard<std::mutex> lock(mutex_);
   RecordingState ended = state_.recording;
   ended.active = false;
+  ended.ending = false;
   ended.lines = summary.samples;
   if (!ok) ended.error = error;
   state_.lastRecording = ended;
