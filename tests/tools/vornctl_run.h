@@ -20,6 +20,7 @@ struct RunOptions {
   std::string interruptWhenFile;         // or once this file holds
   long interruptAtBytes = 0;             //   at least this many bytes
   bool asNobody = false;                 // run as user nobody (setpriv), as a user outside dialout
+  std::vector<std::string> wrapper;      // a command that runs vornctl (prlimit ... --)
 };
 
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options = {});

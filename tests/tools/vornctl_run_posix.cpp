@@ -23,6 +23,7 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
     // Root opens every port; what a normal user meets needs a normal user.
     all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
   }
+  all.insert(all.end(), options.wrapper.begin(), options.wrapper.end());
   all.insert(all.end(), {VORNCTL_PATH, "--library", VORN_LIBRARY_PATH});
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char *> argv;

@@ -69,6 +69,8 @@ int DemoCommand(Context &context, const DemoOptions &options) {
   plan.blockMode = options.output.block;
   plan.progress = !options.output.noProgress;
   plan.subject = options.output.subject;
+  plan.subjectName = options.output.subjectName;
+  plan.force = options.output.force;
   plan.recording = options.output.recording;
 
   const std::string simulator = FindSimulator(context.argv0);

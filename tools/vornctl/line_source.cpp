@@ -49,11 +49,18 @@ bool BlockLineSplitter::Next(std::string &line, bool &overlong) {
   return true;
 }
 
+bool BlockLineSplitter::HasLine() const { return pending_.find('\n') != std::string::npos; }
+
 LineSource::LineSource(const vorn_host::VornLibrary &lib, std::int32_t index, bool blockMode)
     : lib_(lib), index_(index), blockMode_(blockMode), buffer_(std::max(kLineLimit + 1, kBlockBytes)) {}
 
 LineSource::Result LineSource::Next(std::string &line, std::uint32_t timeoutMs) {
   return blockMode_ ? NextFromBlocks(line, timeoutMs) : NextLine(line, timeoutMs);
+}
+
+bool LineSource::Drained() {
+  if (continuing_ || (blockMode_ && splitter_.HasLine())) return false;
+  return lib_.ReadBuffSize(index_) <= 0;
 }
 
 LineSource::Result LineSource::NextLine(std::string &line, std::uint32_t timeoutMs) {

@@ -21,6 +21,8 @@ class BlockLineSplitter {
   // Next complete line; overlong is set (and line empty) once for a line of
   // kLineLimit bytes or more, whose bytes are discarded up to its line feed.
   bool Next(std::string &line, bool &overlong);
+  // A complete line is waiting here.
+  bool HasLine() const;
 
  private:
   std::string pending_;
@@ -35,6 +37,9 @@ class LineSource {
   LineSource(const vorn_host::VornLibrary &lib, std::int32_t index, bool blockMode);
   // Waits at most about timeoutMs for the next line.
   Result Next(std::string &line, std::uint32_t timeoutMs);
+  // Nothing is waiting, neither here nor in the driver's receive ring: the
+  // reader has caught up with the device.
+  bool Drained();
 
  private:
   Result NextLine(std::string &line, std::uint32_t timeoutMs);

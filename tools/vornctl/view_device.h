@@ -120,7 +120,10 @@ class ViewDevice {
   ControlResult DoStartRecording(const std::string &format);
   ControlResult DoStopRecording();
   void Fail(const std::string &message);
+  // A new name in the recording folder.
   std::string RecordingPath(const std::string &format) const;
+  void RecordLine(const std::vector<std::int32_t> *values, std::string &sinkError);
+  void CatchUpRecording(std::string &sinkError);
 
   const vorn_host::VornLibrary &lib_;
   const std::int32_t index_;
