@@ -36,12 +36,10 @@ class OutputCheckTest : public vorn_test::ScratchFolderTest {
 };
 
 TEST_F(OutputCheckTest, KindsComeFromTheExtensionInAnyCase) {
-  // Builds without EDFlib refuse .edf; the CSV stands in for it there.
-  const std::string edf = EdfAvailable() ? File("b.EDF") : File("b.CSV");
-  ASSERT_TRUE(Check({File("a.csv"), edf, File("c.Csv"), "-"}, File("p.SVG"))) << error_;
+  ASSERT_TRUE(Check({File("a.csv"), File("b.EDF"), File("c.Csv"), "-"}, File("p.SVG"))) << error_;
   ASSERT_EQ(checked_.size(), 5u);
   EXPECT_EQ(checked_[0].kind, OutputKind::Csv);
-  EXPECT_EQ(checked_[1].kind, EdfAvailable() ? OutputKind::Edf : OutputKind::Csv);
+  EXPECT_EQ(checked_[1].kind, OutputKind::Edf);
   EXPECT_EQ(checked_[2].kind, OutputKind::Csv);
   EXPECT_EQ(checked_[3].path, "-");
   EXPECT_EQ(checked_[4].kind, OutputKind::Svg);

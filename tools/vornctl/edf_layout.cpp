@@ -47,8 +47,6 @@ std::string Decimal(std::int64_t us) {
 
 }  // namespace
 
-bool EdfAvailable() { return true; }
-
 bool IsEdfPath(std::string_view path) {
   if (path.size() < 4) return false;
   std::string tail(path.substr(path.size() - 4));

@@ -18,9 +18,6 @@
 
 namespace vornctl {
 
-// Every build writes EDF+; kept for the callers that once had to ask.
-bool EdfAvailable();
-
 // Files whose name ends in ".edf" (any case) are written as EDF+.
 bool IsEdfPath(std::string_view path);
 
