@@ -181,6 +181,54 @@ TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFilesWithTrueTimeAcros
   EXPECT_EQ(spans.rfind(expected, 0), 0u) << spans << " vs " << csv.notes[0];
 }
 
+TEST_F(DevicesTest, ReconnectionFindsTheDeviceBySerialAmongDevicesSharingItsIdentifier) {
+  const std::string link = File("tty");
+  vorn_test::SimProcess moving({"--serial", "VSC1000001", "--fault", "vanish-each=300", "--vanish-action", "reopen",
+                                "--reopen-delay-ms", "300", "--link", link});
+  vorn_test::SimProcess other({"--serial", "VSC1000002"});
+  ASSERT_TRUE(moving.ok() && other.ok());
+  RunOptions options;
+  // The other device comes first in discovery and gives the same identifier.
+  options.environment = {"VORN_PORTS=" + other.PortEntry() + ";" + moving.serial() + "=" + link};
+  options.timeoutMs = 60000;
+  const RunResult run = RunVornctl(
+      {"record", "1000001", "--reconnect", "--seconds", "1", "--out", File("run.csv"), "--no-progress"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const CsvRecording csv = ReadCsv(File("run.csv"));
+  CheckRecording(csv, kChannels, 0.002);
+  EXPECT_EQ(csv.rows.size(), 500u);
+  EXPECT_EQ(csv.Comment("serial"), "1000001");
+  EXPECT_GE(csv.notes.size(), 1u) << run.err;
+}
+
+TEST_F(DevicesTest, LinesLostWhileVornctlFellBehindAreAGapOnTheTimeAxis) {
+  vorn_test::SimProcess sim({"--sent-log", File("sim.sent")});
+  ASSERT_TRUE(sim.ok());
+  RunOptions options;
+  options.environment = {"VORN_PORTS=" + sim.PortEntry()};
+  // Nobody reads vornctl's stdout for 12 s: its writes block, the driver's
+  // receive ring fills (about 5 s of lines) and the device's later lines are lost.
+  options.stdoutPauseMs = 12000;
+  options.timeoutMs = 90000;
+  const RunResult run = RunVornctl({"record", "0", "--seconds", "10", "--out", "-", "--no-progress"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::ofstream(File("run.csv")) << run.out;
+  const CsvRecording csv = ReadCsv(File("run.csv"));
+  CheckRecording(csv, kChannels, 0.002);
+  ASSERT_EQ(csv.notes.size(), 1u) << run.err;
+  EXPECT_NE(csv.notes[0].find(", reason lost"), std::string::npos) << csv.notes[0];
+  EXPECT_GT(GapSets(csv.notes[0]), 500) << csv.notes[0];
+  EXPECT_NE(run.err.find("never reached vornctl; the files mark the gap"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("fell silent"), std::string::npos) << run.err;
+  // Before the gap and after it, runs of what the device sent; at the end sample and host time agree.
+  const std::size_t at = csv.noteRows[0];
+  ExpectRowsWereSent(csv, 0, at, File("sim.sent"));
+  ExpectRowsWereSent(csv, at, csv.rows.size(), File("sim.sent"));
+  const double sampleEnd = std::strtod(csv.rows.back()[0].c_str(), nullptr);
+  const double hostEnd = std::strtod(csv.rows.back()[1].c_str(), nullptr);
+  EXPECT_NEAR(sampleEnd, hostEnd, 0.5);
+}
+
 TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {
   vorn_test::SimProcess sim({"--serial", "VSC0000042"});
   ASSERT_TRUE(sim.ok());

@@ -75,9 +75,11 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
       kill(pid, SIGKILL);
       killed = true;
     }
+    const bool paused = elapsed < options.stdoutPauseMs;
+    fds[0].events = paused ? 0 : POLLIN;
     if (poll(fds, 2, 20) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)) || (i == 0 && paused)) continue;
       char chunk[4096];
       const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
       if (n > 0) {

@@ -56,6 +56,33 @@ TEST(SampleClock, LinesLostToAFullRingAreOneGapOfTheClocksDeficit) {
   EXPECT_EQ(clock.CaughtUp(), 0);
 }
 
+TEST(SampleClock, AGapSeenWhereTheRingOverflowedGoesRightBeforeTheFirstLineAfterIt) {
+  SampleClock clock(kPeriodUs);
+  double t = 20.0;
+  for (int i = 0; i < 500; ++i, t += kPeriod) clock.Take(At(t));
+  EXPECT_EQ(clock.CaughtUp(), 0);
+  // Stalled 10 s; on waking the reader sees the ring full: its 2000 lines are
+  // the old ones, the lines after them came after the loss.
+  const double wake = t - kPeriod + 10.0;
+  for (int i = 0; i < 2000; ++i) EXPECT_EQ(clock.Take(At(wake + i * 1e-6)), 0);
+  clock.Overflowed();
+  const double firstAfter = wake + 0.01;
+  // 10.01 s since the last caught-up line (index 499) is 5005 sets: this line is 5504.
+  EXPECT_EQ(clock.Take(At(firstAfter)), 5504 - 2500);
+  EXPECT_EQ(clock.NextIndex(), 5505);
+  // Caught up later, nothing more is missing.
+  clock.Take(At(firstAfter + kPeriod));
+  EXPECT_EQ(clock.CaughtUp(), 0);
+  EXPECT_EQ(clock.Gaps(), 1);
+  // A full ring that lost nothing (the reader was behind, not the device) is no gap.
+  SampleClock slow(kPeriodUs);
+  for (int i = 0; i < 100; ++i) slow.Take(At(i * kPeriod));
+  slow.CaughtUp();
+  for (int i = 0; i < 300; ++i) slow.Take(At(0.8));
+  slow.Overflowed();
+  EXPECT_EQ(slow.Take(At(0.8 + kPeriod)), 0);
+}
+
 TEST(SampleClock, LossBelowTheThresholdIsLeftToTheMissingEstimate) {
   EXPECT_EQ(SampleClock::LostThresholdSets(2000), 250);   // 0.5 s
   EXPECT_EQ(SampleClock::LostThresholdSets(1000), 500);   // 0.5 s

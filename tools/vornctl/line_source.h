@@ -23,6 +23,7 @@ class BlockLineSplitter {
   bool Next(std::string &line, bool &overlong);
   // A complete line is waiting here.
   bool HasLine() const;
+  std::size_t Held() const { return pending_.size(); }
 
  private:
   std::string pending_;
@@ -40,6 +41,10 @@ class LineSource {
   // Nothing is waiting, neither here nor in the driver's receive ring: the
   // reader has caught up with the device.
   bool Drained();
+  // Bytes waiting in the driver's receive ring and held here.
+  std::int64_t Waiting();
+  // Bytes of the ring handed out as lines so far (line feeds included).
+  std::int64_t Taken() const { return taken_; }
 
  private:
   Result NextLine(std::string &line, std::uint32_t timeoutMs);
@@ -49,6 +54,7 @@ class LineSource {
   std::int32_t index_;
   bool blockMode_;
   bool continuing_ = false;  // the last ReadLine piece filled the buffer
+  std::int64_t taken_ = 0;
   std::vector<char> buffer_;
   BlockLineSplitter splitter_;
 };

@@ -24,6 +24,9 @@ namespace {
 constexpr std::uint32_t kReadTimeoutMs = 100;
 // Lines the driver may still hold after the stop; more would mean it never stops.
 constexpr int kDrainLimit = 100000;
+// The driver's receive ring holds 65535 bytes; this close to full, it is
+// dropping lines, and the lines after those waiting came after a loss.
+constexpr std::int64_t kRingNearlyFull = 65535 - 4096;
 // Reconnection: tries this far apart at first, doubling up to the longest.
 constexpr double kFirstRetrySeconds = 0.5;
 constexpr double kLongestRetrySeconds = 8.0;
@@ -165,6 +168,15 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   bool sinkFailed = false;
   bool stopped = false;
 
+  std::int64_t overflowAt = -1;  // ring bytes taken when the lines after a loss begin
+  std::int64_t takenBefore = 0;
+  bool reconnected = false;
+  auto reportLost = [&](std::int64_t lost) {
+    if (request.liveProgress) std::fputc('\n', stderr);
+    std::fprintf(stderr, "vornctl: %s: %lld sample set(s) (%s) never reached vornctl; the files mark the gap\n",
+                 session.identity.serial.c_str(), static_cast<long long>(lost),
+                 Seconds(static_cast<double>(lost) * static_cast<double>(header.periodUs) / 1e6).c_str());
+  };
   auto toSinks = [&](auto call) {
     for (SampleSink *sink : sinks) {
       if (!call(*sink)) sinkFailed = true;
@@ -173,6 +185,11 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
   auto full = [&] { return target > 0 && summary.samples >= target; };
   auto take = [&](LineSource::Result result) {
     const HostClock::time_point at = HostClock::now();
+    if (overflowAt >= 0 && takenBefore >= overflowAt) {
+      clock.Overflowed();
+      overflowAt = -1;
+    }
+    takenBefore = source->Taken();
     const bool first = !clock.Started();
     const std::int64_t gap = clock.Take(at);
     if (first) {
@@ -180,7 +197,9 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
       StampStartTime(header, at);
       toSinks([&](SampleSink &sink) { return sink.Start(header, error); });
     }
-    if (gap > 0) toSinks([&](SampleSink &sink) { return sink.Gap(gap, "reconnect", error); });
+    if (gap > 0) toSinks([&](SampleSink &sink) { return sink.Gap(gap, reconnected ? "reconnect" : "lost", error); });
+    if (gap > 0 && !reconnected) reportLost(gap);
+    reconnected = false;
     const double host = std::chrono::duration<double>(at - clock.Start()).count();
     const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, header.channels.size(), values);
     if (parsed) {
@@ -194,17 +213,17 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
     if (!anyLine) firstLine = lastLine;
     anyLine = true;
   };
-  // Lines lost while the reader was behind (a full receive ring) show once it has caught up.
+  // Lines lost while the reader was behind (a full receive ring): the gap
+  // goes where the ring overflowed when that is seen, else once caught up.
   auto catchUp = [&] {
     if (!clock.Started() || HostClock::now() - lastCatchUp < std::chrono::milliseconds(50)) return;
     lastCatchUp = HostClock::now();
-    if (!source->Drained()) return;
+    const std::int64_t waiting = source->Waiting();
+    if (waiting >= kRingNearlyFull && overflowAt < 0) overflowAt = source->Taken() + waiting;
+    if (waiting > 0 || !source->Drained()) return;
     const std::int64_t lost = clock.CaughtUp();
     if (lost <= 0) return;
-    if (request.liveProgress) std::fputc('\n', stderr);
-    std::fprintf(stderr, "vornctl: %s: %lld sample set(s) (%s) never reached vornctl; the files mark the gap\n",
-                 session.identity.serial.c_str(), static_cast<long long>(lost),
-                 Seconds(static_cast<double>(lost) * static_cast<double>(header.periodUs) / 1e6).c_str());
+    reportLost(lost);
     toSinks([&](SampleSink &sink) { return sink.Gap(lost, "lost", error); });
   };
   auto span = [&] { return anyLine ? std::chrono::duration<double>(lastLine - firstLine).count() : 0.0; };
@@ -241,6 +260,9 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
     std::fprintf(stderr, "vornctl: %s is back after %.1f s; recording goes on, the gap marked in the files\n",
                  session.identity.serial.c_str(), Since(lostAt));
     source = std::make_unique<LineSource>(lib, session.identity.index, request.blockMode);
+    overflowAt = -1;
+    takenBefore = 0;
+    reconnected = true;
     spanBefore += span();
     samplesBefore = summary.samples;
     lostBefore = clock.LostSets();
@@ -260,7 +282,8 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
       lost = "the device went away after " + dataSeconds() + " of data (" + GeneralMessage(lib) + ")";
     } else if (!anyLine && Since(streamStart) > StallSeconds(header.periodUs)) {
       lost = "the device started its stream but sent no data for " + Seconds(Since(streamStart));
-    } else if (anyLine && Since(lastLine) > StallSeconds(header.periodUs)) {
+    } else if (anyLine && Since(lastLine) > StallSeconds(header.periodUs) && source->Drained()) {
+      // Lines waiting mean vornctl was the slow one (a stalled write), not the device.
       lost =
           "the device fell silent after " + dataSeconds() + " of data (nothing for " + Seconds(Since(lastLine)) + ")";
     }

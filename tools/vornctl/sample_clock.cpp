@@ -33,8 +33,21 @@ std::int64_t SampleClock::Take(Clock::time_point at) {
       gapSets_ += gap;
       ++gaps_;
     }
+  } else if (overflowed_) {
+    // This line came after the loss, so it is as fresh as a caught-up one.
+    const std::int64_t deficit = SetsBetween(baseAt_, at) - (next_ - baseIndex_);
+    if (deficit > LostThresholdSets(periodUs_)) {
+      gap = deficit;
+      next_ += gap;
+      gapSets_ += gap;
+      lostSets_ += gap;
+      ++gaps_;
+    }
+    baseAt_ = at;
+    baseIndex_ = next_;
   }
   interrupted_ = false;
+  overflowed_ = false;
   last_ = at;
   lastIndex_ = next_;
   ++next_;

@@ -7,10 +7,12 @@
 // - host time is seconds on the monotonic clock from the first line;
 // - after an interruption (a reconnection) the gap is
 //   round((first line after - last line before) / period) - 1 sets;
-// - once the reader has caught up (nothing waiting in the driver or here),
-//   sets the clock expected since the last such moment beyond those counted
-//   are a gap of lines lost (a full receive ring) when they exceed the larger
-//   of 0.5 s and 50 periods; less is the transport's bunching.
+// - lines lost to a full receive ring: the sets the clock expected since
+//   the reader last had caught up (nothing waiting in the driver or here)
+//   beyond those counted are a gap when they exceed the larger of 0.5 s and
+//   50 periods (less is the transport's bunching). It goes where the ring
+//   overflowed when the reader saw that (Overflowed), else after the last
+//   line once the reader has caught up again.
 #pragma once
 
 #include <chrono>
@@ -29,6 +31,9 @@ class SampleClock {
   std::int64_t Take(Clock::time_point at);
   // The stream stopped and will start again (a reconnection).
   void Interrupted() { interrupted_ = true; }
+  // The next line is the first the driver took after its receive ring was
+  // full: lines may have been lost before it.
+  void Overflowed() { overflowed_ = true; }
   // The reader holds no line and the driver has nothing waiting. Returns the
   // sets lost since the last time it had caught up when they are a gap (to
   // go after the last line taken), else 0.
@@ -54,6 +59,7 @@ class SampleClock {
   std::int64_t periodUs_;
   bool started_ = false;
   bool interrupted_ = false;
+  bool overflowed_ = false;
   Clock::time_point start_{};
   Clock::time_point last_{};
   std::int64_t lastIndex_ = 0;
