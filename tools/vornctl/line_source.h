@@ -14,6 +14,10 @@ namespace vornctl {
 // device is a few hundred bytes. ReadLine's buffer holds one byte less.
 constexpr std::size_t kLineLimit = 4095;
 
+// The driver's receive ring holds 65535 bytes; this close to full it is
+// dropping lines, and the lines after those waiting came after a loss.
+constexpr std::int64_t kRingNearlyFull = 65535 - 4096;
+
 // Splits ReadBuffer blocks into lines at line feeds.
 class BlockLineSplitter {
  public:

@@ -24,9 +24,6 @@ namespace {
 constexpr std::uint32_t kReadTimeoutMs = 100;
 // Lines the driver may still hold after the stop; more would mean it never stops.
 constexpr int kDrainLimit = 100000;
-// The driver's receive ring holds 65535 bytes; this close to full, it is
-// dropping lines, and the lines after those waiting came after a loss.
-constexpr std::int64_t kRingNearlyFull = 65535 - 4096;
 // Reconnection: tries this far apart at first, doubling up to the longest.
 constexpr double kFirstRetrySeconds = 0.5;
 constexpr double kLongestRetrySeconds = 8.0;

@@ -70,6 +70,8 @@ struct ViewDevice::Stream {
   std::int64_t recordLines = 0;
   std::int64_t recordDropped = 0;
   std::optional<SampleClock> recordClock;
+  std::int64_t overflowAt = -1;  // ring bytes taken when the lines after a loss begin
+  std::int64_t takenBefore = 0;
 };
 
 ViewDevice::ViewDevice(const vorn_host::VornLibrary &lib, std::int32_t index,
@@ -357,8 +359,13 @@ void ViewDevice::ReadLines() {
     if (sink_ && sinkError.empty()) RecordLine(parsed ? &values : nullptr, sinkError);
     if (i + 1 == kBatchLines) caughtUp = false;
   }
-  // The read that found nothing waiting: lines lost while the worker was behind show now.
-  if (sink_ && sinkError.empty() && caughtUp) CatchUpRecording(sinkError);
+  // Lines lost while the worker was behind: where the ring overflowed when
+  // it is seen full, else once a read found nothing waiting.
+  if (sink_ && sinkError.empty()) {
+    const std::int64_t waiting = s.source.Waiting();
+    if (waiting >= kRingNearlyFull && s.overflowAt < 0) s.overflowAt = s.source.Taken() + waiting;
+    if (caughtUp) CatchUpRecording(sinkError);
+  }
   const double now = Since(s.start);
   if (!batch.empty()) s.lastLine = now;
   {
@@ -486,14 +493,20 @@ void ViewDevice::RecordLine(const std::vector<std::int32_t> *values, std::string
   Stream &s = *stream_;
   const Clock::time_point at = Clock::now();
   SampleClock &clock = *s.recordClock;
+  if (s.overflowAt >= 0 && s.takenBefore >= s.overflowAt) {
+    clock.Overflowed();
+    s.overflowAt = -1;
+  }
+  s.takenBefore = s.source.Taken();
   const bool first = !clock.Started();
-  clock.Take(at);
+  const std::int64_t gap = clock.Take(at);
   bool ok = true;
   if (first) {
     // The recording starts with its first line.
     StampStartTime(header_, at);
     ok = sink_->Start(header_, sinkError);
   }
+  if (gap > 0) ok = ok && sink_->Gap(gap, "lost", sinkError);
   ++s.recordLines;
   if (!values) ++s.recordDropped;
   const double host = std::chrono::duration<double>(at - clock.Start()).count();
@@ -537,6 +550,8 @@ ControlResult ViewDevice::DoStartRecording(const std::string &format) {
   stream_->recordLines = 0;
   stream_->recordDropped = 0;
   stream_->recordClock.emplace(header.periodUs);
+  stream_->overflowAt = -1;
+  stream_->takenBefore = stream_->source.Taken();
   std::lock_guard<std::mutex> lock(mutex_);
   state_.recording = RecordingState{true, path, format, 0, {}};
   return {0, {}, path};
