@@ -123,7 +123,8 @@ PathInfo InspectPath(const std::string &path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
     const DWORD code = ::GetLastError();
-    if (code == ERROR_FILE_NOT_FOUND) return {PathKind::Missing, {}};
+    // A missing folder on the way is the folder check's to explain.
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {PathKind::Missing, {}};
     return {PathKind::Unknown, Reason(code)};
   }
   if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return {PathKind::Link, {}};
