@@ -36,6 +36,7 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
     // Root opens every port; what a normal user meets needs a normal user.
     all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
   }
+  all.insert(all.end(), options.wrapper.begin(), options.wrapper.end());
   all.insert(all.end(), {VORNCTL_PATH, "--library", VORN_LIBRARY_PATH});
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -87,9 +88,11 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
       kill(pid, SIGKILL);
       killed = true;
     }
+    const bool paused = elapsed < options.stdoutPauseMs;
+    fds[0].events = paused ? 0 : POLLIN;
     if (poll(fds, 2, 20) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)) || (i == 0 && paused)) continue;
       char chunk[4096];
       const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
       if (n > 0) {

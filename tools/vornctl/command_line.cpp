@@ -21,7 +21,9 @@ void AddOutputOptions(CLI::App &command, OutputOptions &o) {
   command.add_option("--plot", o.plot);
   Flag(command, "--block", o.block);
   Flag(command, "--no-progress", o.noProgress);
+  Flag(command, "--force,--overwrite", o.force);
   command.add_option("--subject", o.subject);
+  command.add_option("--subject-name", o.subjectName);
   command.add_option("--recording", o.recording);
 }
 

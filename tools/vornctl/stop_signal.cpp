@@ -29,8 +29,15 @@ extern "C" void OnStopSignal(int signalNumber) {
     // Nothing to finish, or the second signal: end now. No destructors run, so
     // the driver is not unloaded under a call that may still be inside it;
     // the system closes its ports.
-    WriteToStderrFromSignal(signalNumber == SIGINT ? "\nvornctl: stopped by Ctrl-C\n"
-                                                   : "\nvornctl: stopped by SIGTERM\n");
+    if (recording.load()) {
+      WriteToStderrFromSignal(
+          signalNumber == SIGINT
+              ? "\nvornctl: stopped by Ctrl-C at once; unfinished files keep their .partial names\n"
+              : "\nvornctl: stopped by SIGTERM at once; unfinished files keep their .partial names\n");
+    } else {
+      WriteToStderrFromSignal(signalNumber == SIGINT ? "\nvornctl: stopped by Ctrl-C\n"
+                                                     : "\nvornctl: stopped by SIGTERM\n");
+    }
     std::_Exit(StatusFor(signalNumber));
   }
   stopSignal.store(signalNumber);
@@ -43,6 +50,10 @@ extern "C" void OnStopSignal(int signalNumber) {
 void InstallStopHandler() {
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
+#ifdef SIGXFSZ
+  // A file-size limit is a failed write to report, not a reason to die mid-recording.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 void BeginRecordingPhase() { recording.store(true); }

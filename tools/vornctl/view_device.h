@@ -127,7 +127,10 @@ class ViewDevice {
   void Fail(const std::string &message);
   ControlResult CheckChannels(const std::vector<std::int32_t> &chosen) const;
   bool BeginChange(const char *what, ControlResult &refused, bool &restart, const std::function<void()> &applyNow);
+  // A new name in the recording folder.
   std::string RecordingPath(const std::string &format) const;
+  void RecordLine(const std::vector<std::int32_t> *values, std::string &sinkError);
+  void CatchUpRecording(std::string &sinkError);
 
   const vorn_host::VornLibrary &lib_;
   const std::int32_t index_;
