@@ -131,7 +131,7 @@ def test_a_user_without_write_access_is_told_so(tmp_path):
                            "-c", script], capture_output=True, text=True, timeout=60,
                           cwd="/", env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     try:
-        assert f"cannot create {folder}/r.csv.part: permission denied (this user may not write into {folder})" \
+        assert f"cannot create {folder}/r.partial.csv: permission denied (this user may not write into {folder})" \
             in done.stdout, done.stderr
         assert f"cannot reach {hidden}: permission denied (a folder on the way is closed" in done.stdout
         assert list(folder.iterdir()) == []
@@ -168,7 +168,7 @@ def test_a_killed_write_leaves_whole_rows_under_the_temporary_name_and_is_report
     path = tmp_path / "cut.csv"
     child = subprocess.Popen([sys.executable, "-c", KILLED_WRITE, str(path)], stdout=subprocess.PIPE,
                              env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
-    part = pathlib.Path(str(path) + ".part")
+    part = path.with_name(path.stem + ".partial" + path.suffix)
     try:
         assert child.stdout.readline() == b"writing\n"
         deadline = time.monotonic() + 60
@@ -202,7 +202,7 @@ def test_an_empty_recording_gives_a_csv_with_its_header_and_no_edf(tmp_path):
     assert "# monotonic start [s]: -" in (tmp_path / "e.csv").read_text()
     with pytest.raises(vorn.VornError, match="holds no sample sets"):
         rec.to_edf(tmp_path / "e.edf")
-    assert not (tmp_path / "e.edf").exists() and not (tmp_path / "e.edf.part").exists()
+    assert not (tmp_path / "e.edf").exists() and not (tmp_path / "e.partial.edf").exists()
     assert rec.to_dataframe().empty
 
 

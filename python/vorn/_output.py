@@ -1,8 +1,9 @@
 """Output files. Only a new name or a regular file is written (a symbolic
 link only with ``overwrite``, and then the link is replaced, never its
 target); what the path names is looked at without being opened. The data
-go to a temporary name in the same folder, NAME.part, which is renamed to
-NAME at the end: a write that is cut short leaves NAME as it was, and the
+go to a temporary name in the same folder, NAME.partial.EXT (before the
+extension, as vornctl names it, so readers that go by the extension still open
+a write cut short), which is renamed to NAME.EXT at the end: a write that is cut short leaves NAME as it was, and the
 next write to NAME says where the leftover is."""
 from __future__ import annotations
 
@@ -15,7 +16,13 @@ from typing import List
 
 from .errors import OutputError, OutputExists
 
-_SUFFIX = ".part"
+_MARK = ".partial"
+
+
+def partial_path(path: str, n: int = 0) -> str:
+    """The temporary name of a write to ``path`` (the n-th, when earlier ones are left)."""
+    root, ext = os.path.splitext(path)
+    return root + _MARK + (str(n) if n else "") + ext
 
 
 def _kind(mode: int) -> str:
@@ -80,8 +87,8 @@ def check_path(path, overwrite: bool) -> str:
 def leftovers(path: str) -> List[str]:
     """Temporary files of earlier writes to ``path`` that never finished."""
     folder = os.path.dirname(path) or "."
-    base = os.path.basename(path)
-    pattern = re.compile(re.escape(base + _SUFFIX) + r"[0-9]*\Z")
+    root, ext = os.path.splitext(os.path.basename(path))
+    pattern = re.compile(re.escape(root + _MARK) + r"[0-9]*" + re.escape(ext) + r"\Z")
     try:
         names = os.listdir(folder)
     except OSError:
@@ -90,7 +97,7 @@ def leftovers(path: str) -> List[str]:
 
 
 class OutputFile:
-    """A file written under NAME.part and renamed to NAME by :meth:`commit`;
+    """A file written under NAME.partial.EXT and renamed to NAME.EXT by :meth:`commit`;
     :meth:`discard` (or leaving a ``with`` block by an exception) removes it."""
 
     def __init__(self, path, overwrite: bool = False) -> None:
@@ -103,7 +110,7 @@ class OutputFile:
         self.fd = -1
         flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_NOFOLLOW", 0)
         for n in range(100):
-            candidate = self.path + _SUFFIX + (str(n) if n else "")
+            candidate = partial_path(self.path, n)
             try:
                 self.fd = os.open(candidate, flags, 0o666)
             except FileExistsError:
@@ -113,7 +120,8 @@ class OutputFile:
             self.temp = candidate
             break
         else:
-            raise OutputError(f"cannot write {self.path}: {self.path}{_SUFFIX} to {_SUFFIX}99 are all taken by "
+            raise OutputError(f"cannot write {self.path}: {partial_path(self.path)} to {partial_path(self.path, 99)} "
+                              f"are all taken by "
                               f"earlier writes that did not finish")
 
     def write(self, data: bytes) -> None:

@@ -131,7 +131,8 @@ TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFilesWithTrueTimeAcros
   RunOptions options;
   options.environment = {"VORN_PORTS=" + sim.serial() + "=" + link};
   options.timeoutMs = 90000;
-  const RunResult run = RunVornctl({"record", "0", "--reconnect", "--seconds", "1.8", "--out", File("run.csv"), "--out",
+  // 1950 sample sets of time: rows and gaps together, as long as the device's clock says.
+  const RunResult run = RunVornctl({"record", "0", "--reconnect", "--seconds", "3.9", "--out", File("run.csv"), "--out",
                                     File("run.edf"), "--no-progress"},
                                    options);
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -139,13 +140,19 @@ TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFilesWithTrueTimeAcros
   const CsvRecording csv = ReadCsv(File("run.csv"));
   // The sample time jumps by each gap's sets (CheckRecording follows the GAP notes).
   CheckRecording(csv, kChannels, 0.002);
-  ASSERT_EQ(csv.rows.size(), 900u);
   ASSERT_GE(csv.notes.size(), 2u) << run.err;
-  for (const std::string &note : csv.notes) {
+  ASSERT_GE(csv.rows.size(), 800u) << run.err;
+  std::int64_t gapSets = 0;
+  for (std::size_t n = 0; n < csv.notes.size(); ++n) {
+    const std::string &note = csv.notes[n];
+    gapSets += GapSets(note);
     EXPECT_EQ(note.rfind("GAP: start ", 0), 0u) << note;
     EXPECT_NE(note.find(", reason reconnect"), std::string::npos) << note;
-    EXPECT_GT(GapSets(note), 100) << note;  // 0.3 s without a port, and the search
+    // 0.3 s without a port, and the search; a gap at the very end is cut there.
+    if (csv.noteRows[n] < csv.rows.size()) EXPECT_GT(GapSets(note), 100) << note;
   }
+  // The last gap may reach the end and is then cut there.
+  EXPECT_EQ(static_cast<std::int64_t>(csv.rows.size()) + gapSets, 1950);
   // Sample time and host time agree at the end, as they did at the start:
   // the gaps are in the time axis, not lost from it.
   const double sampleEnd = std::strtod(csv.rows.back()[0].c_str(), nullptr);
@@ -170,11 +177,12 @@ TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFilesWithTrueTimeAcros
   MneReading mne = ReadWithMne(File("run.edf"));
   if (mne.status == 77) GTEST_SKIP() << mne.output;
   ASSERT_EQ(mne.status, 0) << mne.output;
+  // 3.9 s of sample sets in whole records of 1 s.
+  EXPECT_NEAR(mne.Number("duration"), 4.0, 1e-6) << mne.output;
   EXPECT_GE(mne.Number("duration"), hostEnd);
-  EXPECT_LE(mne.Number("duration"), hostEnd + 1.0 + 0.05) << "more than one data record beyond the data";
   // The gaps, and the padding of the last record.
   EXPECT_EQ(mne.Number("bad"), static_cast<double>(csv.notes.size() + 1)) << mne.output;
-  EXPECT_EQ(mne.Number("good_samples"), 900) << mne.output;
+  EXPECT_EQ(mne.Number("good_samples"), static_cast<double>(csv.rows.size())) << mne.output;
   const std::string spans = mne.values["bad_spans"];
   char expected[64];
   std::snprintf(expected, sizeof expected, "%.6f+", std::strtod(csv.notes[0].c_str() + 11, nullptr));
@@ -196,9 +204,11 @@ TEST_F(DevicesTest, ReconnectionFindsTheDeviceBySerialAmongDevicesSharingItsIden
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const CsvRecording csv = ReadCsv(File("run.csv"));
   CheckRecording(csv, kChannels, 0.002);
-  EXPECT_EQ(csv.rows.size(), 500u);
   EXPECT_EQ(csv.Comment("serial"), "1000001");
-  EXPECT_GE(csv.notes.size(), 1u) << run.err;
+  ASSERT_GE(csv.notes.size(), 1u) << run.err;
+  std::int64_t sets = static_cast<std::int64_t>(csv.rows.size());
+  for (const std::string &note : csv.notes) sets += GapSets(note);
+  EXPECT_EQ(sets, 500) << "one second of the device's time, rows and gaps together";
 }
 
 TEST_F(DevicesTest, LinesLostWhileVornctlFellBehindAreAGapOnTheTimeAxis) {
@@ -210,7 +220,8 @@ TEST_F(DevicesTest, LinesLostWhileVornctlFellBehindAreAGapOnTheTimeAxis) {
   // receive ring fills (about 5 s of lines) and the device's later lines are lost.
   options.stdoutPauseMs = 12000;
   options.timeoutMs = 90000;
-  const RunResult run = RunVornctl({"record", "0", "--seconds", "10", "--out", "-", "--no-progress"}, options);
+  // Long enough to go on after the gap: the time counts the lost sets too.
+  const RunResult run = RunVornctl({"record", "0", "--seconds", "20", "--out", "-", "--no-progress"}, options);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::ofstream(File("run.csv")) << run.out;
   const CsvRecording csv = ReadCsv(File("run.csv"));

@@ -153,7 +153,7 @@ TEST_F(EdfWriterTest, HeaderSaysWhoAndWhenAndTheCountIsTrueAfterEveryRecord) {
   EXPECT_EQ(writer->Outcome()->holds, "3 data record(s), 600 sample sets, 3 s");
 }
 
-TEST_F(EdfWriterTest, GapIsFilledWithEachSignalsDigitalMinimumAndMarkedBad) {
+TEST_F(EdfWriterTest, GapHoldsTheLastValuesAndIsMarkedBad) {
   auto writer = MakeEdfWriter(path_);
   std::string error;
   ASSERT_TRUE(writer->Begin(header_, error)) << error;
@@ -166,9 +166,9 @@ TEST_F(EdfWriterTest, GapIsFilledWithEachSignalsDigitalMinimumAndMarkedBad) {
   const std::string file = Slurp(path_);
   ASSERT_EQ(file.size(), kHeaderBytes + 2 * kRecordBytes);
   EXPECT_EQ(Sample(file, 0, 0, 9), 7000);
-  EXPECT_EQ(Sample(file, 0, 0, 10), 0);
-  EXPECT_EQ(Sample(file, 0, 1, 10), -32768);
-  EXPECT_EQ(Sample(file, 1, 0, 109), 0);  // set 309, the gap's last
+  EXPECT_EQ(Sample(file, 0, 0, 10), 7000);
+  EXPECT_EQ(Sample(file, 0, 1, 10), -7000);
+  EXPECT_EQ(Sample(file, 1, 0, 109), 7000);  // set 309, the gap's last
   EXPECT_EQ(Sample(file, 1, 0, 110), 9000);
   EXPECT_NE(Annotations(file, 0).find("+0.05\x15"
                                       "1.5\x14"

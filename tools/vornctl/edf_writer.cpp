@@ -61,7 +61,6 @@ class EdfWriter : public SampleSink {
   EdfHeaderFields fields_;
   std::int64_t subsecondUs_ = 0;
   std::vector<std::pair<int, int>> digitalRanges_;
-  std::vector<int> fill_;             // a gap's values: each signal's digital minimum
   std::vector<int> lastValues_;       // stand in for a damaged line's values
   std::vector<std::int16_t> record_;  // channel-major, as a data record holds them
   std::deque<std::string> annotations_;
@@ -127,8 +126,6 @@ bool EdfWriter::Begin(const RecordingHeader &header, std::string &error) {
   const std::string probe = EdfHeader(fields_, 1, error);
   if (probe.empty()) return false;
   headerBytes_ = probe.size();
-  fill_.clear();
-  for (const auto &[lo, hi] : digitalRanges_) fill_.push_back(lo);
   lastValues_.assign(signals, 0);
   record_.assign(signals * static_cast<std::size_t>(layout_.samplesPerRecord), 0);
   outcome_ = {PartialPath(path_), false, "nothing recorded"};
@@ -192,9 +189,11 @@ bool EdfWriter::Gap(std::int64_t sets, const std::string &reason, std::string &e
   if (failed_) return false;
   if (sets <= 0) return true;
   // The time axis stays true: the gap's sets are there, marked bad for analysis.
+  // They hold the last values, as a damaged line does: a jump to a constant
+  // would ring into the good data on both sides when the signal is filtered.
   Annotate(Index(), sets, "BAD_gap " + reason);
   for (std::int64_t i = 0; i < sets; ++i) {
-    if (!Put(fill_.data(), error)) return false;
+    if (!Put(lastValues_.data(), error)) return false;
   }
   return true;
 }

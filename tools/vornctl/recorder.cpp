@@ -143,9 +143,12 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
 
   summary.started = true;
   const std::vector<std::size_t> order = ColumnOrder(request.positions);
+  // Exactly round(seconds / period) sample sets from the first line, gap sets
+  // included (as Python's record does), and at least one.
   const std::int64_t target =
       request.seconds > 0
-          ? static_cast<std::int64_t>(std::ceil(request.seconds * 1e6 / static_cast<double>(header.periodUs) - 1e-9))
+          ? std::max<std::int64_t>(1, static_cast<std::int64_t>(std::floor(
+                                          request.seconds * 1e6 / static_cast<double>(header.periodUs) + 0.5 + 1e-9)))
           : 0;
   auto source = std::make_unique<LineSource>(lib, session.identity.index, request.blockMode);
   ProgressLine progress(request.liveProgress);
@@ -179,7 +182,11 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
       if (!call(*sink)) sinkFailed = true;
     }
   };
-  auto full = [&] { return target > 0 && summary.samples >= target; };
+  auto full = [&] { return target > 0 && clock.NextIndex() >= target; };
+  // A gap that reaches past the end is written only up to it.
+  auto withinTarget = [&](std::int64_t gap, std::int64_t nextAfter) {
+    return target > 0 && nextAfter > target ? std::max<std::int64_t>(0, gap - (nextAfter - target)) : gap;
+  };
   auto take = [&](LineSource::Result result) {
     const HostClock::time_point at = HostClock::now();
     if (overflowAt >= 0 && takenBefore >= overflowAt) {
@@ -194,9 +201,15 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
       StampStartTime(header, at);
       toSinks([&](SampleSink &sink) { return sink.Start(header, error); });
     }
-    if (gap > 0) toSinks([&](SampleSink &sink) { return sink.Gap(gap, reconnected ? "reconnect" : "lost", error); });
+    // The line's own index; the gap's sets come before it.
+    const std::int64_t index = clock.NextIndex() - 1;
+    const std::int64_t written = withinTarget(gap, index);
+    if (written > 0) {
+      toSinks([&](SampleSink &sink) { return sink.Gap(written, reconnected ? "reconnect" : "lost", error); });
+    }
     if (gap > 0 && !reconnected) reportLost(gap);
     reconnected = false;
+    if (target > 0 && index >= target) return;  // the gap filled the recording
     const double host = std::chrono::duration<double>(at - clock.Start()).count();
     const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, header.channels.size(), values);
     if (parsed) {
@@ -221,7 +234,8 @@ RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &
     const std::int64_t lost = clock.CaughtUp();
     if (lost <= 0) return;
     reportLost(lost);
-    toSinks([&](SampleSink &sink) { return sink.Gap(lost, "lost", error); });
+    const std::int64_t written = withinTarget(lost, clock.NextIndex());
+    if (written > 0) toSinks([&](SampleSink &sink) { return sink.Gap(written, "lost", error); });
   };
   auto span = [&] { return anyLine ? std::chrono::duration<double>(lastLine - firstLine).count() : 0.0; };
   auto missing = [&] {
