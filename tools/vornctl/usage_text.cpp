@@ -32,7 +32,7 @@ Commands:
                     number is ms), fastest (default) or slowest. A device's
                     EndOfCycle choice is not among them: the driver offers no
                     command that selects it
-    --seconds S     how many seconds of data; 0 or left out: until Ctrl-C
+    --seconds S     round(S/period) sample sets, gaps included; 0 or left out: until Ctrl-C
     --reconnect     a device that goes away is looked for again (backing off
                     from 0.5 s to 8 s) and the recording goes on into the same
                     files, the gap marked (below); one device only
