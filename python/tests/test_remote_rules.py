@@ -110,6 +110,10 @@ def test_key_files_in_the_forms_a_generator_writes(tmp_path):
         assert server_public_key(str(tmp_path / name)) == public, name
     (tmp_path / "s.pub").write_bytes(b"# server\n" + public + b"\n")
     assert server_public_key(tmp_path / "s.pub") == public == server_public_key(public.decode())
+    # A key may begin with "#" and hold "=": alone on its line it is still a key.
+    odd = b"#" + public[1:20] + b"=" + public[21:]
+    (tmp_path / "odd.pub").write_bytes(b"# server\n" + odd + b"\n")
+    assert server_public_key(tmp_path / "odd.pub") == odd
     assert client_key_pair(secret.decode()) == (public, secret)
     assert client_keys(None, None) is None
     # A missing, empty or wrong file says what to give instead.
@@ -122,3 +126,21 @@ def test_key_files_in_the_forms_a_generator_writes(tmp_path):
             call(arg)
     with pytest.raises(TypeError):
         server_public_key(42)
+
+
+def test_a_refusal_is_told_by_its_reason_even_when_the_publisher_closes_first():
+    from vorn._contact import Contact
+
+    # A publisher that wants keys may close before its greeting arrives: that try says nothing.
+    plain = Contact("tcp://bed:5650", curve=False)
+    for event in ["CONNECTED", "HANDSHAKE_FAILED_NO_DETAIL", "HANDSHAKE_FAILED_NO_DETAIL"]:
+        plain.event(event, 32)
+    assert not plain.decisive()
+    plain.event("HANDSHAKE_FAILED_PROTOCOL", 0x11000002)
+    plain.event("HANDSHAKE_FAILED_NO_DETAIL", 32)
+    assert plain.decisive() and "requires keys" in str(plain.refusal())
+    # Nothing but unexplained failures is final once repeated, and names the likely cause.
+    unknown = Contact("tcp://bed:5650", curve=False)
+    for _ in range(4):
+        unknown.event("HANDSHAKE_FAILED_NO_DETAIL", 32)
+    assert unknown.decisive() and "if it requires keys (CURVE), pass server_key=" in str(unknown.refusal())

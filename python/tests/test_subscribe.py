@@ -259,6 +259,24 @@ def test_a_change_of_channels_starts_the_rows_afresh_and_ends_a_recording(publis
     assert rec.names == ["ECG", "Temp"] and 50 < len(rec) < 2500
 
 
+def test_a_device_stopped_on_the_publisher_ends_its_recording_with_what_it_had(publishers):
+    pub = publishers()
+    pub.stream()
+
+    def stop_it():
+        pub.wait_subscribed()
+        time.sleep(0.5)
+        pub.halt(SERIAL)
+        pub.redescribe(SERIAL, streaming=False)
+
+    threading.Thread(target=stop_it, daemon=True).start()
+    started = time.monotonic()
+    with pytest.raises(vorn.DeviceError, match="VSC1000001 was stopped on the publisher") as caught:
+        vorn.subscribe(pub.url, SERIAL, control=None).record(60)
+    assert time.monotonic() - started < 15
+    assert 100 < len(caught.value.recording) < 5000
+
+
 def test_every_device_records_at_once_and_holds_its_lease(publishers):
     pub = publishers(["VSC1000001", "VSC1000002"], control=True)
     pub.stream("VSC1000001")

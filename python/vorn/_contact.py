@@ -32,14 +32,17 @@ class Contact:
                 self.failure = "mechanism"
             elif name == "HANDSHAKE_FAILED_AUTH":
                 self.failure = f"status {value}"
-            else:
+            elif self.failure is None:
+                # A publisher that closes first hides the reason of this try, not the one learnt before.
                 self.failure = "handshake"
 
     def decisive(self) -> bool:
         """The failure says how the publisher is configured: a mismatch of
-        mechanisms or a refused key at once, any other failure once repeated
-        (a publisher stopped in the middle of a handshake fails one too)."""
-        return self.failure in ("mechanism",) or (self.failure or "").startswith("status") or self.failures >= 2
+        mechanisms or a refused key at once, any other failure once it
+        repeats (a publisher stopped in the middle of a handshake fails one
+        too, and one that refuses our mechanism may close before saying so)."""
+        return (self.failure in ("mechanism",) or (self.failure or "").startswith("status")
+                or self.failures >= _UNEXPLAINED_FAILURES)
 
     def refusal(self) -> Optional[PublisherError]:
         url = self.url
@@ -60,7 +63,10 @@ class Contact:
             return PublisherError(f"the publisher at {url} closed the encrypted handshake: server_key is not its "
                                   f"public key (give the NAME.pub written with its --curve-secret), or it does not "
                                   f"use keys")
-        return PublisherError(f"the handshake with {url} failed: is it a vornctl serve publisher?")
+        # A publisher with keys often closes a plain handshake without saying why.
+        return PublisherError(f"the publisher at {url} closes every handshake: if it requires keys (CURVE), pass "
+                              f"server_key= (the path of its NAME.pub) and client_key= (a NAME.key listed in its "
+                              f"--curve-clients file); otherwise, is it a vornctl serve publisher?")
 
     def silence(self, waited: float, serial: Optional[str]) -> Exception:
         from .errors import DeviceNotFound
@@ -70,7 +76,8 @@ class Contact:
             if serial is not None:
                 return DeviceNotFound(f"the publisher at {url} sent nothing of device {serial} in {waited:g} s "
                                       f"(it describes each of its devices at least once a second): it does not "
-                                      f"publish that serial")
+                                      f"publish that serial; vorn.subscribe(url) without a serial lists those it "
+                                      f"does in .devices")
             return DeviceNotFound(f"the publisher at {url} sent no device's description in {waited:g} s: it "
                                   f"publishes no device")
         if self.connected:
@@ -80,5 +87,7 @@ class Contact:
                               f"are host, port and firewall right?")
 
 
+# Retries 100, 200, 400 ms apart: under a second before an unexplained failure is final.
+_UNEXPLAINED_FAILURES = 4
 # libzmq's ZMQ_PROTOCOL_ERROR_ZMTP_MECHANISM_MISMATCH.
 _MECHANISM_MISMATCH = 0x11000002

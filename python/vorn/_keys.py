@@ -52,6 +52,10 @@ def _keys(text: str) -> List[Tuple[str, str]]:
     found = []
     for line in text.splitlines():
         stripped = line.strip()
+        # Z85 has "#" and "=": a line that is one key is a key, even if it starts like a comment.
+        if re.fullmatch(_Z85 + "{40}", stripped):
+            found.append((stripped, ""))
+            continue
         if not stripped or stripped.startswith("#"):
             continue
         lower = stripped.lower()

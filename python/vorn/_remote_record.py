@@ -18,6 +18,9 @@ if TYPE_CHECKING:  # pragma: no cover
 # Every streaming device is described within a second and sends data 50 times
 # a second: a recording of every device waits this long for them to join.
 JOIN_SECONDS = 1.5
+# A device described as stopped this long while it is recorded was stopped on
+# the publisher (its last lines have come by then; a restarting publisher starts it sooner).
+STOPPED_SECONDS = 3.0
 _READ_SECONDS = 0.1
 
 
@@ -27,6 +30,20 @@ class _Entry:
         self.timeline = timeline
         self.wall_start = wall_start
         self.failure: Optional[str] = None
+        self.stopped_since: Optional[float] = None
+
+    def check_stopped(self, meta, now: float) -> None:
+        """Ends the recording of a device the publisher stopped: nothing more would come."""
+        if self.rec._complete or self.failure or meta is None:
+            return
+        if meta.streaming:
+            self.stopped_since = None
+        elif self.stopped_since is None:
+            self.stopped_since = now
+        elif now - self.stopped_since > STOPPED_SECONDS:
+            self.failure = (f"{meta.serial} was stopped on the publisher during the recording (a recording holds "
+                            f"its devices only through the publisher's control socket: see control=); what was "
+                            f"recorded before is kept")
 
 
 def record(sub: "Subscription", seconds: float, stop):
@@ -55,6 +72,11 @@ def record(sub: "Subscription", seconds: float, stop):
                 got = sub._next(_READ_SECONDS)
                 if lease is not None:
                     lease.tick()
+                now = time.monotonic()
+                for serial, entry in entries.items():
+                    entry.check_stopped(sub.devices.get(serial), now)
+                if sub.serial is not None and any(e.failure for e in entries.values()):
+                    break
                 if got is None:
                     continue
                 timeline, block = got
