@@ -173,6 +173,34 @@ TEST_F(Chain, ADeviceThatIsUnpluggedMidStreamFailsAndClosesPromptly) {
   EXPECT_EQ(lib.CloseAll(), 1);
 }
 
+// A device whose lines the session drops (the stream after a lost B answer, the
+// lines after names that do not match the field count) must not hold a reader past
+// its time-out: a host with one thread could otherwise never send the stop.
+TEST_F(Chain, ReadsEndAtTheirTimeOutWhileTheDeviceSendsLinesThatAreDropped) {
+  for (Role role : {Role::kLostB, Role::kNamesMismatch}) {
+    SCOPED_TRACE(role == Role::kLostB ? "lost B answer" : "names mismatch");
+    ASSERT_EQ(FindFirst({role}), 0);
+    ASSERT_EQ(lib.Initialise(0), 1);
+    ASSERT_TRUE(Command(0, 37));
+    // The device streams now; give it time to fill the port with lines nobody takes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    char buffer[256];
+    for (int round = 0; round < 3; ++round) {
+      auto t0 = std::chrono::steady_clock::now();
+      EXPECT_EQ(lib.ReadLine(0, buffer, sizeof buffer, 200), 0);
+      // Generous for a loaded machine and Wine; before, the call lasted as long as the device talked.
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+      t0 = std::chrono::steady_clock::now();
+      EXPECT_EQ(lib.ReadBuffer(0, buffer, sizeof buffer, 200), 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Command(0, 38));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
+    EXPECT_EQ(lib.CloseAll(), 1);
+  }
+}
+
 // After CloseAll no code of the library may still run on a receive thread: a host
 // that frees the library next would have it unmapped under that thread.
 TEST_F(Chain, CloseAllReturnsOnlyOnceTheReceiveThreadsHaveEnded) {

@@ -9,7 +9,8 @@
 namespace vorn_test {
 
 // The devices every host offers, each a vorn-sim with its own serial number.
-enum class Role { kDefault, kSecond, kWrongFirmware, kCrc };
+// kLostB never answers its first B; kNamesMismatch sends one channel name too few.
+enum class Role { kDefault, kSecond, kWrongFirmware, kCrc, kLostB, kNamesMismatch };
 
 // "SERIAL=PATH" of the device in that role; empty when it could not be provided.
 std::string DevicePort(Role role);

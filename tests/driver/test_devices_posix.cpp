@@ -16,6 +16,8 @@ std::vector<std::string> ArgsFor(Role role) {
     case Role::kSecond: return {"--serial", "A8000000502"};
     case Role::kWrongFirmware: return {"--serial", "VSC0000503", "--firmware", "2"};
     case Role::kCrc: return {"--serial", "VSC0000504", "--profile", "crc"};
+    case Role::kLostB: return {"--serial", "VSC0000508", "--fault", "lose-b-answer"};
+    case Role::kNamesMismatch: return {"--serial", "VSC0000509", "--fault", "names-mismatch=1"};
   }
   return {};
 }

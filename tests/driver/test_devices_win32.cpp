@@ -15,6 +15,8 @@ const char *RoleName(Role role) {
     case Role::kSecond: return "second";
     case Role::kWrongFirmware: return "wrongfw";
     case Role::kCrc: return "crc";
+    case Role::kLostB: return "lostb";
+    case Role::kNamesMismatch: return "names";
   }
   return "";
 }
