@@ -34,6 +34,14 @@
  * thread inside the library, which decodes the stream into that device's
  * receive buffer (64 KiB) while the host is not reading.
  *
+ * Where devices are looked for. FindDevice walks the machine's serial
+ * ports, unless the environment variable VORN_PORTS is set: then it walks
+ * exactly that list ("SERIAL=PATH;SERIAL=PATH", SERIAL beginning with VSC or
+ * A800) and nothing else, so a set but empty or unusable VORN_PORTS hides
+ * every device plugged in. It is read when a search starts (the first
+ * FindDevice, the one after a FindDevice that returned 0, and after
+ * CloseAll). Simulators and test set-ups use it; leave it unset otherwise.
+ *
  * Unloading. Call CloseAll before unloading the library: it ends every
  * receive thread and waits until they have left the library's code. The
  * unload does the same work, but on Windows it runs under the loader lock,
@@ -271,6 +279,8 @@ VORN_API int32_t VORN_CALL DeviceCommand(int32_t index, uint32_t code, CommandRe
  * Vorn Device cannot be found." and its second line. It is meant for after
  * a 0 result: with a device found and nothing wrong with it, it still reads
  * "The Vorn Device is not responding or powered off."
+ * When VORN_PORTS is set (see the top of this file), the last search walked its
+ * entries and none named a device, the text says so after its first line.
  * A device's index: that device's own message, emptied by the copy; the
  * driver stores none, so this is always size 1, an empty string.
  * Any other index: 0. */

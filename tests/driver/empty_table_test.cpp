@@ -11,6 +11,10 @@
 #include "common/process_probe.h"
 #include "tools/hostlib/vorn_library.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vorn_test {
 namespace {
 
@@ -28,6 +32,26 @@ class EmptyTable : public ::testing::Test {
   }
   VornLibrary lib;
 };
+
+// null unsets the variable.
+void SetPorts(const char *value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("VORN_PORTS", value);
+#else
+  if (value) {
+    setenv("VORN_PORTS", value, 1);
+  } else {
+    unsetenv("VORN_PORTS");
+  }
+#endif
+}
+
+std::string GeneralMessage(const VornLibrary &lib) {
+  const std::int32_t size = lib.GetLastErrorMsg(-1, nullptr);
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 1), 'x');
+  lib.GetLastErrorMsg(-1, text.data());
+  return text.c_str();
+}
 
 constexpr char kCannotBeFound[] =
     "The Vorn Device cannot be found.\nPlease plug in your Vorn Device and restart Wavedesk.";
@@ -93,6 +117,33 @@ TEST_F(EmptyTable, GeneralMessageSaysTheDeviceCannotBeFound) {
   EXPECT_EQ(std::strchr(buffer, '\r'), nullptr);
   // Fetching the general message clears nothing.
   EXPECT_EQ(lib.GetLastErrorMsg(-1, nullptr), 87);
+}
+
+// A set VORN_PORTS replaces the system's discovery; one that names no device must
+// say so, or a device that is plugged in is hidden without a word of why.
+TEST_F(EmptyTable, AVornPortsThatNamesNoDeviceIsNamedByTheGeneralMessage) {
+  const char *original = std::getenv("VORN_PORTS");
+  const std::string kept = original ? original : "";
+  for (const char *value : {"", "no-equals-sign;", "A123=COM9;XYZ0000001=COM8;=COM7"}) {
+    SCOPED_TRACE(value);
+    SetPorts(value);
+    std::int32_t index = 99;
+    EXPECT_EQ(lib.FindDevice(&index), 0);
+    EXPECT_EQ(index, 99);
+    const std::string text = GeneralMessage(lib);
+    EXPECT_EQ(text.rfind("The Vorn Device cannot be found.\n", 0), 0u) << text;
+    EXPECT_NE(text.find("VORN_PORTS is set"), std::string::npos) << text;
+    // The explanation outlives CloseAll: it is about the environment, not a session.
+    EXPECT_EQ(lib.CloseAll(), 1);
+    EXPECT_EQ(GeneralMessage(lib), text);
+  }
+  // A list that names a device is not blamed, though its port may be missing.
+  SetPorts("VSC0000999=COM99");
+  std::int32_t index = -1;
+  EXPECT_EQ(lib.FindDevice(&index), 1);
+  EXPECT_EQ(lib.CloseAll(), 1);
+  EXPECT_EQ(GeneralMessage(lib), kCannotBeFound);
+  SetPorts(original ? kept.c_str() : nullptr);
 }
 
 TEST_F(EmptyTable, WriteBufferAcceptsNothing) {
