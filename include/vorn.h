@@ -23,8 +23,12 @@
  * Why something failed is told by GetLastErrorMsg(-1, ...), not by the
  * result.
  *
- * Texts handed to the host are 8-bit, in the user's default OEM code page
- * (plain ASCII for everything a device sends), and null-terminated.
+ * Texts handed to the host are 8-bit and null-terminated, in the user's
+ * default OEM code page on Windows and in the code page of the user's locale
+ * on Linux (Latin-1 for a 7-bit locale such as C or POSIX). A device's own
+ * bytes above 0x7F (a unit "°C" or "µV") are read as Latin-1 characters and
+ * converted like every other text; a character the code page lacks becomes
+ * '?'.
  *
  * Threads. No lock guards the device table: FindDevice and CloseAll must not
  * run while any other export runs, and two exports must not run on one

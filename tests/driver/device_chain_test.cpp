@@ -224,6 +224,46 @@ TEST_F(Chain, CloseAllReturnsOnlyOnceTheReceiveThreadsHaveEnded) {
   }
 }
 
+// A device's bytes above 0x7F are characters of their own (Latin-1): a unit "°C"
+// reaches the host as "°C" in the host's code page, where it once read "?C".
+TEST(HostText, UnitsBeyondAsciiReachTheHostInItsCodePage) {
+  const std::string port = DevicePort(Role::kUnits);
+  ASSERT_FALSE(port.empty());
+  const std::vector<HostCodePage> pages = HostCodePages();
+  for (std::size_t n = 0; n < pages.size(); ++n) {
+    const HostCodePage &page = pages[n];
+    SCOPED_TRACE(page.name);
+    // The code page is read once per load; only a load of its own can take another.
+    if (n > 0 && !ReloadInOneProcessBlocker().empty()) break;
+    SetLocaleVariable(page.localeVariable);
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
+    SetVornPorts(port);
+    std::int32_t index = -1;
+    ASSERT_EQ(lib.FindDevice(&index), 1);
+    ASSERT_EQ(lib.Initialise(index), 1);
+    auto text = [&](std::uint32_t code, std::int32_t position) {
+      char buffer[64] = {};
+      CommandRecord r{};
+      r.textBuffer = buffer;
+      r.textLength = sizeof buffer;
+      r.argument = position;
+      EXPECT_EQ(lib.DeviceCommand(index, code, &r), 1);
+      return std::string(buffer);
+    };
+    EXPECT_EQ(text(VORN_CMD_CHANNEL_UNIT, 1), page.degreesCelsius);
+    EXPECT_EQ(text(VORN_CMD_CHANNEL_UNIT, 2), page.microvolt);
+    EXPECT_EQ(text(VORN_CMD_CHANNEL_UNIT, 3), "%");
+    const std::string range = text(VORN_CMD_CHANNEL_RANGE, 2);
+    EXPECT_EQ(range.substr(range.size() - page.microvolt.size() - 1), page.microvolt + ";") << range;
+    EXPECT_EQ(lib.CloseAll(), 1);
+    lib.Unload();
+    SetVornPorts("");
+  }
+  SetLocaleVariable("");
+}
+
 // Hosts may unload the library and load it again in one process: every round
 // starts from an empty table and streams through a receive thread of its own.
 TEST(Reload, RoundsOfStreamingInOneProcess) {
