@@ -21,7 +21,8 @@ std::string UserCharset() {
   }
   std::string folded;
   for (char c : name)
-    if (std::isalnum(static_cast<unsigned char>(c))) folded += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      folded += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return folded == "UTF8" ? "UTF-8" : folded == "ANSIX341968" || folded == "ASCII" ? "ISO-8859-1" : name;
 }
 
