@@ -245,9 +245,10 @@ VORN_API int32_t VORN_CALL SetBaudRate(int32_t index, int32_t rate);
 VORN_API int32_t VORN_CALL GetBaudRate(int32_t index);
 /* Takes one line from the device's receive buffer into buffer, which holds
  * maxLen bytes counting the terminating null; the line feed is not copied.
- * Waits until a whole line is there, up to timeoutMs for the whole call (0:
- * do not wait, 0xFFFFFFFF: without limit), also while the device sends lines
- * that never reach the buffer (before a start, say). 1 when a line (or piece) was
+ * Waits until a whole line is there: up to timeoutMs from the call, and
+ * from each part of the line that arrives (0: do not wait, 0xFFFFFFFF:
+ * without limit); lines the device sends that never reach the buffer
+ * (before a start, say) do not extend the wait. 1 when a line (or piece) was
  * copied, 0 on time-out with nothing taken and buffer untouched. A line of
  * maxLen - 1 bytes or more arrives in pieces of maxLen - 1 bytes; when a
  * piece fills the buffer exactly, the next call returns an empty string for

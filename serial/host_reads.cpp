@@ -9,12 +9,15 @@ namespace {
 
 bool IsLineEnd(std::uint8_t byte) { return byte == '\n' || byte == '\r'; }
 
-// The host's time-out bounds the whole call. dataEvent is set after every chunk,
-// also one whose lines the session dropped (a stream nobody started, noise), so a
-// wait that restarted at each wake-up would last as long as the device talks.
+// The host's time-out, counted from the call and again from each arrival of bytes
+// in the ring. dataEvent is set after every chunk, also one whose lines the session
+// dropped (a stream nobody started, noise): a wait that started afresh at every
+// wake-up would last as long as the device talks.
 class Deadline {
  public:
   explicit Deadline(std::uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
+
+  void Restart() { started_ = false; }
 
   // What is left of the time-out; the clock is read only once a wait is needed.
   std::uint32_t Left() {
@@ -45,6 +48,8 @@ std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buf
   for (;;) {
     while (look == ring->WritePosition()) {
       if (dataEvent.Wait(deadline.Left()) != WaitOutcome::kFirst) return 0;
+      // A part of the line came: the rest is waited for as long again.
+      if (look != ring->WritePosition()) deadline.Restart();
     }
     const std::uint8_t byte = ring->At(look);
     look = ReceiveRing::Next(look);
