@@ -36,7 +36,7 @@ void HoldALibraryThread(size_t count) {
 }  // namespace
 
 // Found before the C library's by every caller in the process, the library included.
-extern "C" ssize_t write(int fd, const void *bytes, size_t count) {
+extern "C" __attribute__((visibility("default"))) ssize_t write(int fd, const void *bytes, size_t count) {
   using WriteFn = ssize_t (*)(int, const void *, size_t);
   static const auto next = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "write"));
   const ssize_t written = next(fd, bytes, count);
@@ -44,7 +44,7 @@ extern "C" ssize_t write(int fd, const void *bytes, size_t count) {
   return written;
 }
 
-extern "C" ssize_t read(int fd, void *bytes, size_t count) {
+extern "C" __attribute__((visibility("default"))) ssize_t read(int fd, void *bytes, size_t count) {
   using ReadFn = ssize_t (*)(int, void *, size_t);
   static const auto next = reinterpret_cast<ReadFn>(dlsym(RTLD_NEXT, "read"));
   const ssize_t got = next(fd, bytes, count);
