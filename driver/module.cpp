@@ -66,6 +66,7 @@ void ModuleDetach(bool exiting) {
   detaching = false;
   // The installed number facets are the library's code: the process must not keep them past the unload.
   QVX::RestoreProcessLocale();
+  QVX::ReleaseLocaleInfo();
   QVX::ReleaseSystemConverters();
   SetModuleInstance(nullptr);
   // Only after the sessions and the enumerator are gone may the system ports go (the Setup API).

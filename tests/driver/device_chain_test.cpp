@@ -3,6 +3,7 @@
 // under Wine, against the Windows DLL.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/process_probe.h"
 #include "driver/test_devices.h"
 #include "tools/hostlib/vorn_library.h"
 
@@ -222,6 +224,49 @@ TEST_F(Chain, CloseAllReturnsOnlyOnceTheReceiveThreadsHaveEnded) {
     ASSERT_EQ(FindFirst({Role::kDefault}), 0);
     ASSERT_EQ(lib.Initialise(0), 1);
   }
+}
+
+// The first calls of a load, text replies among them, made on a host thread that
+// lives on: they must leave that thread nothing of the library's. On Windows the
+// threading runtime linked into the library kept a record of a thread that ran a
+// one-time initialisation (two handles), which no unload could free.
+TEST_F(Chain, TheFirstCallsOfALoadLeaveTheCallingThreadNoHandle) {
+  const std::string port = DevicePort(Role::kCrc);
+  ASSERT_FALSE(port.empty());
+  SetVornPorts(port);
+  std::atomic<int> stage{0};
+  std::atomic<bool> ok{false};
+  std::thread host([&] {
+    while (stage != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::int32_t index = -1;
+    char text[512];
+    bool fine = lib.FindDevice(&index) == 1 && lib.Initialise(index) == 1;
+    for (std::uint32_t code : {0u, 3u, 4u, 11u, 17u, 18u, 19u, 21u, 22u, 28u, 32u, 42u, 37u}) {
+      fine = fine && Command(index, code, 1);
+    }
+    fine = fine && lib.ReadLine(index, text, sizeof text, 2000) == 1 && Command(index, 38);
+    fine = fine && lib.GetLastErrorMsg(index, text) == 1 && lib.GetLastErrorMsg(-1, text) > 1;
+    fine = fine && lib.CloseAll() == 1;
+    ok = fine;
+    stage = 2;
+    while (stage != 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  // Both counts with the host thread alive and waiting, so that only what the calls left differs.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const ProcessCounts before = CountProcessResources();
+  stage = 1;
+  while (stage != 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The receive thread has ended; what a system keeps of it a moment longer may go first.
+  ProcessCounts after = CountProcessResources();
+  for (int i = 0; i < 40 && (after.handles > before.handles || after.threads > before.threads); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    after = CountProcessResources();
+  }
+  stage = 3;
+  host.join();
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(after.threads, before.threads);
+  EXPECT_LE(after.handles, before.handles) << "handles the first calls left behind";
 }
 
 // A device's bytes above 0x7F are characters of their own (Latin-1): a unit "°C"
