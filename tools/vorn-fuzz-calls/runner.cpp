@@ -20,6 +20,7 @@
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vorn-fuzz-calls/delivered_lines.h"
+#include "tools/vorn-fuzz-calls/platform.h"
 
 namespace vorn_fuzz {
 
@@ -130,6 +131,71 @@ struct GuardedBuffer {
   }
 };
 
+// A second host thread that reads one session while the first thread calls the
+// others, checking each read as the first thread does. It owns that session's
+// model while it runs.
+class BackgroundReader {
+ public:
+  ~BackgroundReader() { Stop(); }
+
+  void Start(const VornLibrary &lib, std::int32_t index, SessionModel *model, std::uint32_t timeoutMs,
+             std::size_t call) {
+    Stop();
+    index_ = index;
+    stop_ = false;
+    thread_ = std::thread([this, &lib, index, model, timeoutMs, call] {
+      std::vector<char> buffer(8192 + 64, 'Z');
+      while (!stop_) {
+        std::fill(buffer.begin(), buffer.end(), 'Z');
+        const auto t0 = Clock::now();
+        const std::int32_t r = lib.ReadLine(index, buffer.data(), 8192, timeoutMs);
+        if (r != 0 && r != 1) return Found("ReadLine returned " + std::to_string(r));
+        for (std::size_t i = 8192; i < buffer.size(); ++i)
+          if (buffer[i] != 'Z') return Found("ReadLine wrote past maxLen");
+        if (r == 1) {
+          const char *end = static_cast<const char *>(std::memchr(buffer.data(), '\0', 8192));
+          if (!end) return Found("ReadLine delivered a line without its terminating null");
+          if (!model) return Found("ReadLine returned 1 for a missing session");
+          Take(*model, buffer.data(), static_cast<std::size_t>(end - buffer.data()), call);
+          Take(*model, "\n", 1, call);
+        } else if (Clock::now() - t0 > std::chrono::milliseconds(2 * timeoutMs + 2000)) {
+          return Found("ReadLine took past twice its time-out");
+        } else if (Clock::now() - t0 < std::chrono::milliseconds(1)) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));  // nothing to wait on: no spin
+        }
+      }
+    });
+  }
+
+  // Ends the thread after its current read.
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    index_ = -1;
+  }
+
+  std::int64_t Index() const { return thread_.joinable() ? index_ : -1; }
+  // The reader's first finding, if any.
+  bool TakeFinding(std::string &what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finding_.empty()) return false;
+    what = finding_;
+    return true;
+  }
+
+ private:
+  void Found(const std::string &what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finding_.empty()) finding_ = "reader of session " + std::to_string(index_) + ": " + what;
+  }
+
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::int64_t index_ = -1;
+  std::mutex mutex_;
+  std::string finding_;
+};
+
 class Run {
  public:
   Run(const Sequence &s, const RunOptions &o, Finding &f, long &calls) : s_(s), o_(o), f_(f), calls_(calls) {}
@@ -143,7 +209,7 @@ class Run {
       ports += (ports.empty() ? "" : ";") + sim->serial + "=" + sim->link;
       sims_.push_back(std::move(sim));
     }
-    setenv("VORN_PORTS", ports.c_str(), 1);
+    SetEnvironment("VORN_PORTS", ports);
     if (!lib_.Load(o_.library, error)) return Fail("load", 0, "cannot load " + o_.library + ": " + error);
     bool ok = true;
     for (std::size_t i = 0; i < s_.calls.size() && ok && Clock::now() < o_.stopAt; ++i) {
@@ -157,6 +223,7 @@ class Run {
       }
       ok = Step(i, s_.calls[i]);
     }
+    if (ok) ok = StopReader(s_.calls.size());
     if (ok) ok = Step(s_.calls.size(), Call{Op::CloseAll});
     Disarm();
     // Lines are logged once written; give the logs a moment before the lines are compared.
@@ -203,11 +270,41 @@ class Run {
       case Op::CloseAll:
       case Op::Reload: return 1000 * sessions;
       case Op::Sleep: return static_cast<long>(c.a);
+      // A child that exits ends its sessions' share of the library, no more.
+      case Op::Fork: return 5000;
       default: return 0;
     }
   }
 
+  // The reader stops before a call that changes the table or needs its session: the
+  // threading rules allow no other export beside those.
+  bool NeedsReaderStopped(const Call &c) const {
+    switch (c.op) {
+      case Op::FindDevice:
+      case Op::CloseAll:
+      case Op::Reload:
+      case Op::Reader: return true;
+      case Op::Sleep:
+      case Op::Fork:
+      case Op::Exit:
+      case Op::GetDeviceClassInfo: return false;
+      case Op::GetLastErrorMsg: return c.a != -1 && c.a == reader_.Index();
+      default: return c.a == reader_.Index();
+    }
+  }
+
+  bool StopReader(std::size_t i) {
+    if (reader_.Index() < 0) return true;
+    Arm(2 * 400 + 2000 + o_.slackMs, "call " + std::to_string(i) + " stopping the second reader");
+    reader_.Stop();
+    Disarm();
+    std::string what;
+    if (reader_.TakeFinding(what)) return Fail("result", i, what);
+    return true;
+  }
+
   bool Step(std::size_t i, const Call &c) {
+    if (NeedsReaderStopped(c) && !StopReader(i)) return false;
     if (o_.verbose) std::fprintf(stderr, "  %zu: %s\n", i, FormatCall(c).c_str());
     Arm(BoundMs(c) + o_.slackMs, "call " + std::to_string(i) + " " + FormatCall(c));
     if (c.op != Op::Sleep) ++calls_;
@@ -216,6 +313,8 @@ class Run {
     Disarm();
     g_secondsByOp[static_cast<int>(c.op)] += std::chrono::duration<double>(Clock::now() - t0).count();
     ++g_countByOp[static_cast<int>(c.op)];
+    std::string what;
+    if (ok && reader_.TakeFinding(what)) return Fail("result", i, what);
     return ok;
   }
 
@@ -377,6 +476,15 @@ class Run {
         return true;
       }
       case Op::Sleep: std::this_thread::sleep_for(std::chrono::milliseconds(c.a)); return true;
+      case Op::Reader:
+        if (c.a < 0) return true;
+        reader_.Start(lib_, I32(c.a), m, static_cast<std::uint32_t>(std::max<std::int64_t>(0, c.b)), i);
+        return true;
+      case Op::Fork: {
+        std::string problem;
+        if (!ForkAndExit(c.a == 1, BoundMs(c) + o_.slackMs / 2, problem)) return Fail("fork", i, problem);
+        return true;
+      }
       case Op::Exit: return true;
     }
     return true;
@@ -423,6 +531,8 @@ class Run {
   std::vector<SessionModel> all_;   // every session of the run, closed ones too
   std::vector<std::size_t> table_;  // the driver's table: positions in all_
   int cursor_ = 0;                  // discovery's position in VORN_PORTS
+  // Last, so that it stops (and lets go of the library and the models) first.
+  BackgroundReader reader_;
 };
 
 }  // namespace
@@ -467,7 +577,7 @@ bool RunSequence(const Sequence &s, const RunOptions &o, Finding &finding, long 
   static const bool registered = [] {
     // Runs after the library's own teardown at exit: the devices outlive the sessions.
     std::atexit([] {
-      if (g_exitSims) g_exitSims->clear();
+      if (g_exitSims && InStartingProcess()) g_exitSims->clear();
     });
     return true;
   }();
