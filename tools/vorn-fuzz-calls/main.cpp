@@ -372,6 +372,7 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
+  o.run.keepLoaded = !LibraryReloadsInOneProcess();
   o.run.scratch = MakeScratchFolder();
   if (o.run.scratch.empty()) {
     std::fprintf(stderr, "vorn-fuzz-calls: cannot make a scratch folder\n");

@@ -32,4 +32,8 @@ ChildEnd RunProcess(const std::vector<std::string> &args, const std::string &err
 bool ForkAndExit(bool failedExec, long boundMs, std::string &problem);
 bool SystemForks();
 
+// False under Wine: once a serial wait has run in a process, a second load of the
+// library there faults in Wine's loader (see tests/win32/reload_probe).
+bool LibraryReloadsInOneProcess();
+
 }  // namespace vorn_fuzz

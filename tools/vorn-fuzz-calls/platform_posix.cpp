@@ -20,9 +20,7 @@ const pid_t startingProcess = getpid();
 
 // A forked child ends through exit() with the parent's other threads gone: what
 // they alone held would look leaked to the leak checker.
-extern "C" __attribute__((visibility("default"))) int __lsan_is_turned_off() {
-  return getpid() != startingProcess;
-}
+extern "C" __attribute__((visibility("default"))) int __lsan_is_turned_off() { return getpid() != startingProcess; }
 
 namespace vorn_fuzz {
 
@@ -75,6 +73,8 @@ ChildEnd RunProcess(const std::vector<std::string> &args, const std::string &err
 }
 
 bool SystemForks() { return true; }
+
+bool LibraryReloadsInOneProcess() { return true; }
 
 bool ForkAndExit(bool failedExec, long boundMs, std::string &problem) {
   // The child's exit flushes what it inherited of the buffers: nothing must be pending.

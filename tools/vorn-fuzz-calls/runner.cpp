@@ -16,11 +16,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/simlaunch/sim_process.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vorn-fuzz-calls/delivered_lines.h"
 #include "tools/vorn-fuzz-calls/platform.h"
+#include "tools/vorn-fuzz-calls/sim_device.h"
 
 namespace vorn_fuzz {
 
@@ -54,8 +54,8 @@ long g_countByOp[static_cast<int>(Op::Exit) + 1] = {};
 int g_simSerial = 0;
 
 struct Sim {
-  std::unique_ptr<vorn_simlaunch::SimProcess> process;
-  std::string serial, link, sentLog;
+  std::unique_ptr<SimDevice> process;
+  std::string serial, sentLog;
   vorn_soak::DeviceDescription device;
   std::vector<std::string> sent;
   std::size_t offset = 0;
@@ -71,7 +71,6 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
   std::snprintf(serial, sizeof serial, "VSC%07d", 200 + id);
   sim->serial = serial;
   sim->sentLog = scratch + "/sim" + std::to_string(id) + ".sent";
-  sim->link = scratch + "/port" + std::to_string(id);
   std::remove(sim->sentLog.c_str());
   // The description comes from the device's own arguments; the faults change only how it runs.
   std::vector<std::string> describeArgs;
@@ -84,25 +83,27 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
     describeArgs.push_back(deviceSpec.args[i]);
   }
   std::string why;
-  if (!vorn_soak::ParseDescription(vorn_simlaunch::DescribeSim(VORN_SIM_PATH, describeArgs), sim->device, why)) {
+  if (!vorn_soak::ParseDescription(DescribeSimDevice(describeArgs), sim->device, why)) {
     error = "vorn-sim --describe: " + why;
     return nullptr;
   }
-  std::vector<std::string> args = deviceSpec.args;
-  args.insert(args.end(),
-              {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link, "--exit-after", "900"});
-  sim->process = std::make_unique<vorn_simlaunch::SimProcess>();
   std::string startError;
-  if (!sim->process->Start(VORN_SIM_PATH, args, startError)) {
-    error = "vorn-sim did not start with" + [&] {
-      std::string s;
-      for (const std::string &a : deviceSpec.args) s += " " + a;
-      return s;
-    }();
+  sim->process = StartSimDevice(deviceSpec.args, sim->serial, sim->sentLog, scratch, startError);
+  if (!sim->process) {
+    error = "vorn-sim did not start with" +
+            [&] {
+              std::string s;
+              for (const std::string &a : deviceSpec.args) s += " " + a;
+              return s;
+            }() +
+            ": " + startError;
     return nullptr;
   }
   return sim;
 }
+
+// The library of a process that keeps it loaded between sequences.
+VornLibrary g_keptLibrary;
 
 // The simulators of a sequence that ends the process: stopped after the library's own teardown.
 std::vector<std::unique_ptr<Sim>> *g_exitSims = nullptr;
@@ -198,7 +199,8 @@ class BackgroundReader {
 
 class Run {
  public:
-  Run(const Sequence &s, const RunOptions &o, Finding &f, long &calls) : s_(s), o_(o), f_(f), calls_(calls) {}
+  Run(const Sequence &s, const RunOptions &o, Finding &f, long &calls)
+      : s_(s), o_(o), f_(f), calls_(calls), lib_(o.keepLoaded ? g_keptLibrary : ownLibrary_) {}
 
   bool Go() {
     std::string error;
@@ -206,11 +208,12 @@ class Run {
     for (const DeviceSpec &d : s_.devices) {
       auto sim = StartSim(d, o_.scratch, error);
       if (!sim) return Fail("load", 0, error);
-      ports += (ports.empty() ? "" : ";") + sim->serial + "=" + sim->link;
+      ports += (ports.empty() ? "" : ";") + sim->process->PortEntry();
       sims_.push_back(std::move(sim));
     }
     SetEnvironment("VORN_PORTS", ports);
-    if (!lib_.Load(o_.library, error)) return Fail("load", 0, "cannot load " + o_.library + ": " + error);
+    if (!lib_.handle && !lib_.Load(o_.library, error))
+      return Fail("load", 0, "cannot load " + o_.library + ": " + error);
     bool ok = true;
     for (std::size_t i = 0; i < s_.calls.size() && ok && Clock::now() < o_.stopAt; ++i) {
       if (s_.calls[i].op == Op::Exit) {
@@ -238,7 +241,7 @@ class Run {
         }
       }
     }
-    lib_.Unload();
+    if (!o_.keepLoaded) lib_.Unload();
     return ok;
   }
 
@@ -373,6 +376,9 @@ class Run {
         if (c.op == Op::CloseAll) {
           const std::int32_t r = lib_.CloseAll();
           if (r != 1) return bad("returned " + std::to_string(r));
+        } else if (o_.keepLoaded) {
+          // Where the library cannot be loaded again, a reload is a CloseAll.
+          if (lib_.CloseAll() != 1) return bad("CloseAll in place of a reload did not return 1");
         } else {
           lib_.Unload();
           std::string error;
@@ -526,7 +532,8 @@ class Run {
   const RunOptions &o_;
   Finding &f_;
   long &calls_;
-  VornLibrary lib_;
+  VornLibrary ownLibrary_;
+  VornLibrary &lib_;
   std::vector<std::unique_ptr<Sim>> sims_;
   std::vector<SessionModel> all_;   // every session of the run, closed ones too
   std::vector<std::size_t> table_;  // the driver's table: positions in all_
