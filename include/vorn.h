@@ -48,8 +48,19 @@
  *
  * Unloading. Call CloseAll before unloading the library: it ends every
  * receive thread and waits until they have left the library's code. The
- * unload does the same work, but on Windows it runs under the loader lock,
- * where the end of a thread cannot be awaited. */
+ * unload does the same work; on Windows it runs under the loader lock, where
+ * only a thread's leaving the library's code can be awaited, not its end.
+ *
+ * Ending. A process that ends without CloseAll (return from main, exit())
+ * has every device told to stop and closed by the library on its way out.
+ * On Linux a thread of the host that is still inside ReadLine or
+ * DeviceCommand then gets its call back within its time-out (later calls
+ * find no device); on Windows the system ends such threads first.
+ *
+ * fork(). A child process made by fork() starts with no device of its own:
+ * its parent's devices and receive threads stay the parent's, and the child
+ * never sends to them or stops them, also when it exits or unloads the
+ * library. The child may find and use devices of its own. */
 #ifndef VORN_H
 #define VORN_H
 
