@@ -37,8 +37,9 @@ long CountDescriptors() {
 Resources MeasureResources() {
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;
-  const long resident =
-      GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory) ? static_cast<long>(memory.WorkingSetSize / 1024) : -1;
+  const long resident = GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory)
+                            ? static_cast<long>(memory.WorkingSetSize / 1024)
+                            : -1;
   return {CountThreads(), CountDescriptors(), resident};
 }
 

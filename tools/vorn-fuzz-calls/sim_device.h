@@ -19,8 +19,7 @@ class SimDevice {
 // Starts the simulator for the device's args under serial, logging what it sends to
 // sentLog; null with the reason when it does not come up.
 std::unique_ptr<SimDevice> StartSimDevice(const std::vector<std::string> &args, const std::string &serial,
-                                          const std::string &sentLog, const std::string &scratch,
-                                          std::string &error);
+                                          const std::string &sentLog, const std::string &scratch, std::string &error);
 
 // What the simulator prints for --describe with the device's args; empty on failure.
 std::string DescribeSimDevice(const std::vector<std::string> &args);

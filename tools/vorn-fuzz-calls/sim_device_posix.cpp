@@ -19,8 +19,7 @@ int linkCount = 0;
 }  // namespace
 
 std::unique_ptr<SimDevice> StartSimDevice(const std::vector<std::string> &args, const std::string &serial,
-                                          const std::string &sentLog, const std::string &scratch,
-                                          std::string &error) {
+                                          const std::string &sentLog, const std::string &scratch, std::string &error) {
   auto sim = std::make_unique<PtySim>();
   const std::string link = scratch + "/port" + std::to_string(++linkCount);
   std::vector<std::string> all = args;

@@ -47,9 +47,7 @@ nlohmann::json Ask(nlohmann::json request, int boundMs) {
   static int count = 0;
   const std::string id = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
   const std::string base = WindowsPath(folder) + "\\";
-  {
-    std::ofstream(base + "req-" + id + ".part") << request.dump();
-  }
+  { std::ofstream(base + "req-" + id + ".part") << request.dump(); }
   if (!MoveFileA((base + "req-" + id + ".part").c_str(), (base + "req-" + id + ".json").c_str())) {
     return {{"ok", false}, {"error", "cannot hand a request to the broker"}};
   }
