@@ -8,8 +8,10 @@ namespace OpenPlotr {
 
 VornSerial *DeviceTable::Lookup(std::int32_t index) const {
   const auto slot = static_cast<std::uint32_t>(index);
-  if (slot >= Size()) return nullptr;
-  return sessions_[kept_ + slot].get();
+  // One read of kept_: the exit path may move it between two, past the table's end.
+  const std::size_t kept = kept_.load(std::memory_order_acquire);
+  if (slot >= sessions_.size() - kept) return nullptr;
+  return sessions_[kept + slot].get();
 }
 
 std::int32_t DeviceTable::Append(std::unique_ptr<VornSerial> session) {
@@ -27,7 +29,7 @@ void DeviceTable::DestroyAll(SessionEnd end) {
       continue;
     }
     // Moved in front of the host's entries, without an allocation.
-    std::rotate(sessions_.begin() + static_cast<std::ptrdiff_t>(kept_), sessions_.end() - 1, sessions_.end());
+    std::rotate(sessions_.begin() + static_cast<std::ptrdiff_t>(kept_.load()), sessions_.end() - 1, sessions_.end());
     ++kept_;
   }
 }
@@ -36,10 +38,10 @@ void DeviceTable::EndAllKeepingMemory() {
   for (std::size_t n = sessions_.size(); n > kept_; --n) {
     if (VornSerial *session = sessions_[n - 1].get()) session->End(SessionEnd{});
   }
-  kept_ = sessions_.size();
+  kept_.store(sessions_.size(), std::memory_order_release);
 }
 
-void DeviceTable::DisownAll() { kept_ = sessions_.size(); }
+void DeviceTable::DisownAll() { kept_.store(sessions_.size(), std::memory_order_release); }
 
 void DeviceTable::ReleaseStorage() {
   for (std::size_t n = 0; n < kept_; ++n) static_cast<void>(sessions_[n].release());

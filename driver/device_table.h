@@ -1,6 +1,7 @@
 // The process-wide device table: the host's device index is a position in it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -36,14 +37,15 @@ class DeviceTable {
   // reach are let go of without being freed.
   void ReleaseStorage();
   // Sessions the host can reach.
-  std::size_t Size() const { return sessions_.size() - kept_; }
+  std::size_t Size() const { return sessions_.size() - kept_.load(std::memory_order_acquire); }
   // The session the host was last told about.
   VornSerial *Newest() const;
 
  private:
-  // The first kept_ entries are out of the host's reach and never freed.
+  // The first kept_ entries are out of the host's reach and never freed. Atomic: the
+  // exit path moves it while another host thread may be looking a session up.
   std::vector<std::unique_ptr<VornSerial>> sessions_;
-  std::size_t kept_ = 0;
+  std::atomic<std::size_t> kept_{0};
 };
 
 // Never destroyed: at the process's exit a host thread may still use a session; the
