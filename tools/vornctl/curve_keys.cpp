@@ -48,13 +48,19 @@ bool KeyLines(const std::string &path, std::vector<std::string> &lines, std::str
   return true;
 }
 
-// "public-key = X" gives ("public-key", X); a bare key gives ("", key).
+// "public-key = X" gives ("public-key", X); a bare key gives ("", key). Z85
+// has '=' among its characters, so only a known label before it counts.
 std::pair<std::string, std::string> Labelled(const std::string &line) {
-  const std::size_t eq = line.find('=');
-  if (eq == std::string::npos) return {"", line};
-  std::string value = Trim(line.substr(eq + 1));
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-  return {Trim(line.substr(0, eq)), value};
+  for (const char *label : {"public-key", "secret-key"}) {
+    const std::string l = label;
+    if (line.rfind(l, 0) != 0) continue;
+    const std::string rest = Trim(line.substr(l.size()));
+    if (rest.empty() || rest.front() != '=') break;
+    std::string value = Trim(rest.substr(1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return {l, value};
+  }
+  return {"", line};
 }
 
 // A name as it may stand in a comment line.

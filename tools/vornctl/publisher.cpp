@@ -19,6 +19,11 @@ constexpr std::int64_t kMaxInboundBytes = 64 * 1024;
 // Requests and subscriptions taken per wake-up, so neither starves the other or the data.
 constexpr int kInboundPerWake = 256;
 constexpr int kLingerMs = 1000;
+// What the kernel may hold for one subscriber (Linux doubles it): a
+// subscriber that stops reading then reaches its high-water mark within
+// seconds, and costs the publisher bounded memory. Far above what a link's
+// round trip needs at the stream's rate.
+constexpr int kSendBufferBytes = 128 * 1024;
 constexpr int kRefusalsPer10s = 20;
 
 void Secure(zmq::socket_t &socket, const PublisherOptions &options, bool ipv6) {
@@ -67,6 +72,7 @@ bool Publisher::Bind(std::string &error) {
     xpub_.emplace(context_, zmq::socket_type::xpub);
     xpub_->set(zmq::sockopt::xpub_verbose, 1);
     xpub_->set(zmq::sockopt::sndhwm, options_.sendHighWater);
+    xpub_->set(zmq::sockopt::sndbuf, kSendBufferBytes);
     Secure(*xpub_, options_, options_.data.ipv6);
     at = options_.data.Text();
     xpub_->bind(at);
