@@ -15,6 +15,7 @@ import time
 
 import numpy as np
 import zmq
+import zmq.utils.z85
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "python"))
