@@ -11,6 +11,7 @@
 #include "tools/vornctl/curve_keys.h"
 #include "tools/vornctl/publisher_address.h"
 #include "tools/vornctl/record_from.h"
+#include "tools/vornctl/recording_name.h"
 #include "tools/vornctl/stream_meta.h"
 
 namespace vorn_test {

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -15,6 +14,7 @@
 #include "tools/vornctl/output_check.h"
 #include "tools/vornctl/output_file.h"
 #include "tools/vornctl/period_choices.h"
+#include "tools/vornctl/recording_name.h"
 #include "tools/vornctl/recording_report.h"
 #include "tools/vornctl/remote_recording.h"
 #include "tools/vornctl/stop_signal.h"
@@ -332,20 +332,6 @@ std::string LeaseHolderName(const std::string &program) {
   if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
   return program + " on " + (host[0] ? std::string(host) : std::string("an unnamed host")) + " (pid " +
          std::to_string(getpid()) + ")";
-}
-
-std::string NextPartPath(const std::string &path, int &part) {
-  namespace fs = std::filesystem;
-  const fs::path p(path);
-  auto taken = [](const std::string &candidate) {
-    return InspectPath(candidate).kind != PathKind::Missing ||
-           InspectPath(PartialPath(candidate)).kind != PathKind::Missing;
-  };
-  std::string candidate;
-  for (;; ++part) {
-    candidate = (p.parent_path() / (p.stem().string() + "-" + std::to_string(part) + p.extension().string())).string();
-    if (!taken(candidate) || part >= 100000) return candidate;
-  }
 }
 
 int RecordFromCommand(const RecordOptions &options) {

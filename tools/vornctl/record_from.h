@@ -13,9 +13,4 @@ int RecordFromCommand(const RecordOptions &options);
 // publisher's refusals name it.
 std::string LeaseHolderName(const std::string &program);
 
-// A later part of a recording whose channels or period changed: "run.csv"
-// -> "run-2.csv", the first of -2, -3, ... that is neither a file nor a
-// recording left under its temporary name.
-std::string NextPartPath(const std::string &path, int &part);
-
 }  // namespace vornctl

@@ -109,6 +109,10 @@ void Subscription::Close() {
     wakeFd_ = -1;
     return;
   }
+  // Work handed over and not yet done: requests are sent (and answered
+  // below), releases go out.
+  pollingThread_ = std::this_thread::get_id();
+  RunQueued();
   for (const auto &[serial, due] : holds_) {
     (void)due;
     const nlohmann::json release = {{"id", ++nextId_}, {"action", "release"}, {"device", serial}};
@@ -137,6 +141,7 @@ void Subscription::Wake() {
 }
 
 void Subscription::Post(std::function<void()> work) {
+  if (OnPollingThread()) return work();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(std::move(work));
@@ -221,6 +226,7 @@ void Subscription::RunQueued() {
 
 void Subscription::Poll(int timeoutMs) {
   if (!sockets_) return;
+  pollingThread_ = std::this_thread::get_id();
   Sockets &s = *sockets_;
   zmq::pollitem_t items[] = {{s.sub.handle(), 0, ZMQ_POLLIN, 0},
                              {s.control.handle(), 0, ZMQ_POLLIN, 0},

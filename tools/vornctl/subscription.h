@@ -9,6 +9,7 @@
 // and Release may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -81,7 +83,8 @@ class Subscription {
   bool Stopped() const { return !stopReason_.empty(); }
   const std::string &StopReason() const { return stopReason_; }
 
-  // From any thread. done is called on the polling thread.
+  // From any thread; on the polling thread itself (a handler, an answer)
+  // they act at once. done is called on the polling thread.
   void Request(nlohmann::json request, AnswerFn done);
   void Post(std::function<void()> work);
   // The recording lease on a device: sent now and every second until Release.
@@ -111,6 +114,7 @@ class Subscription {
     AnswerFn done;
     Clock::time_point deadline;
   };
+  bool OnPollingThread() const { return pollingThread_.load() == std::this_thread::get_id(); }
   void ReadSubscription();
   void ReadReplies();
   void ReadMonitor();
@@ -132,6 +136,7 @@ class Subscription {
   std::map<std::string, Clock::time_point> holds_;  // serial -> when the next lease is due
   std::set<std::string> holdRefused_;               // refusals already reported
 
+  std::atomic<std::thread::id> pollingThread_{};
   std::mutex mutex_;  // guards queue_
   std::vector<std::function<void()>> queue_;
 };
