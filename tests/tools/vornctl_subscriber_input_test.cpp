@@ -76,34 +76,10 @@ class KeyFileTest : public ScratchFolderTest {
   std::string publicKey, secretKey, serverPublic;
 };
 
-TEST_F(KeyFileTest, ReadsKeysHoweverTheFileLabelsThem) {
-  const std::string layouts[] = {
-      publicKey + "\n" + secretKey + "\n",
-      "# vornctl key pair\n" + secretKey + "\n" + publicKey + "\n",
-      "curve\n    public-key = \"" + publicKey + "\"\n    secret-key = \"" + secretKey + "\"\n",
-      "secret: " + secretKey + "\n",
-  };
-  for (const std::string &text : layouts) {
-    KeyFileKeys keys;
-    std::string error;
-    ASSERT_TRUE(ParseKeyFile(text, keys, error)) << text << error;
-    EXPECT_EQ(keys.publicKey, publicKey) << text;
-    EXPECT_EQ(keys.secretKey, secretKey) << text;
-  }
-  KeyFileKeys only;
-  std::string error;
-  ASSERT_TRUE(ParseKeyFile("# the publisher's public key\n" + publicKey + "\n", only, error));
-  EXPECT_EQ(only.publicKey, publicKey);
-  EXPECT_TRUE(only.secretKey.empty());
-  EXPECT_FALSE(ParseKeyFile("# nothing\nnot a key\n", only, error));
-  EXPECT_NE(error.find("no key"), std::string::npos);
-  EXPECT_FALSE(ParseKeyFile("public-key = " + serverPublic + "\nsecret-key = " + secretKey + "\n", only, error));
-  EXPECT_NE(error.find("does not belong"), std::string::npos);
-}
-
 TEST_F(KeyFileTest, ClientKeysNeedBothFilesAndAPairOfOurOwn) {
   const std::string server = Write("server.pub", serverPublic + "\n");
-  const std::string client = Write("client.key", publicKey + "\n" + secretKey + "\n");
+  const std::string client =
+      Write("client.key", "public-key = \"" + publicKey + "\"\nsecret-key = \"" + secretKey + "\"\n");
   CurveClientKeys keys;
   std::string error;
   ASSERT_TRUE(LoadClientKeys(server, client, keys, error)) << error;
@@ -121,6 +97,9 @@ TEST_F(KeyFileTest, ClientKeysNeedBothFilesAndAPairOfOurOwn) {
   EXPECT_NE(error.find("only a public key"), std::string::npos);
   EXPECT_FALSE(LoadClientKeys(File("missing.pub"), client, keys, error));
   EXPECT_NE(error.find("missing.pub"), std::string::npos);
+  // A pair whose halves do not belong together.
+  EXPECT_FALSE(LoadClientKeys(server, Write("mixed.key", "public-key = " + serverPublic + "\nsecret-key = " + secretKey + "\n"), keys, error));
+  EXPECT_NE(error.find("does not belong"), std::string::npos);
 }
 
 TEST_F(KeyFileTest, ALaterPartTakesTheNextFreeNumber) {

@@ -13,6 +13,9 @@
 #if VORN_HAVE_VIEW
 #include "tools/vornctl/view_command.h"
 #endif
+#if VORN_HAVE_NET
+#include "tools/vornctl/serve_command.h"
+#endif
 
 int main(int argc, char **argv) {
   using namespace vornctl;
@@ -59,6 +62,15 @@ int main(int argc, char **argv) {
     Complain(
         "view: this vornctl was built without the web view (it needs libboost-dev and nlohmann-json3-dev; POSIX builds "
         "only)");
+    status = kExitFailure;
+#endif
+  } else if (line.command == "serve" || line.command == "keygen") {
+#if VORN_HAVE_NET
+    status = line.command == "serve" ? ServeCommand(context, line.serve) : KeygenCommand(line.keygen);
+#else
+    Complain(line.command +
+             ": this vornctl was built without the network commands (they need libzmq and cppzmq; "
+             "Linux builds only)");
     status = kExitFailure;
 #endif
   }

@@ -73,7 +73,7 @@ std::string Url(const std::string &host, int port) {
 
 }  // namespace
 
-bool IsLoopbackHost(const std::string &host) {
+bool ResolvesToLoopback(const std::string &host) {
   if (host == "localhost") return true;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -116,9 +116,9 @@ bool ParsePublisherAddress(const std::string &url, const std::string &control, P
       return false;
     }
     a.controlUrl = Url(controlHost, controlPort);
-    controlLoopback = IsLoopbackHost(controlHost);
+    controlLoopback = ResolvesToLoopback(controlHost);
   }
-  a.loopback = IsLoopbackHost(a.host) && controlLoopback;
+  a.loopback = ResolvesToLoopback(a.host) && controlLoopback;
   out = std::move(a);
   return true;
 }

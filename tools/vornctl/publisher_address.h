@@ -24,6 +24,6 @@ bool ParsePublisherAddress(const std::string &url, const std::string &control, P
 
 // Whether every address host resolves to is a loopback one (127.0.0.0/8,
 // ::1); a name that does not resolve is not.
-bool IsLoopbackHost(const std::string &host);
+bool ResolvesToLoopback(const std::string &host);
 
 }  // namespace vornctl

@@ -11,7 +11,7 @@
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/usage_text.h"
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 #include "tools/vornctl/view_events.h"
 #include "tools/vornctl/view_http_rules.h"
 #include "tools/vornctl/view_open.h"
@@ -136,7 +136,7 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     if (found.empty()) Complain("note: no device found on this machine; showing the publishers' devices");
   }
   const vorn_host::VornLibrary &lib = context.lib;
-  std::vector<std::unique_ptr<ViewDevice>> devices;
+  std::vector<std::unique_ptr<DeviceReader>> devices;
   for (std::int32_t index : found) {
     if (StopRequested()) {
       Complain("stopped before the page was served");
@@ -144,10 +144,10 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     }
     DeviceDescription description;
     if (ReadDescription(lib, index, description, error)) {
-      devices.push_back(std::make_unique<ViewDevice>(lib, index, description, "", recordDir));
+      devices.push_back(std::make_unique<DeviceReader>(lib, index, description, "", recordDir));
     } else {
       Complain("device " + std::to_string(index) + ": " + error);
-      devices.push_back(std::make_unique<ViewDevice>(lib, index, std::nullopt, error, recordDir));
+      devices.push_back(std::make_unique<DeviceReader>(lib, index, std::nullopt, error, recordDir));
     }
   }
   PanelList panels;

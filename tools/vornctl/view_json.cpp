@@ -29,7 +29,7 @@ void AppendInteger(std::string &out, long long v) {
 nlohmann::json DeviceJson(const ViewPanel &device) {
   const DeviceIdentity id = device.Identity();
   const DeviceDescription d = device.Description();
-  const ViewDeviceState s = device.State();
+  const ReaderState s = device.State();
   nlohmann::json channels = nlohmann::json::array();
   for (const ChannelInfo &c : d.channels) {
     const bool enabled = std::find(s.enabled.begin(), s.enabled.end(), c.position) != s.enabled.end();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 
 namespace vornctl {
 
@@ -21,11 +21,11 @@ class ViewPanel {
   virtual std::int32_t Index() const = 0;
   virtual DeviceIdentity Identity() const = 0;
   virtual DeviceDescription Description() const = 0;
-  virtual ViewDeviceState State() const = 0;
+  virtual ReaderState State() const = 0;
   // Where the device is: empty for this machine, else its publisher's URL.
   virtual std::string Source() const { return {}; }
 
-  // As ViewDevice's: checked first, answered once, never waited for.
+  // As DeviceReader's: checked first, answered once, never waited for.
   virtual void Start(ControlDone done) = 0;
   virtual void Stop(ControlDone done) = 0;
   virtual void SetChannels(const std::vector<std::int32_t> &positions, ControlDone done) = 0;
@@ -41,11 +41,11 @@ class ViewPanel {
 // A device of this machine: its reader does the work.
 class LocalPanel : public ViewPanel {
  public:
-  explicit LocalPanel(ViewDevice &device) : device_(device) {}
+  explicit LocalPanel(DeviceReader &device) : device_(device) {}
   std::int32_t Index() const override { return device_.Index(); }
   DeviceIdentity Identity() const override { return device_.Identity(); }
   DeviceDescription Description() const override { return device_.Description(); }
-  ViewDeviceState State() const override { return device_.State(); }
+  ReaderState State() const override { return device_.State(); }
   void Start(ControlDone done) override { device_.Start(std::move(done)); }
   void Stop(ControlDone done) override { device_.Stop(std::move(done)); }
   void SetChannels(const std::vector<std::int32_t> &positions, ControlDone done) override {
@@ -60,7 +60,7 @@ class LocalPanel : public ViewPanel {
   void Shutdown() override { device_.Shutdown(); }
 
  private:
-  ViewDevice &device_;
+  DeviceReader &device_;
 };
 
 // The page's panels: local ones first, remote ones as their publishers

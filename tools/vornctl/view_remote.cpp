@@ -67,7 +67,7 @@ DeviceDescription RemoteViewDevice::Description() const {
   return DescriptionOf(meta_);
 }
 
-ViewDeviceState RemoteViewDevice::State() const {
+ReaderState RemoteViewDevice::State() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return state_;
 }
@@ -96,7 +96,7 @@ void RemoteViewDevice::OnMeta(const StreamMeta &meta) {
     silence_.clear();
     state_.enabled = meta.enabled;
     state_.periodChoice = PeriodChoice(meta);
-    state_.phase = meta.streaming ? ViewPhase::Streaming : ViewPhase::Stopped;
+    state_.phase = meta.streaming ? ReaderPhase::Streaming : ReaderPhase::Stopped;
     state_.message.clear();
     if (newStream) NewStream();
   }
@@ -129,7 +129,7 @@ void RemoteViewDevice::OnData(const vornwire::DataMessage &message) {
     const std::uint64_t hole = h.firstSample - nextSample_;
     stats.missing += static_cast<std::int64_t>(hole);
     const std::size_t held = block_.values.empty() ? 0 : block_.values.front().size();
-    if (held > 0 && hole <= kLargestShownHole && held + hole <= ViewDevice::kDisplayLimit) {
+    if (held > 0 && hole <= kLargestShownHole && held + hole <= DeviceReader::kDisplayLimit) {
       for (auto &column : block_.values) column.insert(column.end(), hole, kNoValue);
     } else {
       block_.skipped += held;
@@ -142,7 +142,7 @@ void RemoteViewDevice::OnData(const vornwire::DataMessage &message) {
     const bool damaged = message.malformed[r] != 0;
     ++stats.lines;
     if (damaged) ++stats.dropped;
-    if (!block_.values.empty() && block_.values.front().size() >= ViewDevice::kDisplayLimit) {
+    if (!block_.values.empty() && block_.values.front().size() >= DeviceReader::kDisplayLimit) {
       ++block_.skipped;
       continue;
     }
@@ -167,7 +167,7 @@ void RemoteViewDevice::Silent(const std::string &why) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (silence_ == why) return;
   silence_ = why;
-  state_.phase = ViewPhase::Failed;
+  state_.phase = ReaderPhase::Failed;
   state_.message = why;
 }
 
@@ -227,7 +227,7 @@ void RemoteViewDevice::StartRecording(const std::string &format, ControlDone don
   if (format != "csv" && format != "edf") return done(Refuse(400, "a recording is csv or edf, not '" + format + "'"));
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase != ViewPhase::Streaming) {
+    if (state_.phase != ReaderPhase::Streaming) {
       return done(Refuse(409, "start device " + std::to_string(index_) + " before recording it"));
     }
     if (state_.recording.active) {
@@ -264,7 +264,7 @@ ControlResult RemoteViewDevice::BeginRecording(const std::string &format) {
   if (recording_) return Refuse(409, "device " + std::to_string(index_) + " is already recording");
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase != ViewPhase::Streaming) {
+    if (state_.phase != ReaderPhase::Streaming) {
       state_.recording = RecordingState{};
       return Refuse(409, "start device " + std::to_string(index_) + " before recording it");
     }

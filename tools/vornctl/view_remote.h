@@ -33,7 +33,7 @@ class RemoteViewDevice : public ViewPanel {
   std::int32_t Index() const override { return index_; }
   DeviceIdentity Identity() const override;
   DeviceDescription Description() const override;
-  ViewDeviceState State() const override;
+  ReaderState State() const override;
   std::string Source() const override;
 
   void Start(ControlDone done) override;
@@ -65,7 +65,7 @@ class RemoteViewDevice : public ViewPanel {
 
   mutable std::mutex mutex_;  // guards meta_ (written on the subscription's thread), state_, block_, silence_
   StreamMeta meta_;
-  ViewDeviceState state_;
+  ReaderState state_;
   DisplayBlock block_;
   std::string silence_;
 
