@@ -85,17 +85,16 @@ def rows(runs):
         lambda v, b: True)
     # vornctl serve (bench/net): N devices x 4 channels x 500 lines/s over loopback.
     n = get("NetServeCpu", "devices")
-    add(f"vornctl serve, {n} devices: lines lost, subscriber's rows against the simulators' sent lines",
+    add(f"vornctl serve, {n} devices: lines lost (received rows vs simulators' sent lines)",
         get("NetServeLinesLost", "lost"), "lines", get("NetServeLinesLost", "received_lines"), "lines received",
         "0", lambda v, b: v == 0 and not get("NetServeLinesLost", "not_sent"))
     if get("NetServeLinesLost", "record_from_rows") is not None:
         add(f"vornctl serve, {n} devices: gap sets in record --from --all's files",
             get("NetServeLinesLost", "record_from_gap_sets"), "sets", get("NetServeLinesLost", "record_from_rows"),
             "rows written", "0", lambda v, b: v == 0)
-    add(f"vornctl serve, {n} devices: device line to subscriber, median (receive - publisher's host time of "
-        "the message's last line)", get("NetServeLatency", "median_ms"), "ms", None, "-", "< 5 ms",
+    add(f"vornctl serve, {n} devices: line to subscriber, median (receive - host time of last line)", get("NetServeLatency", "median_ms"), "ms", None, "-", "< 5 ms",
         lambda v, b: v < 5)
-    add(f"vornctl serve, {n} devices: device line to subscriber, p99", get("NetServeLatency", "p99_ms"), "ms", None,
+    add(f"vornctl serve, {n} devices: line to subscriber, p99", get("NetServeLatency", "p99_ms"), "ms", None,
         "-", "-", lambda v, b: True)
     add(f"vornctl serve CPU per device, {n} devices", get("NetServeCpu", "per_device_pct"), "% core",
         get("NetLocalRecordCpu", "per_device_pct"), f"local record --all of the {n}, per device", "<= 1.5x",

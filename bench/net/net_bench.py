@@ -264,7 +264,7 @@ def check_window(window, serials, metas, wall_lead):
                 silent_devices=sum(1 for m in per_device.values() if not m),
                 latency_median_ms=statistics.median(delays) if delays else float("nan"),
                 latency_p99_ms=delays[int(0.99 * (len(delays) - 1))] if delays else float("nan"),
-                latency_samples=len(delays))
+                latency_min_ms=delays[0] if delays else float("nan"), latency_samples=len(delays))
 
 
 def csv_gaps(prefix):
@@ -323,7 +323,7 @@ def main(argv):
             **{k: full[k] for k in ("lost", "not_sent", "received_lines", "sequence_jumps", "silent_devices")},
             record_from_gap_sets=full.get("record_from_gap_sets"), record_from_rows=full.get("record_from_rows")),
         row("NetServeLatency", seconds, devices=devices, median_ms=full["latency_median_ms"],
-            p99_ms=full["latency_p99_ms"], samples=full["latency_samples"]),
+            p99_ms=full["latency_p99_ms"], min_ms=full["latency_min_ms"], samples=full["latency_samples"]),
         row("NetServeCpu", seconds, devices=devices, core_pct=full["core_pct"],
             per_device_pct=full["core_pct"] / devices),
         row("NetLocalRecordCpu", seconds, devices=devices, core_pct=local_pct, per_device_pct=local_pct / devices),
