@@ -19,6 +19,7 @@ Called by scripts/bench like the benchmark programs; writes their JSON form.
 import glob
 import json
 import os
+import re
 import signal
 import statistics
 import subprocess
@@ -268,16 +269,15 @@ def check_window(window, serials, metas, wall_lead):
 
 
 def csv_gaps(prefix):
-    """Gap sets and rows in record --from's files (a gap set is a row without values)."""
+    """Gap sets and rows in record --from's files ("# GAP: ..., sets N, reason R" lines)."""
     gaps = rows = 0
     for path in glob.glob(prefix + "-*.csv"):
         with open(path, encoding="utf-8", errors="replace") as f:
             for line in f:
-                fields = line.rstrip("\n").split(",")
-                if not fields or not fields[0][:1].isdigit():
-                    continue
-                rows += 1
-                gaps += all(v == "" for v in fields[2:])
+                if line.startswith("# GAP:"):
+                    gaps += int(re.search(r"sets (\d+)", line).group(1))
+                elif line[:1].isdigit():
+                    rows += 1
     return gaps, rows
 
 
