@@ -83,6 +83,27 @@ def rows(runs):
         "< 100 ms", lambda v, b: v < 100)
     add("vornctl view arrival to draw, p95, 8 devices", get("ViewArrivalToDraw", "p95_ms"), "ms", None, "-", "-",
         lambda v, b: True)
+    # vornctl serve (bench/net): N devices x 4 channels x 500 lines/s over loopback.
+    n = get("NetServeCpu", "devices")
+    add(f"vornctl serve, {n} devices: lines lost (received rows vs simulators' sent lines)",
+        get("NetServeLinesLost", "lost"), "lines", get("NetServeLinesLost", "received_lines"), "lines received",
+        "0", lambda v, b: v == 0 and not get("NetServeLinesLost", "not_sent"))
+    if get("NetServeLinesLost", "record_from_rows") is not None:
+        add(f"vornctl serve, {n} devices: gap sets in record --from --all's files",
+            get("NetServeLinesLost", "record_from_gap_sets"), "sets", get("NetServeLinesLost", "record_from_rows"),
+            "rows written", "0", lambda v, b: v == 0)
+    add(f"vornctl serve, {n} devices: line to subscriber, median (receive - host time of last line)", get("NetServeLatency", "median_ms"), "ms", None, "-", "< 5 ms",
+        lambda v, b: v < 5)
+    add(f"vornctl serve, {n} devices: line to subscriber, p99", get("NetServeLatency", "p99_ms"), "ms", None,
+        "-", "-", lambda v, b: True)
+    add(f"vornctl serve CPU per device, {n} devices", get("NetServeCpu", "per_device_pct"), "% core",
+        get("NetLocalRecordCpu", "per_device_pct"), f"local record --all of the {n}, per device", "<= 1.5x",
+        lambda v, b: b is not None and v <= 1.5 * b)
+    one = get("NetServeCpuOne", "core_pct")
+    add("vornctl serve CPU at 1 device", one, "% core", None, "-", "-", lambda v, b: True)
+    for name in ("NetServeCpuQuarter", "NetServeCpu"):
+        add(f"vornctl serve CPU at {get(name, 'devices')} devices", get(name, "core_pct"), "% core", one,
+            "at 1 device", "-", lambda v, b: True)
     # The Python package (bench/python): its stream beside a C reader of the same exports and stream.
     add("Python stream to numpy rows, per CPU-second of the reading thread", get("PythonStreamToNumpy", "lines_per_s"),
         "lines/s", get("BM_HostReaderCToRows", "lines_per_s"), "C reader, same exports and stream",

@@ -25,8 +25,11 @@ PublisherInfo PublisherInfo::Now() {
   if (::gethostname(name, sizeof name - 1) == 0) info.host = name;
   info.start = Clock::now();
   const auto wall = std::chrono::system_clock::now();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
-  info.startUnix = static_cast<double>(ms) / 1000.0;
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count();
+  // To the microsecond: with it, a subscriber on the same machine can place the
+  // data's host times on its own clock.
+  info.startUnix = static_cast<double>(us) / 1e6;
+  const auto ms = us / 1000;
   const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
