@@ -6,6 +6,9 @@ if(PkgConfig_FOUND AND NOT WIN32)
   find_package(nlohmann_json 3 QUIET)
 endif()
 if(NOT VORN_HTTPLIB_FOUND OR NOT nlohmann_json_FOUND)
+  if(VORN_PACKAGING AND NOT WIN32)
+    message(FATAL_ERROR "vornctl view needs libcpp-httplib-dev and nlohmann-json3-dev (scripts/bootstrap test installs them)")
+  endif()
   message(STATUS "vornctl: cpp-httplib or nlohmann-json not found (or a Windows build), 'view' left out")
   set(VORN_HAVE_VIEW OFF CACHE INTERNAL "vornctl has view")
   return()
@@ -28,10 +31,13 @@ target_compile_definitions(vornctl PRIVATE VORN_HAVE_VIEW=1)
 # The page and uPlot (from the npm registry, installed by scripts/bootstrap)
 # are served from the build: no network when the page runs.
 set(VORN_UPLOT_DIST ${CMAKE_CURRENT_SOURCE_DIR}/web/node_modules/uplot/dist)
+if(VORN_PACKAGING AND NOT EXISTS ${VORN_UPLOT_DIST}/uPlot.iife.min.js)
+  message(FATAL_ERROR "vornctl view: uPlot is missing from ${VORN_UPLOT_DIST}: run scripts/bootstrap view")
+endif()
 add_custom_target(vornctl_view_page ALL
   COMMAND ${CMAKE_COMMAND} -DWEB_DIR=${CMAKE_CURRENT_SOURCE_DIR}/web -DUPLOT_DIST=${VORN_UPLOT_DIST}
           -DOUT=${VORN_VIEW_WEB_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/web/copy_page.cmake
   COMMENT "vornctl view: the page and uPlot into ${VORN_VIEW_WEB_DIR}"
   VERBATIM)
 add_dependencies(vornctl vornctl_view_page)
-install(DIRECTORY ${VORN_VIEW_WEB_DIR}/ DESTINATION ${VORN_DIST_DIR}/linux/share/vornctl/web OPTIONAL)
+install(DIRECTORY ${VORN_VIEW_WEB_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/vornctl/web OPTIONAL)
