@@ -24,7 +24,9 @@ add_library(vornctl_view STATIC
 target_link_libraries(vornctl_view PUBLIC vornctl_core PkgConfig::VORN_HTTPLIB nlohmann_json::nlohmann_json)
 vorn_warnings(vornctl_view)
 set(VORN_VIEW_WEB_DIR ${CMAKE_CURRENT_BINARY_DIR}/web)
-target_compile_definitions(vornctl_view PRIVATE VORN_VIEW_WEB_DIR="${VORN_VIEW_WEB_DIR}")
+if(NOT VORN_PACKAGING)
+  target_compile_definitions(vornctl_view PRIVATE VORN_VIEW_WEB_DIR="${VORN_VIEW_WEB_DIR}")
+endif()
 target_link_libraries(vornctl PRIVATE vornctl_view)
 target_compile_definitions(vornctl PRIVATE VORN_HAVE_VIEW=1)
 
