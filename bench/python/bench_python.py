@@ -3,7 +3,10 @@
 
 - PythonStreamToNumpy: lines per second of the reading thread's CPU that
   Device.stream turns into numpy rows, on the stream the C reader
-  (bench_host_reader) reads, 0.1 ms period (the fastest the simulator offers);
+  (bench_host_reader) reads, 0.1 ms period (the fastest the simulator offers),
+  and lines per second of wall-clock time from the start to the stop, which
+  the stream limits (wall_lines_per_s beside sent_lines_per_s, what the
+  simulator wrote in that time, and period_lines_per_s, 10 000);
 - PythonEightDevices: CPU of this process (the driver's receive threads
   included) recording eight simulated devices at 2 ms, in % of one core, beside
   the driver's own threads' share of it.
@@ -17,6 +20,7 @@ import select
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -64,7 +68,7 @@ def process_cpu():
     return time.process_time()
 
 
-def stream_to_numpy(vorn, seconds):
+def stream_to_numpy(vorn, seconds, sent_log):
     dev = vorn.devices()[0]
     lines = malformed = 0
     start_wall = time.monotonic()
@@ -77,9 +81,18 @@ def stream_to_numpy(vorn, seconds):
                 lines += len(block)
                 malformed += block.malformed
         cpu = time.thread_time() - cpu0
+        rest = s.stop()
+        lines += len(rest) if rest is not None else 0
+        window = s._stop_time - s.start_host_time
+        period = s.period
     vorn.close_all()
+    # Beside what the simulator wrote over the same window: on a loaded machine it
+    # falls short of its period, and the reader can only keep up with what comes.
+    sent = len(pathlib.Path(sent_log).read_bytes().splitlines())
     return dict(name="PythonStreamToNumpy", lines=lines, malformed=malformed, reader_cpu_s=cpu,
-                lines_per_s=lines / cpu if cpu > 0 else 0, wall_s=time.monotonic() - start_wall)
+                lines_per_s=lines / cpu if cpu > 0 else 0, wall_lines_per_s=lines / window,
+                sent_lines_per_s=sent / window, period_lines_per_s=1 / period, gaps=len(s.gaps),
+                wall_s=time.monotonic() - start_wall)
 
 
 def eight_devices(vorn, seconds):
@@ -129,11 +142,13 @@ def main():
     import vorn
 
     results = []
-    sims = start_sims(program, 1, ["--periods", "0.0001"])
-    try:
-        results.append(stream_to_numpy(vorn, seconds))
-    finally:
-        stop_sims(sims)
+    with tempfile.TemporaryDirectory() as scratch:
+        sent_log = os.path.join(scratch, "sent")
+        sims = start_sims(program, 1, ["--periods", "0.0001", "--sent-log", sent_log])
+        try:
+            results.append(stream_to_numpy(vorn, seconds, sent_log))
+        finally:
+            stop_sims(sims)
     sims = start_sims(program, 8, [])
     try:
         results.append(eight_devices(vorn, seconds))

@@ -57,8 +57,9 @@ def main(argv):
         for i, s in enumerate(sims):
             env = dict(os.environ, VORN_PORTS=s.port_entry)
             recorders.append(subprocess.Popen(
-                [VORNCTL, "record", "0", "--period", "2ms", "--seconds", str(seconds + 8), "--no-progress", "--out",
-                 os.path.join(OUT, f"bench-record-{i}.csv")], env=env, stdout=subprocess.DEVNULL,
+                # --force: the last run's files are scratch, replaced as the run completes.
+                [VORNCTL, "record", "0", "--period", "2ms", "--seconds", str(seconds + 8), "--no-progress",
+                 "--force", "--out", os.path.join(OUT, f"bench-record-{i}.csv")], env=env, stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL))
         time.sleep(5)
         record_pct = measure([r.pid for r in recorders], seconds)

@@ -84,3 +84,50 @@ def test_overflowing_ring_loses_whole_lines_which_the_clock_reports(sims):
     # Every row is a line the simulator sent; none is made up of pieces of two.
     expected = {tuple(r) for r in expected_rows(str(sim.sent_log), sim.describe(), [1, 2, 3, 4])}
     assert all(tuple(r) in expected for r in raw.astype(np.int64))
+
+
+CTRL_C_IN_DEVICES = """
+import vorn
+print("searching", flush=True)
+vorn.devices()
+"""
+
+
+def test_ctrl_c_during_devices_on_a_silent_device_is_answered_at_once(sims):
+    import os
+    import signal
+    import subprocess
+    import sys
+
+    sims(faults=["--fault", "silent"])
+    child = subprocess.Popen([sys.executable, "-c", CTRL_C_IN_DEVICES], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    try:
+        assert child.stdout.readline() == "searching\n"
+        time.sleep(1.0)
+        child.send_signal(signal.SIGINT)
+        sent = time.monotonic()
+        # The initialisation goes on inside the driver; leaving waits for it, and says so.
+        line = ""
+        while "waiting for the driver" not in line:
+            line = child.stderr.readline()
+            assert line, "the child ended without saying what it waits for"
+        assert time.monotonic() - sent < 3
+        child.send_signal(signal.SIGINT)
+        code = child.wait(5)
+        assert time.monotonic() - sent < 5
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+        child.stdout.close()
+        child.stderr.close()
+    assert code == 130
+
+
+def test_devices_after_a_failed_initialise_searches_afresh(sims):
+    sims(faults=["--fault", "wrong-firmware=2"])
+    for _ in range(2):
+        # Each search finds the same port as device 0, not one more session for it.
+        with pytest.raises(vorn.InitialiseError, match="^device 0: "):
+            vorn.devices()

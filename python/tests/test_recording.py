@@ -38,8 +38,23 @@ def test_whole_recording_equals_sent_log_scaled_by_announced_limits(sim):
         np.testing.assert_allclose(rec.data[:, i], expect, rtol=0, atol=1e-9)
     assert rec.period == dev.periods[0] == 0.002
     np.testing.assert_allclose(rec.times, np.arange(len(rec)) * 0.002)
-    assert np.all(np.diff(rec.host_times) >= 0)
     assert rec.malformed == 0 and not rec.interrupted
+
+
+def test_record_gives_exactly_round_seconds_over_period_sets_with_a_host_time_each(sim):
+    dev = vorn.devices()[0]
+    for seconds, period, sets in [(1, None, 500), (1.0, None, 500), (0.999, None, 500), (0.9989, None, 499),
+                                  (0.5, "10ms", 50), (0.001, None, 1)]:
+        before = time.monotonic()
+        rec = dev.record(seconds, period=period)
+        assert len(rec) == rec.sets == sets, (seconds, period)
+        assert np.array_equal(rec.index, np.arange(sets)) and not rec.gaps
+        # Host time: one per line, from the first line, beside its sample time.
+        assert rec.host_times[0] == 0 and np.all(np.diff(rec.host_times) >= 0)
+        if sets > 100:
+            assert len(np.unique(rec.host_times)) > sets // 2
+        assert np.abs(rec.host_times - rec.times).max() < 0.3
+        assert before < rec.monotonic_start < time.monotonic()
 
 
 def test_channel_selection_and_period_reach_the_device(sim):
@@ -79,6 +94,53 @@ def test_leaving_the_stream_stops_the_device(sim):
     assert len(dev.record(0.3)) > 0
 
 
+def test_arguments_are_checked_before_the_device_is_touched(sim):
+    dev = vorn.devices()[0]
+    wrong = [((-5,), {}, ValueError, "positive number of seconds"), ((float("nan"),), {}, ValueError, "nan"),
+             ((float("inf"),), {}, ValueError, "inf"), (("2",), {}, TypeError, "not str '2'"),
+             ((True,), {}, TypeError, "not bool"), ((0.0009,), {}, ValueError, "at least one sample set"),
+             ((1,), {"silence": 0}, ValueError, "silence must be a positive"),
+             ((1,), {"block_seconds": -1}, ValueError, "block_seconds"),
+             ((1,), {"period": "fast"}, ValueError, "cannot read the period 'fast'"),
+             ((1,), {"period": float("nan")}, ValueError, "a period must be positive"),
+             ((1,), {"channels": [1.5]}, TypeError, "not float 1.5"),
+             ((1,), {"channels": 2.0}, TypeError, "channels are a list"),
+             ((1,), {"channels": []}, ValueError, "no channel"),
+             ((1,), {"stop": True}, TypeError, "stop is a threading.Event")]
+    for args, kwargs, kind, text in wrong:
+        with pytest.raises(kind, match=text):
+            dev.record(*args, **kwargs)
+    with pytest.raises(TypeError):
+        vorn.record_all("2")
+    assert "rx :B" not in sim.trace_text(), "a wrong argument started the device"
+    # One channel may be named on its own.
+    assert dev.record(0.01, channels="Resp").names == ["Resp"]
+
+
+def test_a_stream_dropped_while_running_stops_its_device(sim):
+    import gc
+
+    dev = vorn.devices()[0]
+    s = dev.stream()
+    s.__enter__()
+    assert s.read(timeout=2) is not None
+    del s
+    gc.collect()
+    deadline = time.monotonic() + 5
+    sent = -1
+    while sim.sent_lines() != sent and time.monotonic() < deadline:
+        sent = sim.sent_lines()
+        time.sleep(0.3)
+    assert sim.sent_lines() == sent, "the device streams on for a stream nobody holds"
+    assert len(dev.record(0.2)) == 100
+    # A stream that is still held and running keeps the device to itself.
+    with dev.stream() as s:
+        with pytest.raises(vorn.DeviceError, match="already streaming: leave the other stream"):
+            with dev.stream():
+                pass
+        assert s.read(timeout=2) is not None
+
+
 def test_close_all_makes_old_devices_unusable(sim):
     dev = vorn.devices()[0]
     vorn.close_all()
@@ -86,6 +148,16 @@ def test_close_all_makes_old_devices_unusable(sim):
         dev.record(0.1)
     again = vorn.devices()
     assert again[0].index == 0 and again[0].serial in sim.serial
+    # Also a device that was streaming when the library was closed.
+    s = again[0].stream()
+    s.__enter__()
+    vorn.close_all()
+    for attempt in (lambda: again[0].record(0.1), lambda: again[0].stream().__enter__(), lambda: s.read(0.1)):
+        with pytest.raises((vorn.DeviceClosed, vorn.DeviceError)) as e:
+            attempt()
+        assert "already streaming" not in str(e.value)
+    with pytest.raises(vorn.DeviceClosed, match="closed by close_all"):
+        again[0].stream().__enter__()
 
 
 CTRL_C_SCRIPT = textwrap.dedent("""
@@ -157,3 +229,24 @@ def test_other_device_descriptions_record_as_their_log_says(sims, profile):
     assert [c.name for c in dev.channels] == sim.describe().channel_names
     rec = dev.record(0.5)
     check_against_log(rec, sim, [c.position for c in dev.channels])
+
+
+def test_ctrl_c_while_the_device_starts_leaves_it_stopped(sim):
+    dev = vorn.devices()[0]
+    real = dev._command
+
+    def command(code, argument=0):
+        reply = real(code, argument)
+        if code == vorn._library.CMD_START:
+            os.kill(os.getpid(), signal.SIGINT)  # arrives as the device has just started
+        return reply
+
+    dev._command = command
+    with pytest.raises(KeyboardInterrupt):
+        dev.record(10)
+    del dev._command
+    assert "rx :B" in sim.trace_text()
+    sent = sim.sent_lines()
+    time.sleep(0.5)
+    assert sim.sent_lines() == sent, "Ctrl-C during the start left the device streaming"
+    assert len(dev.record(0.1)) == 50

@@ -15,19 +15,22 @@ $VORN_PORTS points the driver at given ports (e.g. vorn-sim's).
 from __future__ import annotations
 
 import threading
-import time
 from typing import List, Optional, Sequence
 
+from ._args import seconds_value
 from ._library import find_library
-from .device import SCALED_MAXIMUM, Block, Channel, Device, Stream, close_all, devices
+from .channel import SCALED_MAXIMUM, Channel
+from .device import Device, close_all, devices
 from .errors import (DeviceClosed, DeviceError, DeviceNotFound, DeviceSilent, InitialiseError,
-                     LibraryNotFound, VornError)
+                     LibraryNotFound, OutputError, OutputExists, VornError)
+from .gaps import Gap
 from .recording import Recording
+from .stream import Block, Stream
 
 __all__ = [
-    "Block", "Channel", "Device", "DeviceClosed", "DeviceError", "DeviceNotFound", "DeviceSilent",
-    "InitialiseError", "LibraryNotFound", "Recording", "SCALED_MAXIMUM", "Stream", "VornError",
-    "close_all", "devices", "find_library", "record_all",
+    "Block", "Channel", "Device", "DeviceClosed", "DeviceError", "DeviceNotFound", "DeviceSilent", "Gap",
+    "InitialiseError", "LibraryNotFound", "OutputError", "OutputExists", "Recording", "SCALED_MAXIMUM", "Stream",
+    "VornError", "close_all", "devices", "find_library", "record_all",
 ]
 __version__ = "0.1.0"
 
@@ -35,46 +38,54 @@ __version__ = "0.1.0"
 def record_all(seconds: float, channels: Optional[Sequence] = None, period=None, *,
                silence: Optional[float] = None) -> List[Recording]:
     """Records every found device at once, one thread per device, and returns
-    one Recording per device in index order. All share the host clock
-    (``host_times``, ``start_host_time``: time.monotonic) and count the CSV's
-    host time from the same origin (``host_origin``).
+    one Recording per device in index order. Each counts its host times from
+    its own first line; ``monotonic_start + host_times`` puts them all on
+    the one clock of the process (time.monotonic).
 
-    Ctrl-C ends every recording early (each is returned with ``interrupted``).
-    If any device fails, DeviceError is raised once all have ended; its
-    ``recording`` is the list of recordings (None for a device that failed
-    before recording anything).
+    Ctrl-C ends every recording early: each device is stopped by its own
+    thread, and only then are the recordings returned, those cut short with
+    ``interrupted`` set. If any device fails,
+    DeviceError is raised once all have ended; its ``recording`` is the list
+    of recordings (None for a device that failed before recording anything).
+    The arguments are checked for every device before any is started.
     """
+    seconds = seconds_value(seconds, "seconds")
     found = devices()
+    for dev in found:
+        # Only checks: nothing reaches a device before every one has passed.
+        dev.stream(channels, period, raw=True, silence=silence)
     stop = threading.Event()
-    origin = time.monotonic()
     results: List[Optional[Recording]] = [None] * len(found)
     errors: List[Optional[BaseException]] = [None] * len(found)
+    done = [threading.Event() for _ in found]
 
     def run(i: int, dev: Device) -> None:
         try:
             results[i] = dev.record(seconds, channels, period, silence=silence, stop=stop)
-            results[i].host_origin = origin
         except BaseException as e:  # reported in the caller's thread
             errors[i] = e
             results[i] = getattr(e, "recording", None)
+        finally:
+            done[i].set()
 
-    threads = [threading.Thread(target=run, args=(i, d), name=f"vorn-record-{d.index}", daemon=True)
-               for i, d in enumerate(found)]
-    for t in threads:
-        t.start()
-    interrupted = False
+    for i, dev in enumerate(found):
+        threading.Thread(target=run, args=(i, dev), name=f"vorn-record-{dev.index}", daemon=True).start()
+    # Waits on events, not Thread.join: a join cut by Ctrl-C can report a
+    # thread ended that still runs, and its recording would be lost.
     try:
-        for t in threads:
-            while t.is_alive():
-                t.join(0.1)
+        for event in done:
+            while not event.wait(0.1):
+                pass
     except KeyboardInterrupt:
-        interrupted = True
         stop.set()
-        for t in threads:
-            t.join()
-    for r in results:
-        if r is not None and interrupted:
-            r.interrupted = True
+        for event in done:
+            # The threads are stopping their devices; a second Ctrl-C does not cut that short.
+            while True:
+                try:
+                    if event.wait(0.1):
+                        break
+                except KeyboardInterrupt:
+                    pass
     failures = [(found[i], e) for i, e in enumerate(errors) if e is not None]
     if failures:
         text = "; ".join(f"device {d.index} ({d.serial}): {e}" for d, e in failures)

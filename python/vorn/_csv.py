@@ -1,15 +1,19 @@
 """CSV as vornctl writes it: comment lines ("# key: value") saying what was
-recorded when, the column header, then per sample set "time [s]" (index x
-period, exact), "host time [s]" (the host's clock at arrival, from the run's
-start) and per channel "NAME raw" and "NAME [UNIT]"; a damaged line keeps its
-row and times with empty values. pandas reads it with comment="#"."""
+recorded when, the column header, then per sample set "time [s]" (sample
+index x period, exact), "host time [s]" (the host's clock at arrival, in
+seconds from the first line) and per channel "NAME raw" and "NAME [UNIT]";
+a damaged line keeps its row and times with empty values. A gap has no
+rows: a "# GAP:" comment line stands where it is, and the sample time jumps
+by its length. pandas reads it with comment="#"."""
 from __future__ import annotations
 
 import datetime
 import math
 from typing import TYPE_CHECKING, List
 
-from .device import SCALED_MAXIMUM, Channel
+from ._output import OutputFile
+from .channel import SCALED_MAXIMUM, Channel
+from .gaps import Gap
 
 if TYPE_CHECKING:  # pragma: no cover
     from .recording import Recording
@@ -58,6 +62,7 @@ def comment_lines(rec: "Recording") -> str:
     start = rec.start_time.astimezone(datetime.timezone.utc)
     items = [("vorn", f"{__version__} (python)"),
              ("start", start.strftime("%Y-%m-%dT%H:%M:%S.") + f"{start.microsecond // 1000:03d}Z"),
+             ("monotonic start [s]", "-" if rec.monotonic_start is None else "%.6f" % rec.monotonic_start),
              ("serial", rec.serial),
              ("unique id", "-" if rec.unique_id is None else f"0x{rec.unique_id & 0xFFFFFFFF:08X}"),
              ("product", rec.product), ("version", rec.version),
@@ -74,25 +79,38 @@ def header_line(channels: List[Channel]) -> str:
     return ",".join(cols) + "\n"
 
 
-def write_csv(rec: "Recording", path: str) -> None:
+def gap_line(gap: Gap, period_us: int) -> str:
+    return (f"{COMMENT}GAP: start {sample_time(gap.index, period_us)} s, "
+            f"duration {sample_time(gap.sets, period_us)} s, sets {gap.sets}, reason {gap.reason}\n")
+
+
+def write_csv(rec: "Recording", path, overwrite: bool = False) -> None:
     period_us = round(rec.period * 1e6)
     decimals = [physical_decimals(c) for c in rec.channels]
-    with open(path, "w", encoding="utf-8", newline="") as f:
-        f.write(comment_lines(rec) + header_line(rec.channels))
-        empty = ",," * len(rec.channels)
-        host = rec.host_times - rec.host_origin
-        rows = []
+    index = rec._row_index()
+    gaps = sorted(rec.gaps, key=lambda g: g.index)
+    empty = ",," * len(rec.channels)
+    host = rec.host_times
+    with OutputFile(path, overwrite) as out:
+        rows = [comment_lines(rec), header_line(rec.channels)]
+        g = 0
         for n in range(len(rec)):
-            row = sample_time(n, period_us) + ",%.6f" % host[n]
-            if not rec.valid[n]:
-                rows.append(row + empty + "\n")
-                continue
-            for i, c in enumerate(rec.channels):
-                v = int(rec.raw[n, i])
-                physical = c.minimum + v / SCALED_MAXIMUM * (c.maximum - c.minimum) if c.scaled else float(v)
-                row += f",{v},{fixed_text(physical, decimals[i])}"
+            while g < len(gaps) and gaps[g].index <= index[n]:
+                rows.append(gap_line(gaps[g], period_us))
+                g += 1
+            row = sample_time(int(index[n]), period_us) + ",%.6f" % host[n]
+            if rec.valid[n]:
+                for i, c in enumerate(rec.channels):
+                    v = int(rec.raw[n, i])
+                    physical = c.minimum + v / SCALED_MAXIMUM * (c.maximum - c.minimum) if c.scaled else float(v)
+                    row += f",{v},{fixed_text(physical, decimals[i])}"
+            else:
+                row += empty
             rows.append(row + "\n")
+            # Whole rows at a time.
             if len(rows) >= 4096:
-                f.write("".join(rows))
+                out.write("".join(rows).encode("utf-8"))
                 rows.clear()
-        f.write("".join(rows))
+        rows += [gap_line(gap, period_us) for gap in gaps[g:]]
+        out.write("".join(rows).encode("utf-8"))
+        out.commit()

@@ -95,6 +95,21 @@ def _text_encoding() -> str:
     return locale.getpreferredencoding(False) or "utf-8"
 
 
+def decode_text(raw: bytes, encoding: str) -> str:
+    """A text of the driver. Devices send 8-bit text ("\xb0C", "\xb5V"), which
+    a driver may hand over byte for byte rather than in the user's code page:
+    what is not valid in the code page is read as Windows-1252, and a byte
+    that page leaves undefined as Latin-1."""
+    try:
+        return raw.decode(encoding)
+    except (UnicodeDecodeError, LookupError):
+        pass
+    try:
+        return raw.decode("cp1252")
+    except UnicodeDecodeError:
+        return "".join(bytes([b]).decode("cp1252", errors="ignore") or chr(b) for b in raw)
+
+
 class RWLock:
     """FindDevice and CloseAll must not run while any other export runs; calls
     for different devices may run at once. Exclusive for the former, shared
@@ -122,8 +137,14 @@ class RWLock:
             while self._writer:
                 self._cond.wait()
             self._writer = True
-            while self._readers:
-                self._cond.wait()
+            try:
+                while self._readers:
+                    self._cond.wait()
+            except BaseException:
+                # Ctrl-C while waiting for the others' calls: give the turn back.
+                self._writer = False
+                self._cond.notify_all()
+                raise
 
     def release_exclusive(self) -> None:
         with self._cond:
@@ -180,9 +201,11 @@ class Library:
         self.lock = RWLock()
         # Bumped by every CloseAll: device indexes of an older generation are stale.
         self.generation = 0
+        # FindDevice has added sessions to the driver's table since the last CloseAll.
+        self.table_used = False
 
     def text(self, raw: bytes) -> str:
-        return raw.decode(self.encoding, errors="replace")
+        return decode_text(raw, self.encoding)
 
     def general_message(self) -> str:
         """GetLastErrorMsg(-1): the driver's own words for why no device is usable."""

@@ -1,123 +1,32 @@
-"""Devices: discovery, self-description and the sample stream."""
+"""Devices: discovery, self-description and choosing what to stream or record."""
 from __future__ import annotations
 
 import atexit
 import ctypes
-import dataclasses
-import math
+import os
+import sys
 import threading
-import time
-from typing import TYPE_CHECKING, Iterator, List, Optional, Sequence, Union
+import weakref
+from typing import List, Optional, Sequence, Union
 
 import numpy as np
 
 from . import _library as L
-from ._lines import LineParser
-from .errors import DeviceClosed, DeviceError, DeviceNotFound, DeviceSilent, InitialiseError
+from ._args import parse_period, sample_sets, seconds_value
+from .channel import Channel
+from .errors import DeviceClosed, DeviceError, DeviceNotFound, InitialiseError, VornError
+from .recording import Recording
+from .stream import DEFAULT_BLOCK_SECONDS, RECORD_BLOCK_SECONDS, Stream, nominal_period_us
 
-SCALED_MAXIMUM = 32767
 # More than any device describes; a larger count is junk.
 _MAX_CHANNELS = 1024
-# Short enough that Ctrl-C, the silence and a failed device are noticed promptly.
-_WAIT_MS = 100
-# Blocks are read at most this often while the ring holds little, so that
-# many devices at a slow period cost little CPU.
-DEFAULT_BLOCK_SECONDS = 0.05
-# A recording needs no quick look at each block; fewer, larger reads cost less.
-RECORD_BLOCK_SECONDS = 0.25
-# Beyond this much waiting in the ring, read at once (the ring holds 65535 bytes).
-_EAGER_BYTES = 16 * 1024
 
-if TYPE_CHECKING:  # pragma: no cover
-    from .recording import Recording
-
-ChannelSpec = Union[int, str, "Channel"]
+ChannelSpec = Union[int, str, Channel]
 PeriodSpec = Union[None, float, int, str]
 
 
-@dataclasses.dataclass(frozen=True)
-class Channel:
-    """One channel of a device's self-description."""
-
-    position: int  #: field position; 1 is the first channel
-    name: str
-    unit: str  #: empty when the device reports none
-    minimum: Optional[float]  #: None when the device reports no range
-    maximum: Optional[float]
-    range_text: str = ""  #: the driver's range text (command 22)
-
-    @property
-    def scaled(self) -> bool:
-        """True when the driver scales the channel onto 0..32767 (it has a range)."""
-        return self.minimum is not None and self.maximum is not None
-
-    def to_physical(self, raw: np.ndarray) -> np.ndarray:
-        """The driver's 0..32767 values in the channel's unit."""
-        raw = np.asarray(raw, dtype=np.float64)
-        if not self.scaled:
-            return raw
-        return self.minimum + raw / SCALED_MAXIMUM * (self.maximum - self.minimum)
-
-
-def nominal_period_us(listed_us: int) -> int:
-    """The period the device samples at: the driver lists 0.002 s as 1999 us
-    (it truncates a float), so a value one below a rounder number is that number."""
-    if listed_us <= 0:
-        return listed_us
-
-    def zeros(v: int) -> int:
-        n = 0
-        while v and v % 10 == 0:
-            v //= 10
-            n += 1
-        return n
-
-    return listed_us + 1 if zeros(listed_us + 1) > zeros(listed_us) else listed_us
-
-
-def parse_period(wanted: Union[float, int, str]) -> float:
-    """A period in microseconds from 0.002 (seconds), "2ms", "2000us" or "0.002s"."""
-    if isinstance(wanted, (int, float)) and not isinstance(wanted, bool):
-        if wanted <= 0:
-            raise ValueError(f"a period must be positive, not {wanted}")
-        return float(wanted) * 1e6
-    text = str(wanted).strip()
-    for suffix, scale in (("us", 1.0), ("ms", 1e3), ("s", 1e6)):
-        if text.endswith(suffix):
-            value = float(text[: -len(suffix)])
-            break
-    else:
-        value, scale = float(text), 1e6
-    if not value > 0:
-        raise ValueError(f"a period must be positive, not {wanted!r}")
-    return value * scale
-
-
-@dataclasses.dataclass
-class Block:
-    """Sample sets read at once from the receive ring.
-
-    ``data`` is float64 (rows x channels) in each channel's unit, NaN in the
-    rows of lines that arrived damaged; ``raw`` holds the driver's values
-    (0..32767 for scaled channels), 0 in damaged rows; ``valid`` says which
-    rows parsed. ``times`` is sample index x period in seconds,
-    ``host_times`` the host's monotonic clock (time.monotonic) when the block
-    was read.
-    """
-
-    index: np.ndarray
-    times: np.ndarray
-    host_times: np.ndarray
-    data: np.ndarray
-    raw: Optional[np.ndarray]
-    valid: np.ndarray
-
-    @property
-    def malformed(self) -> int:
-        return int(len(self.valid) - np.count_nonzero(self.valid))
-
-    def __len__(self) -> int:
-        return len(self.index)
+class _Cancelled(Exception):
+    pass
 
 
 class Device:
@@ -137,8 +46,11 @@ class Device:
         self.version = ""
         self.channels: List[Channel] = []
         self._listed_periods: List[int] = []
-        self._streaming = False
         self._lock = threading.Lock()
+        # Starting and stopping a stream, and stopping one that was dropped, one at a time.
+        self._life = threading.RLock()
+        self._active: Optional[weakref.ref] = None
+        self._abandoned = False
 
     # --- calls into the library -------------------------------------------------
 
@@ -155,24 +67,32 @@ class Device:
         lib.lock.acquire_shared()
         try:
             with self._lock:
-                if lib.generation != self._generation:
-                    raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
-                                       f"call vorn.devices() again")
+                self._check_open()
                 return fn(*args)
         finally:
             lib.lock.release_shared()
+
+    def _check_open(self) -> None:
+        if self._lib.generation != self._generation:
+            raise DeviceClosed(f"device {self.index} ({self.serial}) was closed by close_all(); "
+                               f"call vorn.devices() again")
 
     def _message(self) -> str:
         return self._lib.general_message()
 
     # --- description ------------------------------------------------------------
 
-    def _describe(self) -> None:
+    def _describe(self, cancel: Optional[threading.Event] = None) -> None:
+        def go_on() -> None:
+            if cancel is not None and cancel.is_set():
+                raise _Cancelled
+
         uid = ctypes.c_int32(0)
         if self._call("GetUniqueID", ctypes.byref(uid)) == 1:
             self.unique_id = uid.value & 0xFFFFFFFF
         if self._call("Initialise") != 1:
             raise InitialiseError(self._message())
+        go_on()
         serial = self._command(L.CMD_SERIAL_TEXT)
         if not serial.ok:
             raise InitialiseError("the device did not describe itself: " + self._message())
@@ -186,6 +106,7 @@ class Device:
             raise InitialiseError(f"the driver reported an impossible last channel index {last.int_result}")
         channels = []
         for p in range(1, last.int_result + 1):
+            go_on()
             lo = self._command(L.CMD_CHANNEL_MINIMUM, p).float_result
             hi = self._command(L.CMD_CHANNEL_MAXIMUM, p).float_result
             ranged = lo is not None and hi is not None and np.isfinite(lo) and np.isfinite(hi)
@@ -235,6 +156,8 @@ class Device:
             for c in self.channels:
                 if c.name.lower() == wanted.lower():
                     return c
+        else:
+            raise TypeError(f"a channel is a position, a name or a Channel, not {type(wanted).__name__} {wanted!r}")
         names = ", ".join(f"{c.position}:{c.name}" for c in self.channels)
         raise ValueError(f"device {self.serial} has no channel {wanted!r}; it has {names}")
 
@@ -252,58 +175,102 @@ class Device:
         offered = ", ".join(f"{p:g} s" for p in self.periods)
         raise ValueError(f"device {self.serial} offers no period {wanted!r}; it offers {offered}")
 
-    def stream(self, channels: Optional[Sequence[ChannelSpec]] = None, period: PeriodSpec = None, *,
-               raw: bool = False, silence: Optional[float] = None,
-               block_seconds: float = DEFAULT_BLOCK_SECONDS) -> "Stream":
+    def stream(self, channels: Optional[Union[ChannelSpec, Sequence[ChannelSpec]]] = None, period: PeriodSpec = None,
+               *, raw: bool = False, silence: Optional[float] = None,
+               block_seconds: float = DEFAULT_BLOCK_SECONDS) -> Stream:
         """A context manager that streams the chosen channels at the chosen period.
 
-        ``channels``: positions, names or Channel objects (default all);
-        ``period``: seconds (0.002), "2ms", "2000us", "fastest" (default) or
-        "slowest". Iterating it yields :class:`Block` objects; ``raw`` adds the
-        driver's values. A device that sends nothing for ``silence`` seconds
-        (default the larger of 3 s and ten periods) raises DeviceSilent. The
-        stream is stopped when the ``with`` block ends, also by an exception
-        or Ctrl-C.
+        ``channels``: positions, names or Channel objects, or one of them
+        (default all); ``period``: seconds (0.002), "2ms", "2000us", "fastest"
+        (default) or "slowest". Iterating it yields :class:`Block` objects;
+        ``raw`` adds the driver's values. A device that sends nothing for
+        ``silence`` seconds (default the larger of 3 s and ten periods) raises
+        DeviceSilent. The stream is stopped when the ``with`` block ends, also
+        by an exception or Ctrl-C; a stream dropped without leaving its block
+        is stopped when it is collected. Nothing reaches the device before
+        the ``with`` block is entered.
         """
-        chosen = self.channels if channels is None else [self.channel(c) for c in channels]
-        positions = []
-        for c in chosen:
-            if c.position not in positions:
-                positions.append(c.position)
+        if channels is None:
+            chosen = self.channels
+        elif isinstance(channels, (str, int, np.integer, Channel)):
+            chosen = [self.channel(channels)]
+        else:
+            try:
+                chosen = [self.channel(c) for c in channels]
+            except TypeError:
+                if not hasattr(channels, "__iter__"):
+                    raise TypeError(f"channels are a list of positions, names or Channels, "
+                                    f"not {type(channels).__name__}") from None
+                raise
+        positions = sorted({c.position for c in chosen})
         if not positions:
             raise ValueError("no channel to stream")
+        if silence is not None:
+            silence = seconds_value(silence, "silence")
+        block_seconds = seconds_value(block_seconds, "block_seconds")
         # The driver forwards the enabled channels in position order.
-        positions.sort()
-        return Stream(self, [self.channel(p) for p in positions], self._listed_period(period), raw=raw,
+        return Stream(self, [self.channel(p) for p in positions], self._listed_period(period), raw=bool(raw),
                       silence=silence, block_seconds=block_seconds)
 
-    def record(self, seconds: float, channels: Optional[Sequence[ChannelSpec]] = None, period: PeriodSpec = None,
-               *, silence: Optional[float] = None, stop: Optional[threading.Event] = None,
-               block_seconds: float = RECORD_BLOCK_SECONDS) -> "Recording":
-        """Records for ``seconds`` and returns a :class:`vorn.Recording`,
-        reading the ring every ``block_seconds``.
+    def _claim(self, stream: Stream) -> None:
+        """Makes ``stream`` the device's one stream; called with ``_life`` held."""
+        current = self._active() if self._active is not None else None
+        if current is not None and current is not stream and current.running:
+            raise DeviceError(f"device {self.index} ({self.serial}) is already streaming: leave the other "
+                              f"stream's with block (or call its stop()) first")
+        if self._abandoned:
+            self._stop_abandoned()
+        self._active = weakref.ref(stream)
+
+    def _stop_abandoned(self) -> None:
+        with self._life:
+            if not self._abandoned:
+                return
+            self._abandoned = False
+            try:
+                self._command(L.CMD_STOP)
+            except VornError:
+                pass
+
+    def record(self, seconds: float, channels: Optional[Union[ChannelSpec, Sequence[ChannelSpec]]] = None,
+               period: PeriodSpec = None, *, silence: Optional[float] = None,
+               stop: Optional[threading.Event] = None, block_seconds: float = RECORD_BLOCK_SECONDS) -> Recording:
+        """Records round(seconds / period) sample sets, counted from the first
+        line, and returns a :class:`vorn.Recording`, reading the ring every
+        ``block_seconds``. Gaps count in that number: the recording covers
+        ``seconds`` of the device's time.
 
         Ctrl-C (or ``stop`` being set) ends the recording early; the recording
         so far is returned with ``interrupted`` set. A device that fails or
         falls silent raises DeviceError whose ``recording`` holds what was
-        recorded up to then.
+        recorded up to then. Every argument is checked before the device is
+        touched.
         """
-        from .recording import Recording
-
+        seconds = seconds_value(seconds, "seconds")
+        if stop is not None and not callable(getattr(stop, "is_set", None)):
+            raise TypeError(f"stop is a threading.Event or None, not {type(stop).__name__}")
+        s = self.stream(channels, period, raw=True, silence=silence, block_seconds=block_seconds)
+        sets = sample_sets(seconds, s.period_us)
+        if sets < 1:
+            raise ValueError(f"{seconds:g} s is less than half the period of {s.period:g} s: "
+                             f"a recording holds at least one sample set")
         rec = None
         try:
-            with self.stream(channels, period, raw=True, silence=silence, block_seconds=block_seconds) as s:
-                rec = Recording._begin(self, s)
-                end = rec.start_host_time + seconds
-                while time.monotonic() < end and not (stop is not None and stop.is_set()):
-                    block = s.read(timeout=max(0.0, min(end - time.monotonic(), block_seconds)))
+            with s:
+                rec = Recording._begin(self, s, sets)
+                while not rec._complete:
+                    if stop is not None and stop.is_set():
+                        rec.interrupted = True
+                        break
+                    block = s.read(timeout=s.block_seconds)
                     if block is not None:
                         rec._add(block)
                 s.stop()
         except KeyboardInterrupt:
             if rec is None:
                 raise
-            rec.interrupted = True
+            # A Ctrl-C held back until the final stop leaves a complete recording.
+            rec.interrupted = not rec._complete
         except DeviceError as e:
             if rec is not None:
                 # The lines read at the stop belong to the recording too.
@@ -314,194 +281,46 @@ class Device:
         return rec._finish(s)
 
 
-def missing_estimate(seconds: float, period: float, received: int) -> int:
-    """Sample sets the period and the host clock expected that never arrived.
-    The first line comes a period after the start and a port delivers in
-    chunks: a few percent and a few lines are latency, not loss."""
-    if period <= 0 or seconds <= 0:
-        return 0
-    expected = seconds / period
-    deficit = expected - received - (5.0 + 0.02 * expected)
-    return int(math.ceil(deficit)) if deficit > 0 else 0
-
-
-class Stream:
-    """The stream of one device; made by :meth:`Device.stream`.
-
-    ``lines`` counts the lines read, ``malformed`` those that were not "@ "
-    and one integer per channel, ``missing`` estimates lines lost (a full
-    receive ring drops whole lines, which only the clock can tell).
-    """
-
-    def __init__(self, device: Device, channels: List[Channel], listed_period: int, *, raw: bool,
-                 silence: Optional[float], block_seconds: float) -> None:
-        self.device = device
-        self.channels = channels
-        self.listed_period_us = listed_period
-        self.period = nominal_period_us(listed_period) / 1e6  #: seconds
-        self.silence = silence if silence is not None else max(3.0, 10 * self.period)
-        self.raw = raw
-        self.block_seconds = block_seconds
-        self.lines = 0  #: lines read, damaged ones included
-        self.malformed = 0  #: lines that were not "@ " and one integer per channel
-        self.started = False
-        self._parser = LineParser(len(channels))
-        self._buffer = ctypes.create_string_buffer(65536)
-        self._last_line = 0.0
-        self._next_read = 0.0
-        self._stopped = False
-        self._stop_time: Optional[float] = None
-        self.rest: Optional[Block] = None  #: the lines read at the stop
-        self._lo = np.array([c.minimum if c.scaled else 0.0 for c in channels])
-        self._span = np.array([(c.maximum - c.minimum) if c.scaled else SCALED_MAXIMUM for c in channels])
-
-    @property
-    def missing(self) -> int:
-        if not self.started:
-            return 0
-        end = self._stop_time if self._stop_time is not None else time.monotonic()
-        return missing_estimate(end - self.start_host_time, self.period, self.lines)
-
-    def __enter__(self) -> "Stream":
-        dev = self.device
-        if dev._streaming:
-            raise DeviceError(f"device {dev.serial} is already streaming")
-        wanted = {c.position for c in self.channels}
-        for c in dev.channels:
-            code = L.CMD_ENABLE_CHANNEL if c.position in wanted else L.CMD_DISABLE_CHANNEL
-            if not dev._command(code, c.position).ok:
-                raise DeviceError(f"cannot {'enable' if c.position in wanted else 'disable'} channel "
-                                  f"{c.name}: {dev._message()}")
-        if not dev._command(L.CMD_SELECT_PERIOD, self.listed_period_us).ok:
-            raise DeviceError("cannot select the period: " + dev._message())
-        dev._streaming = True
-        try:
-            if not dev._command(L.CMD_START).ok:
-                raise DeviceError("the device did not start streaming: " + dev._message())
-        except BaseException:
-            # Ctrl-C while the device is asked to start may leave it streaming.
-            dev._streaming = False
-            try:
-                dev._command(L.CMD_STOP)
-            except DeviceClosed:
-                pass
-            raise
-        self.started = True
-        self.start_host_time = time.monotonic()
-        self._last_line = self.start_host_time
-        return self
-
-    def __exit__(self, exc_type, exc, tb) -> None:
-        try:
-            self.stop()
-        except DeviceError:
-            # An error already on its way out says more than the failed stop.
-            if exc_type is None:
-                raise
-
-    def stop(self) -> Optional[Block]:
-        """Stops the stream (command 38) and returns the lines decoded before
-        the stop, if any. Raises DeviceError when the device does not
-        acknowledge the stop."""
-        if self._stopped or not self.started:
-            return None
-        self._stopped = True
-        self._stop_time = time.monotonic()
-        dev = self.device
-        dev._streaming = False
-        try:
-            failed = dev._call("IsFailed") == 1
-        except DeviceClosed:
-            return None
-        stopped = not failed and dev._command(L.CMD_STOP).ok
-        rest = self.rest = self._take(eager=True)
-        if failed:
-            raise DeviceError("the device failed while streaming: " + dev._message())
-        if not stopped:
-            raise DeviceError("the device did not acknowledge the stop: " + dev._message())
-        return rest
-
-    def __iter__(self) -> Iterator[Block]:
-        while True:
-            block = self.read()
-            if block is not None:
-                yield block
-
-    def read(self, timeout: Optional[float] = None) -> Optional[Block]:
-        """The next block of at least one line, waiting up to ``timeout``
-        seconds (None: until the silence). None when the time-out passed first."""
-        if self._stopped or not self.started:
-            raise DeviceError("the stream is not running")
-        start = time.monotonic()
-        deadline = None if timeout is None else start + timeout
-        dev = self.device
-        while True:
-            now = time.monotonic()
-            pause = self._next_read - now
-            if pause > 0:
-                # Lines gather in the ring meanwhile; one read then takes them all.
-                if deadline is not None and now + pause > deadline:
-                    time.sleep(max(0.0, deadline - now))
-                    return None
-                time.sleep(pause)
-            block = self._take(eager=False)
-            now = time.monotonic()
-            if block is not None:
-                return block
-            # A failed session delivers nothing more, so asking while data flows is not needed.
-            if dev._call("IsFailed") == 1:
-                raise DeviceError("the device failed while streaming: " + dev._message())
-            if now - self._last_line > self.silence:
-                raise DeviceSilent(f"no data from device {dev.serial} for {now - self._last_line:.1f} s "
-                                   f"(the stated silence is {self.silence:g} s)")
-            if deadline is not None and now >= deadline:
-                return None
-
-    def _take(self, eager: bool) -> Optional[Block]:
-        """Reads what the ring holds (waiting briefly for a first byte unless
-        eager) and parses the complete lines."""
-        dev = self.device
-        buf = self._buffer
-        chunks = []
-        waiting = dev._call("ReadBuffSize")
-        if waiting <= 0 and not eager:
-            if dev._call("ReadBuffer", buf, 1, _WAIT_MS) == 1:
-                chunks.append(ctypes.string_at(buf, 1))
-                waiting = dev._call("ReadBuffSize")
-        # A ReadBuffer of no more than is waiting delivers exactly that much:
-        # the host is the ring's only reader.
-        for _ in range(4):
-            if waiting <= 0:
-                break
-            count = min(waiting, len(buf))
-            if dev._call("ReadBuffer", buf, count, 0) != 1:
-                break
-            chunks.append(ctypes.string_at(buf, count))
-            waiting = dev._call("ReadBuffSize") if count == len(buf) else 0
-        if not chunks:
-            return None
-        data = chunks[0] if len(chunks) == 1 else b"".join(chunks)
-        arrival = time.monotonic()
-        self._next_read = arrival + (0 if len(data) >= _EAGER_BYTES else self.block_seconds)
-        values, valid = self._parser.feed(data)
-        n = len(valid)
-        if n == 0:
-            return None
-        self._last_line = arrival
-        index = np.arange(self.lines, self.lines + n, dtype=np.int64)
-        self.lines += n
-        bad = n - int(np.count_nonzero(valid))
-        self.malformed += bad
-        physical = self._lo + values / SCALED_MAXIMUM * self._span
-        if bad:
-            physical[~valid] = np.nan
-        return Block(index=index, times=index * self.period, host_times=np.full(n, arrival), data=physical,
-                     raw=values.astype(np.int32) if self.raw else None, valid=valid)
-
-
 # --- the process's devices -----------------------------------------------------
 
 _found: Optional[List[Device]] = None
+
+
+class _Search:
+    """The initialisation of found devices, on a thread of its own so that
+    Ctrl-C need not wait for a silent device's 20 s."""
+
+    def __init__(self, lib: L.Library, indexes: List[int]) -> None:
+        self.lib = lib
+        self.indexes = indexes
+        self.found: List[Device] = []
+        self.error: Optional[BaseException] = None
+        self.done = threading.Event()
+        self.cancel = threading.Event()
+        self.thread = threading.Thread(target=self._run, name="vorn-initialise", daemon=True)
+
+    def _run(self) -> None:
+        try:
+            for index in self.indexes:
+                if self.cancel.is_set():
+                    return
+                dev = Device(self.lib, index)
+                try:
+                    dev._describe(self.cancel)
+                except InitialiseError as e:
+                    e.args = (f"device {index}: {e.args[0]}",)
+                    raise
+                self.found.append(dev)
+        except _Cancelled:
+            pass
+        except BaseException as e:  # raised again in the caller's thread
+            self.error = e
+        finally:
+            self.done.set()
+
+
+# A search left by Ctrl-C whose thread may still be inside the driver.
+_abandoned_search: Optional[_Search] = None
 
 
 def devices(*, refresh: bool = False, require: bool = True) -> List[Device]:
@@ -512,14 +331,19 @@ def devices(*, refresh: bool = False, require: bool = True) -> List[Device]:
     session (:func:`close_all`) and searches again. With ``require`` (the
     default) finding none raises DeviceNotFound with the driver's message.
     A device that cannot be initialised raises InitialiseError with the
-    driver's message (wrong firmware, not responding).
+    driver's message (wrong firmware, not responding). Ctrl-C ends the wait
+    at once, also for a silent device.
     """
-    global _found
+    global _found, _abandoned_search
     lib = L.library()
     if refresh:
         close_all()
     if _found is not None and _found and _found[0]._generation == lib.generation:
         return list(_found)
+    if lib.table_used:
+        # An earlier search that did not finish left its devices in the table:
+        # searching again would add the same ports a second time.
+        close_all()
     lib.lock.acquire_exclusive()
     try:
         indexes = []
@@ -529,29 +353,33 @@ def devices(*, refresh: bool = False, require: bool = True) -> List[Device]:
             if lib.FindDevice(ctypes.byref(out)) != 1:
                 break
             indexes.append(out.value)
+            lib.table_used = True
     finally:
         lib.lock.release_exclusive()
     if not indexes:
         if require:
             raise DeviceNotFound(lib.general_message())
         return []
-    found = []
-    for index in indexes:
-        dev = Device(lib, index)
-        try:
-            dev._describe()
-        except InitialiseError as e:
-            e.args = (f"device {index}: {e.args[0]}",)
-            raise
-        found.append(dev)
-    _found = found
-    return list(found)
+    search = _Search(lib, indexes)
+    search.thread.start()
+    try:
+        while not search.done.wait(0.1):
+            pass
+    except KeyboardInterrupt:
+        search.cancel.set()
+        _abandoned_search = search
+        raise
+    if search.error is not None:
+        raise search.error
+    _found = search.found
+    return list(search.found)
 
 
 def close_all() -> None:
     """Closes every device (CloseAll): streams end, ports close. Device objects
-    from before raise DeviceClosed afterwards."""
-    global _found
+    from before raise DeviceClosed afterwards. Waits for a call in progress
+    (an initialisation left by Ctrl-C: at most about 20 s)."""
+    global _found, _abandoned_search
     lib = L.loaded()
     if lib is None:
         return
@@ -559,11 +387,32 @@ def close_all() -> None:
     try:
         lib.CloseAll()
         lib.generation += 1
+        lib.table_used = False
         _found = None
     finally:
         lib.lock.release_exclusive()
+    if _abandoned_search is not None and _abandoned_search.done.is_set():
+        _abandoned_search = None
+
+
+def _close_at_exit() -> None:
+    # The library must not be closed, nor unloaded, under a call still in
+    # progress: wait for it, or leave without closing at a second Ctrl-C.
+    search = _abandoned_search
+    if search is not None and not search.done.is_set():
+        sys.stderr.write("vorn: waiting for the driver to finish initialising a device (at most about 20 s) "
+                         "before closing it; press Ctrl-C again to quit without closing it\n")
+        sys.stderr.flush()
+        try:
+            while not search.done.wait(0.1):
+                pass
+        except KeyboardInterrupt:
+            sys.stdout.flush()
+            sys.stderr.flush()
+            os._exit(130)
+    close_all()
 
 
 # A process that ends with devices open leaves their threads to the C runtime's
 # exit; closing them first is what every host does.
-atexit.register(close_all)
+atexit.register(_close_at_exit)

@@ -39,3 +39,14 @@ class DeviceSilent(DeviceError):
 
 class DeviceClosed(VornError):
     """The device belongs to a library session that close_all() has ended."""
+
+
+class OutputError(VornError, OSError):
+    """An output file cannot be written: the path names a FIFO, a device or a
+    folder, its folder is missing or closed to the user, it is too long, or
+    the disk is full. No file is left under the name."""
+
+
+class OutputExists(OutputError, FileExistsError):
+    """The output file (or a symbolic link of that name) exists and
+    ``overwrite`` was not given."""

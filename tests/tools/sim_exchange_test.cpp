@@ -65,7 +65,7 @@ TEST(SimExchange, StreamStartsOnePeriodAfterBAndKeepsThePeriod) {
 }
 
 TEST(SimExchange, DataLinesStayInsideEveryChannelRange) {
-  for (const char *name : {"default", "crc", "na", "many", "nocycle"}) {
+  for (const char *name : {"default", "test", "crc", "na", "many", "nocycle"}) {
     Device d(SettingsFor(name));
     const DeviceProfile &p = d.proto.Settings().profile;
     d.Ask(":B\n", 0);
@@ -99,7 +99,7 @@ TEST(SimExchange, CrcFieldIsCrc16OfTheTextBeforeIt) {
 
 TEST(SimExchange, SameSeedRepeatsTheStreamAndOtherSeedsChangeOnlyNoise) {
   auto stream = [](std::uint64_t seed) {
-    DeviceSettings s = SettingsFor("default");
+    DeviceSettings s = SettingsFor("test");
     s.seed = seed;
     Device d(s);
     d.Ask(":B\n", 0);

@@ -62,8 +62,8 @@ TEST_F(DemoTest, BlockReadsGiveTheSameRecording) {
 TEST_F(DemoTest, CtrlCStopsCleanlyAndKeepsWhatWasRecorded) {
   const std::string csvPath = File("stopped.csv");
   RunOptions options;
-  // Rows on disk (a full stdio buffer) mean the recording is under way.
-  options.interruptWhenFile = csvPath;
+  // Rows on disk (under the temporary name until the end) mean the recording is under way.
+  options.interruptWhenFile = File("stopped.partial.csv");
   options.interruptAtBytes = 4096;
   const auto start = std::chrono::steady_clock::now();
   const RunResult run = RunVornctl(Demo({"--seconds", "30", "--out", csvPath}), options);

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "common/sim_process.h"
+#include "vornctl_mne_check.h"
 #include "vornctl_recording_check.h"
 #include "vornctl_run.h"
 #include "vornctl_scratch_test.h"
@@ -79,8 +80,9 @@ class DevicesTest : public vorn_test::ScratchFolderTest {
 };
 
 TEST_F(DevicesTest, AllDevicesRecordIntoTheirOwnFilesOnOneClock) {
-  vorn_test::SimProcess first({"--serial", "VSC0000001", "--sent-log", File("first.sent")});
-  vorn_test::SimProcess second({"--serial", "VSC0000002", "--sent-log", File("second.sent")});
+  // Serials whose driver identifiers are the same: the serial text tells the devices apart.
+  vorn_test::SimProcess first({"--serial", "VSC1000001", "--sent-log", File("first.sent")});
+  vorn_test::SimProcess second({"--serial", "VSC1000002", "--sent-log", File("second.sent")});
   ASSERT_TRUE(first.ok() && second.ok());
   RunOptions options;
   options.environment = {"VORN_PORTS=" + first.PortEntry() + ";" + second.PortEntry()};
@@ -89,28 +91,39 @@ TEST_F(DevicesTest, AllDevicesRecordIntoTheirOwnFilesOnOneClock) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const std::vector<std::string> files = Files("run-");
   ASSERT_EQ(files.size(), 2u) << run.err;
-  std::string start;
+  std::vector<double> starts;
+  std::vector<std::string> ids;
   for (std::size_t d = 0; d < 2; ++d) {
+    EXPECT_NE(files[d].find(d == 0 ? "run-1000001-" : "run-1000002-"), std::string::npos) << files[d];
     const CsvRecording csv = ReadCsv(files[d]);
     CheckRecording(csv, kChannels, 0.002);
     ASSERT_EQ(csv.rows.size(), 500u) << files[d];
-    EXPECT_NE(csv.Comment("serial").find(d == 0 ? "0000001" : "0000002"), std::string::npos) << files[d];
-    // Both files count their host times from the same start.
-    if (d == 0) start = csv.Comment("start");
-    EXPECT_EQ(csv.Comment("start"), start);
-    EXPECT_LT(std::strtod(csv.rows[0][1].c_str(), nullptr), 2.0);
+    EXPECT_EQ(csv.Comment("serial"), d == 0 ? "1000001" : "1000002") << files[d];
+    ids.push_back(csv.Comment("unique id"));
+    // Each file's host time starts at its first line; the monotonic start
+    // puts both on the host's one clock.
+    EXPECT_EQ(csv.rows[0][1], "0.000000");
+    starts.push_back(std::strtod(csv.Comment("monotonic start [s]").c_str(), nullptr));
     ExpectRowsWereSent(csv, 0, csv.rows.size(), File(d == 0 ? "first.sent" : "second.sent"));
   }
+  EXPECT_EQ(ids[0], ids[1]) << "the identifiers these serials give are the same";
+  EXPECT_GT(starts[0], 0);
+  EXPECT_LT(std::abs(starts[0] - starts[1]), 2.0);
   // Named devices, by index and by serial text, record the same way.
   const RunResult named =
-      RunVornctl({"record", "1", "0000001", "--seconds", "0.2", "--out", File("named.csv"), "--no-progress"}, options);
+      RunVornctl({"record", "1", "1000001", "--seconds", "0.2", "--out", File("named.csv"), "--no-progress"}, options);
   ASSERT_EQ(named.exitCode, 0) << named.err;
   EXPECT_EQ(Files("named-").size(), 2u);
   EXPECT_EQ(RunVornctl({"record", "0", "0", "--out", File("twice.csv")}, options).exitCode, 2);
+  // A device's own file is checked as soon as its name is known, before anything streams.
+  const RunResult again =
+      RunVornctl({"record", "--all", "--seconds", "0.2", "--out", File("run.csv"), "--no-progress"}, options);
+  EXPECT_EQ(again.exitCode, 2);
+  EXPECT_NE(again.err.find("run-1000001-0.csv exists"), std::string::npos) << again.err;
   EXPECT_EQ(RunVornctl({"record", "--all", "--out", "-"}, options).exitCode, 2);
 }
 
-TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFile) {
+TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFilesWithTrueTimeAcrossEachGap) {
   const std::string link = File("tty");
   vorn_test::SimProcess sim({"--fault", "vanish-each=400", "--vanish-action", "reopen", "--reopen-delay-ms", "300",
                              "--link", link, "--sent-log", File("sim.sent")});
@@ -118,18 +131,39 @@ TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFile) {
   RunOptions options;
   options.environment = {"VORN_PORTS=" + sim.serial() + "=" + link};
   options.timeoutMs = 90000;
-  const RunResult run = RunVornctl(
-      {"record", "0", "--reconnect", "--seconds", "1.8", "--out", File("run.csv"), "--no-progress"}, options);
+  // 1950 sample sets of time: rows and gaps together, as long as the device's clock says.
+  const RunResult run = RunVornctl({"record", "0", "--reconnect", "--seconds", "3.9", "--out", File("run.csv"), "--out",
+                                    File("run.edf"), "--no-progress"},
+                                   options);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("looking for"), std::string::npos) << run.err;
   const CsvRecording csv = ReadCsv(File("run.csv"));
+  // The sample time jumps by each gap's sets (CheckRecording follows the GAP notes).
   CheckRecording(csv, kChannels, 0.002);
-  ASSERT_EQ(csv.rows.size(), 900u);
   ASSERT_GE(csv.notes.size(), 2u) << run.err;
-  for (const std::string &note : csv.notes) EXPECT_EQ(note.rfind("Reconnected after a gap of ", 0), 0u) << note;
+  ASSERT_GE(csv.rows.size(), 800u) << run.err;
+  std::int64_t gapSets = 0;
+  for (std::size_t n = 0; n < csv.notes.size(); ++n) {
+    const std::string &note = csv.notes[n];
+    gapSets += GapSets(note);
+    EXPECT_EQ(note.rfind("GAP: start ", 0), 0u) << note;
+    EXPECT_NE(note.find(", reason reconnect"), std::string::npos) << note;
+    // 0.3 s without a port, and the search; a gap at the very end is cut there.
+    if (csv.noteRows[n] < csv.rows.size()) EXPECT_GT(GapSets(note), 100) << note;
+  }
+  // The last gap may reach the end and is then cut there.
+  EXPECT_EQ(static_cast<std::int64_t>(csv.rows.size()) + gapSets, 1950);
+  // Sample time and host time agree at the end, as they did at the start:
+  // the gaps are in the time axis, not lost from it.
+  const double sampleEnd = std::strtod(csv.rows.back()[0].c_str(), nullptr);
+  const double hostEnd = std::strtod(csv.rows.back()[1].c_str(), nullptr);
+  EXPECT_NEAR(sampleEnd, hostEnd, 0.5) << run.err;
+  EXPECT_EQ(csv.rows.front()[1], "0.000000");
+  EXPECT_NE(run.err.find(std::to_string(csv.notes.size()) + " gap(s) of "), std::string::npos) << run.err;
   // Each stretch between reconnections is a run of what the device sent.
   ExpectRowsWereSent(csv, 0, 400, File("sim.sent"));
   ExpectRowsWereSent(csv, 400, 800, File("sim.sent"));
+
   // Without --reconnect the same fault ends the recording.
   vorn_test::SimProcess once({"--fault", "vanish-each=400"});
   ASSERT_TRUE(once.ok());
@@ -138,6 +172,72 @@ TEST_F(DevicesTest, ReconnectingRecordingGoesOnIntoTheSameFile) {
       RunVornctl({"record", "0", "--seconds", "1.5", "--out", File("once.csv"), "--no-progress"}, options);
   EXPECT_EQ(ended.exitCode, 1);
   EXPECT_NE(ended.err.find("went away after 0.8 s of data"), std::string::npos) << ended.err;
+
+  // MNE reads the EDF+ on the same time axis, one bad span per gap left out of analysis.
+  MneReading mne = ReadWithMne(File("run.edf"));
+  if (mne.status == 77) GTEST_SKIP() << mne.output;
+  ASSERT_EQ(mne.status, 0) << mne.output;
+  // 3.9 s of sample sets in whole records of 1 s.
+  EXPECT_NEAR(mne.Number("duration"), 4.0, 1e-6) << mne.output;
+  EXPECT_GE(mne.Number("duration"), hostEnd);
+  // The gaps, and the padding of the last record.
+  EXPECT_EQ(mne.Number("bad"), static_cast<double>(csv.notes.size() + 1)) << mne.output;
+  EXPECT_EQ(mne.Number("good_samples"), static_cast<double>(csv.rows.size())) << mne.output;
+  const std::string spans = mne.values["bad_spans"];
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "%.6f+", std::strtod(csv.notes[0].c_str() + 11, nullptr));
+  EXPECT_EQ(spans.rfind(expected, 0), 0u) << spans << " vs " << csv.notes[0];
+}
+
+TEST_F(DevicesTest, ReconnectionFindsTheDeviceBySerialAmongDevicesSharingItsIdentifier) {
+  const std::string link = File("tty");
+  vorn_test::SimProcess moving({"--serial", "VSC1000001", "--fault", "vanish-each=300", "--vanish-action", "reopen",
+                                "--reopen-delay-ms", "300", "--link", link});
+  vorn_test::SimProcess other({"--serial", "VSC1000002"});
+  ASSERT_TRUE(moving.ok() && other.ok());
+  RunOptions options;
+  // The other device comes first in discovery and gives the same identifier.
+  options.environment = {"VORN_PORTS=" + other.PortEntry() + ";" + moving.serial() + "=" + link};
+  options.timeoutMs = 60000;
+  const RunResult run = RunVornctl(
+      {"record", "1000001", "--reconnect", "--seconds", "1", "--out", File("run.csv"), "--no-progress"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const CsvRecording csv = ReadCsv(File("run.csv"));
+  CheckRecording(csv, kChannels, 0.002);
+  EXPECT_EQ(csv.Comment("serial"), "1000001");
+  ASSERT_GE(csv.notes.size(), 1u) << run.err;
+  std::int64_t sets = static_cast<std::int64_t>(csv.rows.size());
+  for (const std::string &note : csv.notes) sets += GapSets(note);
+  EXPECT_EQ(sets, 500) << "one second of the device's time, rows and gaps together";
+}
+
+TEST_F(DevicesTest, LinesLostWhileVornctlFellBehindAreAGapOnTheTimeAxis) {
+  vorn_test::SimProcess sim({"--sent-log", File("sim.sent")});
+  ASSERT_TRUE(sim.ok());
+  RunOptions options;
+  options.environment = {"VORN_PORTS=" + sim.PortEntry()};
+  // Nobody reads vornctl's stdout for 12 s: its writes block, the driver's
+  // receive ring fills (about 5 s of lines) and the device's later lines are lost.
+  options.stdoutPauseMs = 12000;
+  options.timeoutMs = 90000;
+  // Long enough to go on after the gap: the time counts the lost sets too.
+  const RunResult run = RunVornctl({"record", "0", "--seconds", "20", "--out", "-", "--no-progress"}, options);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::ofstream(File("run.csv")) << run.out;
+  const CsvRecording csv = ReadCsv(File("run.csv"));
+  CheckRecording(csv, kChannels, 0.002);
+  ASSERT_EQ(csv.notes.size(), 1u) << run.err;
+  EXPECT_NE(csv.notes[0].find(", reason lost"), std::string::npos) << csv.notes[0];
+  EXPECT_GT(GapSets(csv.notes[0]), 500) << csv.notes[0];
+  EXPECT_NE(run.err.find("never reached vornctl; the files mark the gap"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("fell silent"), std::string::npos) << run.err;
+  // Before the gap and after it, runs of what the device sent; at the end sample and host time agree.
+  const std::size_t at = csv.noteRows[0];
+  ExpectRowsWereSent(csv, 0, at, File("sim.sent"));
+  ExpectRowsWereSent(csv, at, csv.rows.size(), File("sim.sent"));
+  const double sampleEnd = std::strtod(csv.rows.back()[0].c_str(), nullptr);
+  const double hostEnd = std::strtod(csv.rows.back()[1].c_str(), nullptr);
+  EXPECT_NEAR(sampleEnd, hostEnd, 0.5);
 }
 
 TEST_F(DevicesTest, ListAndInfoSpeakJsonAndInfoTakesASerialText) {

@@ -9,6 +9,7 @@
 #include "tools/vornctl/edf_writer.h"
 #include "tools/vornctl/json_text.h"
 #include "tools/vornctl/output_check.h"
+#include "tools/vornctl/output_file.h"
 #include "tools/vornctl/port_advice.h"
 #include "tools/vornctl/recorder.h"
 #include "vornctl_scratch_test.h"
@@ -25,22 +26,20 @@ class OutputCheckTest : public vorn_test::ScratchFolderTest {
  protected:
   OutputCheckTest() : ScratchFolderTest("vornctl-outputs") {}
 
-  bool Check(const std::vector<std::string> &outputs, const std::string &plot = "") {
+  bool Check(const std::vector<std::string> &outputs, const std::string &plot = "", bool force = false) {
     error_.clear();
-    return CheckOutputs(outputs, plot, checked_, error_);
+    return CheckOutputs(outputs, plot, force, checked_, error_);
   }
 
-  std::vector<OutputFile> checked_;
+  std::vector<OutputTarget> checked_;
   std::string error_;
 };
 
 TEST_F(OutputCheckTest, KindsComeFromTheExtensionInAnyCase) {
-  // Builds without EDFlib refuse .edf; the CSV stands in for it there.
-  const std::string edf = EdfAvailable() ? File("b.EDF") : File("b.CSV");
-  ASSERT_TRUE(Check({File("a.csv"), edf, File("c.Csv"), "-"}, File("p.SVG"))) << error_;
+  ASSERT_TRUE(Check({File("a.csv"), File("b.EDF"), File("c.Csv"), "-"}, File("p.SVG"))) << error_;
   ASSERT_EQ(checked_.size(), 5u);
   EXPECT_EQ(checked_[0].kind, OutputKind::Csv);
-  EXPECT_EQ(checked_[1].kind, EdfAvailable() ? OutputKind::Edf : OutputKind::Csv);
+  EXPECT_EQ(checked_[1].kind, OutputKind::Edf);
   EXPECT_EQ(checked_[2].kind, OutputKind::Csv);
   EXPECT_EQ(checked_[3].path, "-");
   EXPECT_EQ(checked_[4].kind, OutputKind::Svg);
@@ -69,6 +68,10 @@ TEST_F(OutputCheckTest, TrapsAreRefusedWithAReasonAndNothingIsCreated) {
     EXPECT_FALSE(Check(c.outputs, c.plot)) << c.says;
     EXPECT_NE(error_.find(c.says), std::string::npos) << error_;
   }
+  std::ofstream(File("x.csv")) << "a file";
+  EXPECT_FALSE(Check({File("x.csv/y.csv")}));
+  EXPECT_NE(error_.find("not a folder"), std::string::npos) << error_;
+  fs::remove(File("x.csv"));
   fs::create_directories(dir_ / "folder.csv");
   EXPECT_FALSE(Check({File("folder.csv")}));
   EXPECT_NE(error_.find("folder"), std::string::npos) << error_;
@@ -76,13 +79,32 @@ TEST_F(OutputCheckTest, TrapsAreRefusedWithAReasonAndNothingIsCreated) {
   EXPECT_TRUE(fs::is_empty(dir_));
 }
 
-TEST_F(OutputCheckTest, AnExistingFileIsKeptByTheProbe) {
+TEST_F(OutputCheckTest, AnExistingFileOrACutRecordingIsKeptUnlessForced) {
   std::ofstream(File("old.csv")) << "keep";
-  ASSERT_TRUE(Check({File("old.csv")})) << error_;
+  EXPECT_FALSE(Check({File("old.csv")}));
+  EXPECT_NE(error_.find(File("old.csv") + " exists"), std::string::npos) << error_;
+  EXPECT_NE(error_.find("--force"), std::string::npos) << error_;
+  EXPECT_TRUE(Check({File("old.csv")}, "", true)) << error_;
+  // A recording cut short left its file under the temporary name: the next run says where.
+  std::ofstream(File("cut.partial.edf")) << "data";
+  EXPECT_FALSE(Check({File("cut.edf")}));
+  EXPECT_NE(error_.find(File("cut.partial.edf") + " is there"), std::string::npos) << error_;
+  EXPECT_NE(error_.find("cut short"), std::string::npos) << error_;
+  EXPECT_TRUE(Check({File("cut.edf")}, "", true)) << error_;
+  // Looking changed nothing.
   std::ifstream in(File("old.csv"));
   std::string text;
   std::getline(in, text);
   EXPECT_EQ(text, "keep");
+  EXPECT_TRUE(fs::exists(File("cut.partial.edf")));
+  EXPECT_FALSE(fs::exists(File("cut.edf")));
+}
+
+TEST(OutputNames, TheTemporaryNameKeepsTheExtensionReadersGoBy) {
+  EXPECT_EQ(PartialPath("run.edf"), "run.partial.edf");
+  EXPECT_EQ(PartialPath("out.d/run.CSV"), "out.d/run.partial.CSV");
+  EXPECT_EQ(PartialPath("out.d/run"), "out.d/run.partial");
+  EXPECT_EQ(PartialPath("out/.csv"), "out/.csv.partial");
 }
 
 TEST(OutputNames, EachDeviceGetsItsOwnFileBesideTheNamedOne) {

@@ -166,6 +166,12 @@ TEST(Sparkline, FlatTraceIsLowestLevelAndGapIsBlank) {
   EXPECT_EQ(Sparkline(Values({5, 5, 5}), 3), "▁▁▁");
   EXPECT_EQ(Sparkline(Values({0, NAN, 1}), 3), "▁ █");
   EXPECT_EQ(Sparkline({}, 10), "");
+  // Averaging a constant that has no exact binary form must not draw steps.
+  Envelope constant(50);
+  for (int i = 0; i < 3001; ++i) constant.Add(98.00134281441695);
+  std::string low;
+  for (int i = 0; i < 50; ++i) low += "▁";
+  EXPECT_EQ(Sparkline(constant.Buckets(), 50), low);
 }
 
 TEST(Sparkline, LongTraceIsAveragedIntoTheWidth) {

@@ -95,7 +95,8 @@ TEST(RecordWithoutDevice, ReportsTheDriversGeneralMessage) {
   const std::string csv = (std::filesystem::temp_directory_path() / "vornctl-never-written.csv").string();
   const RunResult run = RunVornctl({"record", "0", "--out", csv}, options);
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("The Vorn Device cannot be found.\nPlease plug in your Vorn Device"), std::string::npos)
+  EXPECT_NE(run.err.find("the driver says: \"The Vorn Device cannot be found. Please plug in your Vorn Device"),
+            std::string::npos)
       << run.err;
   const RunResult list = RunVornctl({"list"}, options);
   EXPECT_EQ(list.exitCode, 1);

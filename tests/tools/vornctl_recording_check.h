@@ -22,8 +22,10 @@ struct ExpectedChannel {
 struct CsvRecording {
   std::vector<std::string> comments;  // "# key: value" lines before the header, prefix removed
   std::vector<std::string> notes;     // comment lines between the rows
+  std::vector<std::size_t> noteRows;  // the row each note comes before
   std::vector<std::string> header;
   std::vector<std::vector<std::string>> rows;
+  bool endsWithLineFeed = false;
 
   std::string Comment(const std::string &key) const {
     for (const std::string &c : comments) {
@@ -47,8 +49,14 @@ inline CsvRecording ReadCsv(const std::string &path) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
+    csv.endsWithLineFeed = !in.eof();
     if (line.rfind("# ", 0) == 0) {
-      (csv.header.empty() ? csv.comments : csv.notes).push_back(line.substr(2));
+      if (csv.header.empty()) {
+        csv.comments.push_back(line.substr(2));
+      } else {
+        csv.notes.push_back(line.substr(2));
+        csv.noteRows.push_back(csv.rows.size());
+      }
     } else if (csv.header.empty()) {
       csv.header = SplitCsvLine(line);
     } else {
@@ -67,16 +75,29 @@ inline std::vector<std::string> ExpectedHeader(const std::vector<ExpectedChannel
   return header;
 }
 
-// Header, a time column that advances by exactly one period per row, a host
-// time that never runs backwards, raw values within 0..32767 and physical
-// values within the channel's range that agree with the raw ones; every row
-// complete.
+// The sample sets of a "GAP: start S s, duration D s, sets N, reason R" note; 0 for other notes.
+inline long GapSets(const std::string &note) {
+  if (note.rfind("GAP: ", 0) != 0) return 0;
+  const std::size_t at = note.find(", sets ");
+  return at == std::string::npos ? -1 : std::strtol(note.c_str() + at + 7, nullptr, 10);
+}
+
+// Header, a time column that advances by exactly one period per row and by
+// each gap's sets at a gap, a host time that never runs backwards, raw values
+// within 0..32767 and physical values within the channel's range that agree
+// with the raw ones; every row complete.
 inline void CheckRecording(const CsvRecording &csv, const std::vector<ExpectedChannel> &channels, double periodS) {
   ASSERT_EQ(csv.header, ExpectedHeader(channels));
+  long index = 0;
+  std::size_t note = 0;
   for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+    for (; note < csv.notes.size() && csv.noteRows[note] <= i; ++note) {
+      ASSERT_GE(GapSets(csv.notes[note]), 0) << csv.notes[note];
+      index += GapSets(csv.notes[note]);
+    }
     const std::vector<std::string> &row = csv.rows[i];
     ASSERT_EQ(row.size(), 2 + 2 * channels.size()) << "row " << i;
-    ASSERT_NEAR(std::strtod(row[0].c_str(), nullptr), static_cast<double>(i) * periodS, 1e-9) << "row " << i;
+    ASSERT_NEAR(std::strtod(row[0].c_str(), nullptr), static_cast<double>(index++) * periodS, 1e-9) << "row " << i;
     const double host = std::strtod(row[1].c_str(), nullptr);
     ASSERT_GE(host, 0) << "row " << i;
     if (i > 0) {

@@ -20,6 +20,9 @@ struct RunOptions {
   std::string interruptWhenFile;         // or once this file holds
   long interruptAtBytes = 0;             //   at least this many bytes
   bool asNobody = false;                 // run as user nobody (setpriv), as a user outside dialout
+  bool stderrOnTerminal = false;         // stderr is a pseudo-terminal (raw, so err holds its exact bytes)
+  std::vector<std::string> wrapper;      // a command that runs vornctl (prlimit ... --)
+  int stdoutPauseMs = 0;                 // leave stdout unread this long, so vornctl's writes block
 };
 
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options = {});

@@ -1,7 +1,9 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,12 +19,24 @@ namespace vorn_test {
 RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &options) {
   RunResult result;
   int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return result;
+  if (pipe(out) != 0) return result;
+  if (options.stderrOnTerminal) {
+    err[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char *name = err[0] >= 0 && grantpt(err[0]) == 0 && unlockpt(err[0]) == 0 ? ptsname(err[0]) : nullptr;
+    err[1] = name ? open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    termios tio{};
+    if (err[1] < 0 || tcgetattr(err[1], &tio) != 0) return result;
+    cfmakeraw(&tio);
+    tcsetattr(err[1], TCSANOW, &tio);
+  } else if (pipe(err) != 0) {
+    return result;
+  }
   std::vector<std::string> all;
   if (options.asNobody) {
     // Root opens every port; what a normal user meets needs a normal user.
     all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
   }
+  all.insert(all.end(), options.wrapper.begin(), options.wrapper.end());
   all.insert(all.end(), {VORNCTL_PATH, "--library", VORN_LIBRARY_PATH});
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char *> argv;
@@ -74,9 +88,11 @@ RunResult RunVornctl(const std::vector<std::string> &args, const RunOptions &opt
       kill(pid, SIGKILL);
       killed = true;
     }
+    const bool paused = elapsed < options.stdoutPauseMs;
+    fds[0].events = paused ? 0 : POLLIN;
     if (poll(fds, 2, 20) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)) || (i == 0 && paused)) continue;
       char chunk[4096];
       const ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
       if (n > 0) {

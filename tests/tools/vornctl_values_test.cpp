@@ -179,12 +179,46 @@ TEST(EdfLayout, RecordsAreAboutASecondAndAWholeNumberOfTenMicroseconds) {
 }
 
 TEST(EdfLayout, HeaderTextIsPrintableAsciiOfItsWidth) {
-  EXPECT_EQ(EdfText("Temp\xC2\xB0", 8), "Temp__");
+  // Units keep their meaning in ASCII, whether the device's bytes came as Latin-1 or UTF-8.
+  EXPECT_EQ(EdfText("\xC2\xB0"
+                    "C",
+                    8),
+            "degC");
+  EXPECT_EQ(EdfText("\xB5V", 8), "uV");
+  EXPECT_EQ(EdfText("\xCE\xBCV", 8), "uV");
+  EXPECT_EQ(EdfText("a\tb\xE2\x82\xAC", 8), "a_b_");
   EXPECT_EQ(EdfText("a very long channel name", 16), "a very long chan");
+  EXPECT_EQ(EdfSubfield("Jane Doe", 80), "Jane_Doe");
+  EXPECT_EQ(EdfSubfield("", 80), "X");
   EXPECT_TRUE(IsEdfPath("x.EDF"));
   EXPECT_TRUE(IsEdfPath("dir.csv/rec.edf"));
   EXPECT_FALSE(IsEdfPath("rec.edf.csv"));
   EXPECT_FALSE(IsEdfPath("edf"));
+}
+
+TEST(EdfLayout, NumbersFitEightCharactersOrAreRefused) {
+  EXPECT_EQ(EdfNumber(300), "300");
+  EXPECT_EQ(EdfNumber(-5), "-5");
+  EXPECT_EQ(EdfNumber(0.5), "0.5");
+  EXPECT_EQ(EdfNumber(0.123456789), "0.123457");
+  EXPECT_EQ(EdfNumber(-1234.56789), "-1234.57");
+  EXPECT_EQ(EdfNumber(-0.000000001), "0");
+  EXPECT_EQ(EdfNumber(99999999), "99999999");
+  EXPECT_FALSE(EdfNumber(123456789));
+  EXPECT_FALSE(EdfNumber(std::nan("")));
+}
+
+TEST(EdfLayout, AnnotationsAreTimeStampedListsWithTheirDuration) {
+  using namespace std::string_literals;
+  EXPECT_EQ(EdfAnnotation(1500000, 600000, "BAD_gap lost"),
+            "+1.5\x15"
+            "0.6\x14"
+            "BAD_gap lost\x14\0"s);
+  EXPECT_EQ(EdfAnnotation(123000, std::nullopt, ""), "+0.123\x14\x14\0"s);
+  // The list's separators cannot come from a text.
+  EXPECT_EQ(EdfAnnotation(0, std::nullopt, "a\x14z"),
+            "+0\x14"
+            "a z\x14\0"s);
 }
 
 }  // namespace

@@ -22,7 +22,10 @@ Device:
   --channels ITEMS        replace the profile's channels with items
                          NAME[:UNIT[:MIN:MAX[:WAVE[:FREQ[:DECIMALS]]]]]
                          separated by ';'. UNIT, MIN and MAX may be "na"; WAVE
-                         is sine, ramp, square, noise or constant; FREQ in Hz;
+                         is sine, ramp, square, noise or constant (exact test
+                         signals), or ecg, breath or drift (a heartbeat, tidal
+                         breathing, a slow wander); FREQ in Hz (beats or
+                         breaths per second; for drift its slowest swing);
                          DECIMALS 0..6. Defaults: unit na, 0..100, sine, 1 Hz,
                          2 decimals.
   --periods LIST         replace the period line, e.g. "EndOfCycle,0.002,0.01"

@@ -37,9 +37,30 @@ std::vector<PeriodChoice> Periods(std::initializer_list<const char *> texts) {
   return out;
 }
 
+// The four channels' announced ranges; every profile built on them keeps these.
 std::vector<Channel> FourChannels() {
   return {Make("ECG", "mV", -5, 5, Wave::Sine, 1.2, 3), Make("Resp", "l/min", 0, 60, Wave::Ramp, 0.25, 1),
           Make("SpO2", "%", 0, 100, Wave::Square, 0.5, 0), Make("Temp", "degC", 30, 42, Wave::Noise, 1, 2)};
+}
+
+// The demo is the first thing a user sees, so the default device looks like a
+// patient: a heartbeat at 72/min, breathing at 15/min, a saturation and a
+// temperature that wander slowly. The ranges announced stay as above; the
+// signals keep well inside them.
+std::vector<Channel> BodyChannels() {
+  std::vector<Channel> channels = FourChannels();
+  auto signal = [&](std::size_t i, double lo, double hi, Wave wave, double hz) {
+    channels[i].lo = lo;
+    channels[i].hi = hi;
+    channels[i].wave = wave;
+    channels[i].frequencyHz = hz;
+  };
+  signal(0, -1.5, 1.5, Wave::Ecg, 1.2);  // R peak about 1.35 mV
+  signal(1, 6, 34, Wave::Breath, 0.25);
+  // The drift spans 90 % of lo..hi; these keep it within 95..99 % and 36..37.5 degC.
+  signal(2, 94.9, 99.1, Wave::Drift, 1.0 / 240);
+  signal(3, 35.95, 37.55, Wave::Drift, 1.0 / 1800);
+  return channels;
 }
 
 std::vector<DeviceProfile> MakeProfiles() {
@@ -47,19 +68,28 @@ std::vector<DeviceProfile> MakeProfiles() {
 
   DeviceProfile base;
   base.name = "default";
-  base.summary = "4 channels: sine, ramp, square, noise; EndOfCycle; no CRC or product";
-  base.channels = FourChannels();
+  base.summary =
+      "4 channels like a patient's: ECG heartbeat 72/min, breathing 15/min, SpO2 95-99 % and "
+      "temperature 36-37.5 degC drifting slowly; EndOfCycle; no CRC or product";
+  base.channels = BodyChannels();
   base.periods = Periods({"0.002", "0.005", "0.01"});
   all.push_back(base);
 
-  DeviceProfile crc = base;
+  // The profiles below keep exact, easily checked signals for tests.
+  DeviceProfile test = base;
+  test.name = "test";
+  test.summary = "the default channels and ranges with exact test signals: sine, ramp, square, noise";
+  test.channels = FourChannels();
+  all.push_back(test);
+
+  DeviceProfile crc = test;
   crc.name = "crc";
-  crc.summary = "the default channels plus a trailing CRC field; product name given";
+  crc.summary = "the test profile plus a trailing CRC field; product name given";
   crc.crcField = true;
   crc.product = "Quellograph CRC";
   all.push_back(crc);
 
-  DeviceProfile na = base;
+  DeviceProfile na = test;
   na.name = "na";
   na.summary = "\"na\" units and limits between named ones; product name given";
   na.channels = {Make("Pressure", "mmHg", 0, 300, Wave::Sine, 1.1, 1),
@@ -68,7 +98,7 @@ std::vector<DeviceProfile> MakeProfiles() {
   na.product = "Quellograph NA";
   all.push_back(na);
 
-  DeviceProfile many = base;
+  DeviceProfile many = test;
   many.name = "many";
   many.summary = "16 channels, all four waveforms in turn";
   many.channels.clear();
@@ -78,14 +108,14 @@ std::vector<DeviceProfile> MakeProfiles() {
   }
   all.push_back(many);
 
-  DeviceProfile nocycle = base;
+  DeviceProfile nocycle = test;
   nocycle.name = "nocycle";
   nocycle.summary = "no EndOfCycle: position k selects period choice k";
   nocycle.endOfCycle = false;
   nocycle.periods = Periods({"0.001", "0.002", "0.005", "0.01"});
   all.push_back(nocycle);
 
-  DeviceProfile wide = base;
+  DeviceProfile wide = test;
   wide.name = "wide";
   wide.summary = "32 channels (33 fields): more than a 28-digit field mask holds";
   wide.channels.clear();

@@ -12,6 +12,9 @@ std::optional<Wave> ParseWave(std::string_view name) {
   if (name == "square") return Wave::Square;
   if (name == "noise") return Wave::Noise;
   if (name == "constant") return Wave::Constant;
+  if (name == "ecg") return Wave::Ecg;
+  if (name == "breath") return Wave::Breath;
+  if (name == "drift") return Wave::Drift;
   return std::nullopt;
 }
 
@@ -22,6 +25,9 @@ const char *WaveName(Wave wave) {
     case Wave::Square: return "square";
     case Wave::Noise: return "noise";
     case Wave::Constant: return "constant";
+    case Wave::Ecg: return "ecg";
+    case Wave::Breath: return "breath";
+    case Wave::Drift: return "drift";
   }
   return "?";
 }
@@ -36,6 +42,37 @@ std::uint64_t SplitMix(std::uint64_t x) {
 }
 
 double Fraction(double x) { return x - std::floor(x); }
+
+double Bump(double x, double centre, double width) {
+  const double d = (x - centre) / width;
+  return std::exp(-0.5 * d * d);
+}
+
+// One heartbeat over a beat's phase, baseline 0, R peak 1: P, Q, R, S and T
+// waves as Gaussian bumps at their usual places in the cycle.
+double HeartbeatShape(double phase) {
+  const double x = phase < 0.65 ? phase : phase - 1.0;  // P sits just before the R peak
+  return 0.12 * Bump(x, -0.17, 0.03) - 0.12 * Bump(x, -0.03, 0.008) + Bump(x, 0.0, 0.01) - 0.25 * Bump(x, 0.035, 0.01) +
+         0.28 * Bump(x, 0.3, 0.05);
+}
+
+// Tidal breathing from -1 to 1: a smooth inhalation over 40 % of the cycle,
+// then a passive exhalation that falls fast and levels off.
+double BreathShape(double phase) {
+  constexpr double kInhale = 0.4;
+  if (phase < kInhale) return -std::cos(std::numbers::pi * phase / kInhale);
+  const double fall = (1.0 - std::exp(-(phase - kInhale) / 0.12)) / (1.0 - std::exp(-(1.0 - kInhale) / 0.12));
+  return 1.0 - 2.0 * fall;
+}
+
+// A slow wander in -1..1: three incommensurate sines, the slowest at frequency.
+double DriftShape(double frequencyHz, double seconds, int channelIndex) {
+  const double t = frequencyHz * seconds;
+  const double offset = channelIndex * 0.37;
+  return 0.6 * std::sin(2.0 * std::numbers::pi * (t + offset)) +
+         0.3 * std::sin(2.0 * std::numbers::pi * (2.71 * t + 2.0 * offset)) +
+         0.1 * std::sin(2.0 * std::numbers::pi * (7.39 * t + 3.0 * offset));
+}
 
 }  // namespace
 
@@ -56,6 +93,9 @@ double WaveValue(const WaveInput &in, double seconds, std::uint64_t sampleIndex,
       return mid - half + 2.0 * half * unit;
     }
     case Wave::Constant: return mid;
+    case Wave::Ecg: return mid + half * HeartbeatShape(phase);
+    case Wave::Breath: return mid + half * BreathShape(phase);
+    case Wave::Drift: return mid + half * DriftShape(in.frequencyHz, seconds, in.channelIndex);
   }
   return mid;
 }

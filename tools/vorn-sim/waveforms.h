@@ -10,7 +10,9 @@
 
 namespace VornSim {
 
-enum class Wave { Sine, Ramp, Square, Noise, Constant };
+// The first four are the exact test signals; the last three look like the
+// physiology they stand for and are what the default device sends.
+enum class Wave { Sine, Ramp, Square, Noise, Constant, Ecg, Breath, Drift };
 
 std::optional<Wave> ParseWave(std::string_view name);
 const char *WaveName(Wave wave);
@@ -19,6 +21,7 @@ struct WaveInput {
   Wave wave = Wave::Sine;
   double lo = 0.0;  // signal stays strictly inside lo..hi
   double hi = 100.0;
+  // Beats, breaths or (drift) the slowest swing per second.
   double frequencyHz = 1.0;
   int channelIndex = 0;  // decorrelates noise and phase between channels
 };

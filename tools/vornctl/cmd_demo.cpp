@@ -8,6 +8,7 @@
 #include "tools/vornctl/cli_args.h"
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/console.h"
+#include "tools/vornctl/output_file.h"
 #include "tools/vornctl/record_run.h"
 #include "tools/vornctl/sim_launcher.h"
 #include "tools/vornctl/summary_table.h"
@@ -36,9 +37,13 @@ std::string DemoCsv(std::string &error) {
   const std::time_t now = std::time(nullptr);
   char stamp[32] = "demo";
   if (const std::tm *local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "demo-%Y%m%d-%H%M%S", local);
+  // A new name: never an earlier demo's file, nor one cut short.
+  auto taken = [&](const std::string &name) {
+    const std::string path = (folder / (name + ".csv")).string();
+    return InspectPath(path).kind != PathKind::Missing || InspectPath(PartialPath(path)).kind != PathKind::Missing;
+  };
   std::string name = stamp;
-  for (int n = 2; std::filesystem::exists(folder / (name + ".csv"), ec); ++n)
-    name = std::string(stamp) + "-" + std::to_string(n);
+  for (int n = 2; taken(name) && n < 10000; ++n) name = std::string(stamp) + "-" + std::to_string(n);
   return (folder / (name + ".csv")).string();
 }
 
@@ -69,6 +74,8 @@ int DemoCommand(Context &context, const DemoOptions &options) {
   plan.blockMode = options.output.block;
   plan.progress = !options.output.noProgress;
   plan.subject = options.output.subject;
+  plan.subjectName = options.output.subjectName;
+  plan.force = options.output.force;
   plan.recording = options.output.recording;
 
   const std::string simulator = FindSimulator(context.argv0);

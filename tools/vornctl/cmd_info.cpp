@@ -1,4 +1,5 @@
 // info N: what device N says about itself.
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/vornctl/cli_args.h"
@@ -63,6 +64,9 @@ int InfoCommand(Context &context, const InfoOptions &options) {
       !DescribeDevice(context.lib, index, device, error)) {
     Complain(error);
     return kExitFailure;
+  }
+  for (const SharedId &s : SharedUniqueIds(context.lib, found)) {
+    if (std::find(s.devices.begin(), s.devices.end(), index) != s.devices.end()) Complain(SharedIdWarning(s));
   }
   if (options.json) {
     std::fputs(Json(device).c_str(), stdout);

@@ -1,4 +1,5 @@
 // list: every device the driver finds, initialised to read who it is.
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/vornctl/commands.h"
@@ -6,6 +7,7 @@
 #include "tools/vornctl/device_lookup.h"
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/json_text.h"
+#include "tools/vornctl/port_advice.h"
 #include "tools/vornctl/text_table.h"
 
 namespace vornctl {
@@ -17,6 +19,7 @@ struct Row {
   DeviceIdentity id;
   std::string state;  // ok, incomplete, failed
   std::string error;
+  bool sharedId = false;
 };
 
 std::string Json(const std::vector<Row> &rows) {
@@ -27,8 +30,8 @@ std::string Json(const std::vector<Row> &rows) {
             ", \"serial\": " + JsonString(r.id.serial) +
             ", \"unique_id\": " + (r.id.uniqueId ? JsonString(UniqueIdText(r.id.uniqueId)) : "null") +
             ", \"product\": " + JsonString(r.id.product) + ", \"version\": " + JsonString(r.id.version) +
-            ", \"state\": " + JsonString(r.state) + ", \"error\": " + (r.error.empty() ? "null" : JsonString(r.error)) +
-            "}";
+            ", \"shared_unique_id\": " + (r.sharedId ? "true" : "false") + ", \"state\": " + JsonString(r.state) +
+            ", \"error\": " + (r.error.empty() ? "null" : JsonString(r.error)) + "}";
   }
   return text + (rows.empty() ? "]}\n" : "\n]}\n");
 }
@@ -54,8 +57,16 @@ int ListCommand(Context &context, const ListOptions &options) {
     } else {
       row.state = row.id.incomplete ? "incomplete" : "failed";
       row.error = error;
+      // The identity discovery found it by, so a failed device is still named.
+      if (row.id.serial.empty()) row.id.serial = SerialTextOf(LocateDevice(index).serial);
     }
     rows.push_back(row);
+  }
+  const std::vector<SharedId> shared = SharedUniqueIds(lib, found);
+  for (const SharedId &s : shared) {
+    for (Row &r : rows) {
+      if (std::find(s.devices.begin(), s.devices.end(), r.index) != s.devices.end()) r.sharedId = true;
+    }
   }
   bool anyFailed = false;
   if (options.json) {
@@ -65,11 +76,13 @@ int ListCommand(Context &context, const ListOptions &options) {
     for (const Row &r : rows) {
       const bool ok = r.state == "ok";
       const std::string serial = r.id.serial.empty() ? "-" : r.id.serial;
-      table.Add({std::to_string(r.index), serial, UniqueIdText(r.id.uniqueId), ok ? r.id.product : "(" + r.state + ")",
-                 ok ? r.id.version : "-"});
+      const std::string id = UniqueIdText(r.id.uniqueId) + (r.sharedId ? " (shared)" : "");
+      table.Add(
+          {std::to_string(r.index), serial, id, ok ? r.id.product : "(" + r.state + ")", ok ? r.id.version : "-"});
     }
     std::fputs(table.Text().c_str(), stdout);
   }
+  for (const SharedId &s : shared) Complain(SharedIdWarning(s));
   for (const Row &r : rows) {
     if (r.state == "ok") continue;
     anyFailed = true;

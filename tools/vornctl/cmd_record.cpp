@@ -30,6 +30,8 @@ int RecordCommand(Context &context, const RecordOptions &options) {
   plan.blockMode = options.output.block;
   plan.progress = !options.output.noProgress;
   plan.subject = options.output.subject;
+  plan.subjectName = options.output.subjectName;
+  plan.force = options.output.force;
   plan.recording = options.output.recording;
   plan.reconnect = options.reconnect;
   if (plan.outputs.empty() && plan.plot.empty()) {

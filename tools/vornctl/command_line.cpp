@@ -21,7 +21,9 @@ void AddOutputOptions(CLI::App &command, OutputOptions &o) {
   command.add_option("--plot", o.plot);
   Flag(command, "--block", o.block);
   Flag(command, "--no-progress", o.noProgress);
+  Flag(command, "--force,--overwrite", o.force);
   command.add_option("--subject", o.subject);
+  command.add_option("--subject-name", o.subjectName);
   command.add_option("--recording", o.recording);
 }
 
@@ -67,6 +69,7 @@ CLI::App *AddViewCommand(CLI::App &app, ViewOptions &o) {
   command->add_option("--listen", o.listen);
   Flag(*command, "--open", o.open);
   Flag(*command, "--start", o.start);
+  Flag(*command, "--token", o.token);
   command->add_option("--out-dir", o.outDir);
   command->add_option("--web", o.web);
   return command;

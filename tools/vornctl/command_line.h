@@ -23,8 +23,10 @@ struct OutputOptions {
   std::string plot;                  // SVG
   bool block = false;
   bool noProgress = false;
-  std::string subject;    // EDF+ patient field
-  std::string recording;  // EDF+ recording field
+  bool force = false;       // replace existing files (--force, --overwrite)
+  std::string subject;      // subject code: EDF+ patient code
+  std::string subjectName;  // EDF+ patient name
+  std::string recording;    // EDF+ recording field
 };
 
 struct RecordOptions {
@@ -49,6 +51,7 @@ struct ViewOptions {
   std::string listen;  // empty: 127.0.0.1 only
   bool open = false;
   bool start = false;
+  bool token = false;  // a token even on loopback
   std::string outDir = ".";
   std::string web;  // empty: the page installed or built with vornctl
 };

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/vornctl/console.h"
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/port_advice.h"
+#include "tools/vornctl/wait_notice.h"
 #include "vorn.h"
 
 namespace vornctl {
@@ -19,6 +21,11 @@ constexpr std::int32_t kMaxChannels = 1024;
 std::string Failure(const vorn_host::VornLibrary &lib, const std::string &what) {
   return what + ": " + GeneralMessage(lib);
 }
+
+// The file lives beside the host program, here vornctl.
+constexpr char kFirmwareAdvice[] =
+    "the driver admits a device only when its firmware revision equals lcrev in section [required] of "
+    "Devices/VornFirmwareVer.ini beside vornctl (1 without that file)";
 
 // The driver answers a command at once when the description is complete
 // and only after waiting 15 s for it when it is not.
@@ -38,21 +45,33 @@ std::string WhatIsMissing(const vorn_host::VornLibrary &lib) {
 
 }  // namespace
 
+bool InitialiseDevice(const vorn_host::VornLibrary &lib, std::int32_t index, std::string &error) {
+  const DevicePort where = LocateDevice(index);
+  if (const std::string problem = PortProblemBeforeOpen(where.path); !problem.empty()) {
+    error = "cannot use the device: " + problem;
+    return false;
+  }
+  WaitNotice notice(InitialiseWaitText(index, where.serial, where.path), IsTerminal(stderr));
+  const bool ok = lib.Initialise(index) == 1;
+  notice.Finish();
+  if (ok) return true;
+  const std::string message = GeneralMessage(lib);
+  error = "Initialise failed; " + DriverSays(message);
+  // Advice about the port would contradict a driver that heard the device.
+  if (ReadVerdict(message) == DriverVerdict::WrongFirmware) {
+    error += "\n  " + std::string(kFirmwareAdvice);
+  } else if (const std::string problem = PortProblemAfterFailure(where.path); !problem.empty()) {
+    error += "\n  " + problem;
+  }
+  return false;
+}
+
 bool ReadIdentity(const vorn_host::VornLibrary &lib, std::int32_t index, DeviceIdentity &out, std::string &error) {
   out = DeviceIdentity{};
   out.index = index;
   std::int32_t id = 0;
   if (lib.GetUniqueID(index, &id) == 1) out.uniqueId = id;
-  const std::string port = PortOfDevice(index);
-  if (const std::string problem = PortProblemBeforeOpen(port); !problem.empty()) {
-    error = "cannot use the device: " + problem;
-    return false;
-  }
-  if (lib.Initialise(index) != 1) {
-    error = Failure(lib, "Initialise failed");
-    if (const std::string problem = PortProblemAfterFailure(port); !problem.empty()) error += "\n  " + problem;
-    return false;
-  }
+  if (!InitialiseDevice(lib, index, error)) return false;
   const auto asked = std::chrono::steady_clock::now();
   const CommandReply serial = RunCommand(lib, index, VORN_CMD_SERIAL_TEXT);
   const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();

@@ -29,6 +29,12 @@ struct DeviceDescription {
   std::optional<std::size_t> controlListBytes;
 };
 
+// Initialise after checking the port where vornctl knows it (missing,
+// forbidden, busy), saying what it waits for while the driver does. On
+// failure the error holds the driver's words and the one piece of advice
+// that fits them.
+bool InitialiseDevice(const vorn_host::VornLibrary &lib, std::int32_t index, std::string &error);
+
 // Initialise, then the serial text, product, version and unique id. On
 // failure the error holds the driver's general message and vornctl's
 // advice. A device whose self-description is incomplete fails after the

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/hostlib/vorn_library.h"
@@ -20,6 +21,21 @@ bool FindDevices(const vorn_host::VornLibrary &lib, std::vector<std::int32_t> &f
 // device). usage is set when the name cannot be a device at all.
 bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found, const std::string &name,
                    std::int32_t &index, std::string &error);
+
+// A unique identifier that several found devices share: the driver makes it
+// from part of the serial number only, and hosts store it, so the rule stays
+// and vornctl names devices by their serial text instead.
+struct SharedId {
+  std::int32_t id = 0;
+  std::vector<std::int32_t> devices;
+};
+std::vector<SharedId> SharedUniqueIds(const std::vector<std::pair<std::int32_t, std::int32_t>> &indexAndId);
+std::vector<SharedId> SharedUniqueIds(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found);
+std::string SharedIdWarning(const SharedId &shared);
+
+// The serial text the driver gives a serial number (what follows its first
+// three characters), for a device that cannot be asked; empty when unknown.
+std::string SerialTextOf(const std::string &serialNumber);
 
 // Describes device `wanted`, a member of found.
 bool DescribeDevice(const vorn_host::VornLibrary &lib, std::int32_t wanted, DeviceDescription &out, std::string &error);

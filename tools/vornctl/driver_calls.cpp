@@ -19,6 +19,26 @@ std::string GeneralMessage(const vorn_host::VornLibrary &lib) {
   return buffer.data();
 }
 
+std::string DriverSays(const std::string &message) {
+  std::string line;
+  for (char c : message) {
+    if (c == '\n' || c == '\r') {
+      if (!line.empty() && line.back() != ' ') line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return "the driver says: \"" + line + "\"";
+}
+
+DriverVerdict ReadVerdict(const std::string &generalMessage) {
+  // The driver's texts are fixed; these are the parts that name the cause.
+  if (generalMessage.find("wrong firmware version") != std::string::npos) return DriverVerdict::WrongFirmware;
+  if (generalMessage.find("not responding") != std::string::npos) return DriverVerdict::NotResponding;
+  return DriverVerdict::Other;
+}
+
 std::vector<std::int32_t> FindAllDevices(const vorn_host::VornLibrary &lib) {
   std::vector<std::int32_t> found;
   // Bounded so a driver that never says "no more" cannot hang the recorder.

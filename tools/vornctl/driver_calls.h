@@ -13,6 +13,14 @@ namespace vornctl {
 // The driver's general message (GetLastErrorMsg(-1)), size then copy.
 std::string GeneralMessage(const vorn_host::VornLibrary &lib);
 
+// The driver's message as its own words in vornctl's: quoted, on one line.
+std::string DriverSays(const std::string &message);
+
+// What the driver's general message says about the last device it tried;
+// vornctl's own advice must not contradict it.
+enum class DriverVerdict { WrongFirmware, NotResponding, Other };
+DriverVerdict ReadVerdict(const std::string &generalMessage);
+
 // Runs FindDevice until it reports no more; the indexes it handed out.
 std::vector<std::int32_t> FindAllDevices(const vorn_host::VornLibrary &lib);
 

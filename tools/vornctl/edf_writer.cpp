@@ -1,13 +1,11 @@
 #include "tools/vornctl/edf_writer.h"
 
-#include <edflib.h>
-
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <deque>
 
 #include "tools/vornctl/commands.h"
+#include "tools/vornctl/output_file.h"
 
 namespace vornctl {
 
@@ -19,121 +17,147 @@ constexpr int kDigitalMaximum = 32767;
 // can only be stored within them.
 constexpr int kUnscaledMinimum = -32768;
 constexpr int kUnscaledMaximum = 32767;
+// Room in every data record for its time stamp and the annotations that
+// fall in it (the first holds the device's and the versions' two; the last
+// the closing ones); more wait for the next record.
+constexpr std::size_t kAnnotationBytes = 512;
+// Longer annotation texts are cut.
+constexpr std::size_t kAnnotationText = 100;
 
 class EdfWriter : public SampleSink {
  public:
-  explicit EdfWriter(std::string path) : path_(std::move(path)) {}
+  EdfWriter(std::string path, bool replace) : path_(std::move(path)), replace_(replace) {}
   ~EdfWriter() override {
-    if (handle_ >= 0) edfclose_file(handle_);
+    if (file_.IsOpen()) {
+      std::string ignored;
+      file_.Close(ignored);
+      if (records_ == 0) RemoveFile(file_.Path());
+    }
   }
   EdfWriter(const EdfWriter &) = delete;
   EdfWriter &operator=(const EdfWriter &) = delete;
 
   bool Begin(const RecordingHeader &header, std::string &error) override;
+  bool Start(const RecordingHeader &header, std::string &error) override;
   bool Add(const std::vector<std::int32_t> *values, double hostSeconds, std::string &error) override;
-  bool Note(std::int64_t atSample, const std::string &text, std::string &error) override;
+  bool Gap(std::int64_t sets, const std::string &reason, std::string &error) override;
   bool Finish(const RecordingSummary &summary, std::string &error) override;
+  std::optional<OutputOutcome> Outcome() const override;
 
  private:
-  bool Put(const std::vector<std::int32_t> *values, std::string &error);
+  bool Put(const int *values, std::string &error);
   bool WriteRecord(std::string &error);
-  void Annotate(std::int64_t sample, const std::string &text);
-  std::int64_t OnsetUnits(std::int64_t sample) const { return sample * periodUs_ / 100; }
+  void Annotate(std::int64_t sample, std::optional<std::int64_t> sets, const std::string &text);
+  std::int64_t OnsetUs(std::int64_t sample) const { return subsecondUs_ + sample * header_.periodUs; }
+  std::int64_t Index() const { return records_ * layout_.samplesPerRecord + inRecord_; }
+  bool Failed(const std::string &reason, std::string &error);
+  std::string Holds() const;
 
   std::string path_;
-  int handle_ = -1;
-  std::int64_t periodUs_ = 0;
+  bool replace_;
+  OutputFile file_;
+  RecordingHeader header_;
   EdfRecordLayout layout_;
+  EdfHeaderFields fields_;
+  std::int64_t subsecondUs_ = 0;
   std::vector<std::pair<int, int>> digitalRanges_;
-  std::vector<int> record_;      // channel-major, as EDFlib takes a data record
-  std::vector<int> lastValues_;  // stands in for a damaged line's values
+  std::vector<int> lastValues_;       // stand in for a damaged line's values
+  std::vector<std::int16_t> record_;  // channel-major, as a data record holds them
+  std::deque<std::string> annotations_;
   std::int64_t inRecord_ = 0;
-  std::int64_t written_ = 0;
+  std::int64_t records_ = 0;  // whole records in the file
+  std::size_t headerBytes_ = 0;
   std::int64_t lostInRecord_ = 0;
   std::int64_t clamped_ = 0;
+  bool begun_ = false;
+  bool failed_ = false;
+  bool finished_ = false;
+  OutputOutcome outcome_;
 };
 
 bool EdfWriter::Begin(const RecordingHeader &header, std::string &error) {
-  periodUs_ = header.periodUs;
-  if (!ChooseEdfRecordLayout(periodUs_, layout_, error)) return false;
-  const int signals = static_cast<int>(header.channels.size());
-  if (signals < 1 || signals > EDFLIB_MAXSIGNALS) {
-    error = "EDF+ holds 1 to " + std::to_string(EDFLIB_MAXSIGNALS) + " signals, not " + std::to_string(signals);
+  header_ = header;
+  if (!ChooseEdfRecordLayout(header.periodUs, layout_, error)) return false;
+  const std::size_t signals = header.channels.size();
+  if (signals < 1 || signals > 512) {
+    error = "EDF+ holds 1 to 512 signals here, not " + std::to_string(signals);
     return false;
   }
-  handle_ = edfopen_file_writeonly(path_.c_str(), EDFLIB_FILETYPE_EDFPLUS, signals);
-  if (handle_ < 0) {
-    error = "cannot create the EDF+ file " + path_ + " (EDFlib error " + std::to_string(handle_) + ")";
-    handle_ = -1;
-    return false;
-  }
-  bool ok = true;
-  if (layout_.recordUs < 10000) {
-    ok = edf_set_micro_datarecord_duration(handle_, static_cast<int>(layout_.recordUs)) == 0;
-  } else {
-    ok = edf_set_datarecord_duration(handle_, static_cast<int>(layout_.recordUs / 10)) == 0;
-  }
+  fields_.recordUs = layout_.recordUs;
+  fields_.signals.clear();
   digitalRanges_.clear();
-  for (int s = 0; s < signals && ok; ++s) {
-    const ChannelInfo &c = header.channels[static_cast<std::size_t>(s)];
-    double lo = c.minimum;
-    double hi = c.maximum;
-    int dlo = kDigitalMinimum;
-    int dhi = kDigitalMaximum;
+  for (const ChannelInfo &c : header.channels) {
+    EdfSignal s;
+    s.label = c.name;
+    s.unit = c.unit;
+    s.physicalMinimum = c.minimum;
+    s.physicalMaximum = c.maximum;
+    s.digitalMinimum = kDigitalMinimum;
+    s.digitalMaximum = kDigitalMaximum;
     if (!c.hasRange) {
-      lo = kUnscaledMinimum;
-      hi = kUnscaledMaximum;
-      dlo = kUnscaledMinimum;
-      dhi = kUnscaledMaximum;
-    } else if (!(hi != lo)) {
+      s.physicalMinimum = s.digitalMinimum = kUnscaledMinimum;
+      s.physicalMaximum = s.digitalMaximum = kUnscaledMaximum;
+    } else if (!(c.maximum != c.minimum)) {
       // A channel without a span reads as its minimum; EDF+ needs a span.
-      hi = lo + 1;
+      s.physicalMaximum = c.minimum + 1;
     }
-    digitalRanges_.emplace_back(dlo, dhi);
-    ok = edf_set_samplefrequency(handle_, s, static_cast<int>(layout_.samplesPerRecord)) == 0 &&
-         edf_set_physical_minimum(handle_, s, lo) == 0 && edf_set_physical_maximum(handle_, s, hi) == 0 &&
-         edf_set_digital_minimum(handle_, s, dlo) == 0 && edf_set_digital_maximum(handle_, s, dhi) == 0 &&
-         edf_set_label(handle_, s, EdfText(c.name, 16).c_str()) == 0 &&
-         edf_set_physical_dimension(handle_, s, EdfText(c.unit, 8).c_str()) == 0;
+    s.samplesPerRecord = layout_.samplesPerRecord;
+    digitalRanges_.emplace_back(s.digitalMinimum, s.digitalMaximum);
+    fields_.signals.push_back(s);
   }
-  // Only the main thread formats times, so the shared result of localtime is safe here.
-  const std::tm start = *std::localtime(&header.startTime);
+  EdfSignal annotations;
+  annotations.label = "EDF Annotations";
+  annotations.physicalMinimum = -1;
+  annotations.physicalMaximum = 1;
+  annotations.digitalMinimum = -32768;
+  annotations.digitalMaximum = 32767;
+  annotations.samplesPerRecord = kAnnotationBytes / 2;
+  fields_.signals.push_back(annotations);
   const DeviceIdentity &id = header.identity;
-  // The recording field holds 80 characters in all, and EDFlib keeps less
-  // for its last part: the equipment is the product and serial text, the
-  // technician vornctl, the investigation code the user's --recording text;
-  // the identifier and the versions are annotated at the start (the period
-  // is each signal's sample rate).
-  ok = ok &&
-       edf_set_startdatetime(handle_, start.tm_year + 1900, start.tm_mon + 1, start.tm_mday, start.tm_hour,
-                             start.tm_min, start.tm_sec) == 0 &&
-       edf_set_subsecond_starttime(handle_, header.startMilliseconds * 10000) == 0 &&
-       edf_set_equipment(handle_, EdfText(id.product + " " + id.serial, 80).c_str()) == 0 &&
-       edf_set_technician(handle_, EdfText(std::string("vornctl") + kVornctlVersion, 80).c_str()) == 0 &&
-       (header.recording.empty() || edf_set_admincode(handle_, EdfText(header.recording, 80).c_str()) == 0) &&
-       (header.subject.empty() || edf_set_patientname(handle_, EdfText(header.subject, 80).c_str()) == 0) &&
-       // EDFlib writes one annotation per annotation signal and data record: room
-       // for the start's two, a damaged-lines note, a reconnection and the closing ones.
-       edf_set_number_of_annotation_signals(handle_, 6) == 0;
-  if (!ok) {
-    error = "EDFlib refused the header of " + path_;
-    return false;
-  }
-  Annotate(0, "Device " + id.serial + " uid " + UniqueIdText(id.uniqueId));
-  Annotate(0, "Firmware " + id.version + ", vornctl " + kVornctlVersion);
-  record_.assign(static_cast<std::size_t>(signals * layout_.samplesPerRecord), 0);
-  lastValues_.assign(static_cast<std::size_t>(signals), 0);
+  // Patient: code, sex, birth date, name. Recording: after the start date the
+  // investigation (--recording), the technician and the equipment, the
+  // serial text being the device's identity.
+  fields_.patient = EdfSubfield(header.subject, 80) + " X X " + EdfSubfield(header.subjectName, 80);
+  fields_.recording = EdfSubfield(header.recording, 80) + " " +
+                      EdfSubfield(std::string("vornctl") + kVornctlVersion, 20) + " " +
+                      EdfSubfield(id.product + " " + id.serial, 80);
+  fields_.start = LocalStartTime(header);
+  // Every field checked now, before the device streams.
+  const std::string probe = EdfHeader(fields_, 1, error);
+  if (probe.empty()) return false;
+  headerBytes_ = probe.size();
+  lastValues_.assign(signals, 0);
+  record_.assign(signals * static_cast<std::size_t>(layout_.samplesPerRecord), 0);
+  outcome_ = {PartialPath(path_), false, "nothing recorded"};
+  if (!file_.Create(PartialPath(path_), replace_, error)) return false;
+  begun_ = true;
   return true;
 }
 
-bool EdfWriter::Add(const std::vector<std::int32_t> *values, double, std::string &error) { return Put(values, error); }
-
-bool EdfWriter::Note(std::int64_t atSample, const std::string &text, std::string &) {
-  Annotate(atSample, text);
+bool EdfWriter::Start(const RecordingHeader &header, std::string &error) {
+  if (records_ > 0) return true;
+  header_.startTime = header.startTime;
+  header_.startMilliseconds = header.startMilliseconds;
+  header_.monotonicStart = header.monotonicStart;
+  fields_.start = LocalStartTime(header_);
+  // EDF+ keeps the start to the second in the header and the fraction in
+  // the first record's time stamp.
+  subsecondUs_ = static_cast<std::int64_t>(header_.startMilliseconds) * 1000;
+  if (EdfHeader(fields_, 1, error).empty()) return false;
+  const DeviceIdentity &id = header_.identity;
+  Annotate(0, std::nullopt, "Device " + id.serial + " uid " + UniqueIdText(id.uniqueId));
+  Annotate(0, std::nullopt, "Firmware " + id.version + ", vornctl " + kVornctlVersion);
   return true;
 }
 
-bool EdfWriter::Put(const std::vector<std::int32_t> *values, std::string &error) {
+void EdfWriter::Annotate(std::int64_t sample, std::optional<std::int64_t> sets, const std::string &text) {
+  std::optional<std::int64_t> durationUs;
+  if (sets) durationUs = *sets * header_.periodUs;
+  annotations_.push_back(EdfAnnotation(OnsetUs(sample), durationUs, text.substr(0, kAnnotationText)));
+}
+
+bool EdfWriter::Add(const std::vector<std::int32_t> *values, double, std::string &error) {
+  if (failed_) return false;
   const std::size_t signals = lastValues_.size();
   if (values) {
     for (std::size_t s = 0; s < signals; ++s) {
@@ -145,67 +169,155 @@ bool EdfWriter::Put(const std::vector<std::int32_t> *values, std::string &error)
   } else {
     ++lostInRecord_;
   }
+  return Put(lastValues_.data(), error);
+}
+
+bool EdfWriter::Put(const int *values, std::string &error) {
+  // A full record waits for the next set, so the closing annotations always
+  // have a record to go in.
+  if (inRecord_ == layout_.samplesPerRecord && !WriteRecord(error)) return false;
+  const std::size_t signals = lastValues_.size();
+  const auto perRecord = static_cast<std::size_t>(layout_.samplesPerRecord);
   for (std::size_t s = 0; s < signals; ++s) {
-    record_[s * static_cast<std::size_t>(layout_.samplesPerRecord) + static_cast<std::size_t>(inRecord_)] =
-        lastValues_[s];
+    record_[s * perRecord + static_cast<std::size_t>(inRecord_)] = static_cast<std::int16_t>(values[s]);
   }
-  if (++inRecord_ == layout_.samplesPerRecord) return WriteRecord(error);
+  ++inRecord_;
   return true;
 }
 
-void EdfWriter::Annotate(std::int64_t sample, const std::string &text) {
-  // EDFlib keeps at most this many bytes of an annotation; longer texts are cut.
-  constexpr std::size_t kAnnotationBytes = 40;
-  edfwrite_annotation_utf8(handle_, OnsetUnits(sample), -1, text.substr(0, kAnnotationBytes).c_str());
+bool EdfWriter::Gap(std::int64_t sets, const std::string &reason, std::string &error) {
+  if (failed_) return false;
+  if (sets <= 0) return true;
+  // The time axis stays true: the gap's sets are there, marked bad for analysis.
+  // They hold the last values, as a damaged line does: a jump to a constant
+  // would ring into the good data on both sides when the signal is filtered.
+  Annotate(Index(), sets, "BAD_gap " + reason);
+  for (std::int64_t i = 0; i < sets; ++i) {
+    if (!Put(lastValues_.data(), error)) return false;
+  }
+  return true;
+}
+
+bool EdfWriter::Failed(const std::string &reason, std::string &error) {
+  failed_ = true;
+  error = "cannot write the EDF+ file " + PathForMessage(path_) + ": " + reason;
+  return false;
 }
 
 bool EdfWriter::WriteRecord(std::string &error) {
   if (lostInRecord_ > 0) {
     // EDF+ has no gap inside a record: the previous values stand in, and the annotation says so.
-    Annotate(written_, std::to_string(lostInRecord_) + " damaged line(s), values repeated");
+    Annotate(records_ * layout_.samplesPerRecord, std::nullopt,
+             std::to_string(lostInRecord_) + " damaged line(s), values repeated");
+    lostInRecord_ = 0;
   }
-  if (edf_blockwrite_digital_samples(handle_, record_.data()) != 0) {
-    error = "cannot write the EDF+ file " + path_;
-    return false;
+  std::string bytes;
+  if (records_ == 0) bytes = EdfHeader(fields_, 1, error);
+  for (std::int16_t v : record_) {
+    const auto u = static_cast<std::uint16_t>(v);
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
   }
-  written_ += inRecord_;
+  std::string tals = EdfAnnotation(subsecondUs_ + records_ * layout_.recordUs, std::nullopt, "");
+  while (!annotations_.empty() && tals.size() + annotations_.front().size() <= kAnnotationBytes) {
+    tals += annotations_.front();
+    annotations_.pop_front();
+  }
+  tals.resize(kAnnotationBytes, '\0');
+  bytes += tals;
+  std::size_t written = 0;
+  std::string reason;
+  const std::uint64_t before = records_ == 0 ? 0 : headerBytes_ + static_cast<std::uint64_t>(records_) * (bytes.size());
+  if (!file_.Append(bytes, written, reason)) {
+    // Whole records only: what was cut off goes again.
+    std::string ignored;
+    file_.Truncate(before, ignored);
+    return Failed(reason, error);
+  }
+  ++records_;
   inRecord_ = 0;
-  lostInRecord_ = 0;
+  if (records_ > 1) {
+    // The count follows each record, so a file cut short still says what it holds.
+    std::string count = std::to_string(records_);
+    count.resize(kEdfRecordCountWidth, ' ');
+    if (!file_.WriteAt(kEdfRecordCountOffset, count, reason)) return Failed(reason, error);
+  }
   return true;
 }
 
+std::string EdfWriter::Holds() const {
+  const std::int64_t sets = records_ * layout_.samplesPerRecord;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(records_ * layout_.recordUs) / 1e6);
+  return std::to_string(records_) + " data record(s), " + std::to_string(sets) + " sample sets, " + seconds + " s";
+}
+
 bool EdfWriter::Finish(const RecordingSummary &summary, std::string &error) {
-  if (handle_ < 0) return true;
-  bool ok = true;
-  // Both at the true end of the data, before any padding.
-  const std::int64_t end = written_ + inRecord_;
-  if (summary.interrupted)
-    Annotate(end, "Stopped by " + (summary.stopSignal.empty() ? "the user" : summary.stopSignal));
-  if (inRecord_ > 0) {
-    // A data record is always whole: the final values fill the last one up.
+  if (!begun_ || finished_) return !failed_;
+  finished_ = true;
+  bool ok = !failed_;
+  const std::int64_t end = Index();
+  if (ok && end > 0) {
+    // Both at the true end of the data, before any padding.
+    if (summary.interrupted) {
+      Annotate(end, std::nullopt, "Stopped by " + (summary.stopSignal.empty() ? "the user" : summary.stopSignal));
+    }
     const std::int64_t padding = layout_.samplesPerRecord - inRecord_;
-    const std::vector<std::int32_t> last(lastValues_.begin(), lastValues_.end());
-    for (std::int64_t i = 0; i < padding && ok; ++i) ok = Put(&last, error);
-    Annotate(end, "Recording ends, " + std::to_string(padding) + " samples padded");
-  } else {
-    Annotate(end, "Recording ends");
+    Annotate(end, std::nullopt,
+             padding > 0 ? "Recording ends, " + std::to_string(padding) + " samples padded" : "Recording ends");
+    // The padding is no data either: analysis leaves it out as it does a gap.
+    if (padding > 0) Annotate(end, padding, "BAD_padding");
+    // A data record is always whole: the final values fill the last one up.
+    const std::vector<int> last = lastValues_;
+    for (std::int64_t i = 0; i < padding && ok; ++i) ok = Put(last.data(), error);
+    if (ok) ok = WriteRecord(error);
+    if (ok && !annotations_.empty()) {
+      std::fprintf(stderr, "vornctl: %s: %zu annotation(s) did not fit the last data record\n", path_.c_str(),
+                   annotations_.size());
+    }
   }
   if (clamped_ > 0) {
     std::fprintf(stderr, "vornctl: %s: %lld value(s) outside the 16-bit EDF range were clamped\n", path_.c_str(),
                  static_cast<long long>(clamped_));
   }
-  if (edfclose_file(handle_) != 0 && ok) {
-    error = "cannot finish the EDF+ file " + path_;
-    ok = false;
+  std::string reason;
+  if (records_ == 0) {
+    file_.Close(reason);
+    RemoveFile(file_.Path());
+    outcome_ = {path_, false,
+                end == 0 ? "no sample set arrived, and EDF+ readers cannot open a file without data: none was written"
+                         : "nothing reached the file"};
+    return ok;
   }
-  handle_ = -1;
+  outcome_.holds = Holds();
+  if (!file_.Sync(reason) || !file_.Close(reason)) {
+    if (ok) Failed(reason, error);
+    return false;
+  }
+  bool exists = false;
+  if (!RenameFile(file_.Path(), path_, replace_, exists, reason)) {
+    const std::string why = exists ? PathForMessage(path_) + " appeared while recording and is kept"
+                                   : "cannot rename it to " + PathForMessage(path_) + ": " + reason;
+    if (ok) error = why + "; the recording is in " + PathForMessage(file_.Path());
+    return false;
+  }
+  outcome_.path = path_;
+  outcome_.written = true;
   return ok;
+}
+
+std::optional<OutputOutcome> EdfWriter::Outcome() const {
+  if (!begun_) return std::nullopt;
+  OutputOutcome out = outcome_;
+  if (!finished_) out.holds = Holds();
+  out.written = out.written || records_ > 0;
+  return out;
 }
 
 }  // namespace
 
-bool EdfAvailable() { return true; }
-
-std::unique_ptr<SampleSink> MakeEdfWriter(std::string path) { return std::make_unique<EdfWriter>(std::move(path)); }
+std::unique_ptr<SampleSink> MakeEdfWriter(std::string path, bool replace) {
+  return std::make_unique<EdfWriter>(std::move(path), replace);
+}
 
 }  // namespace vornctl

@@ -49,11 +49,26 @@ bool BlockLineSplitter::Next(std::string &line, bool &overlong) {
   return true;
 }
 
+bool BlockLineSplitter::HasLine() const { return pending_.find('\n') != std::string::npos; }
+
 LineSource::LineSource(const vorn_host::VornLibrary &lib, std::int32_t index, bool blockMode)
     : lib_(lib), index_(index), blockMode_(blockMode), buffer_(std::max(kLineLimit + 1, kBlockBytes)) {}
 
 LineSource::Result LineSource::Next(std::string &line, std::uint32_t timeoutMs) {
-  return blockMode_ ? NextFromBlocks(line, timeoutMs) : NextLine(line, timeoutMs);
+  const Result result = blockMode_ ? NextFromBlocks(line, timeoutMs) : NextLine(line, timeoutMs);
+  if (result == Result::Line) taken_ += static_cast<std::int64_t>(line.size()) + 1;
+  if (result == Result::Overlong) taken_ += static_cast<std::int64_t>(kLineLimit);
+  return result;
+}
+
+std::int64_t LineSource::Waiting() {
+  const std::int32_t ring = lib_.ReadBuffSize(index_);
+  return std::max<std::int64_t>(0, ring) + static_cast<std::int64_t>(blockMode_ ? splitter_.Held() : 0);
+}
+
+bool LineSource::Drained() {
+  if (continuing_ || (blockMode_ && splitter_.HasLine())) return false;
+  return lib_.ReadBuffSize(index_) <= 0;
 }
 
 LineSource::Result LineSource::NextLine(std::string &line, std::uint32_t timeoutMs) {

@@ -1,6 +1,9 @@
 #include "tools/vornctl/port_advice.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "tools/vornctl/usb_ports.h"
 
 namespace vornctl {
 
@@ -61,13 +64,89 @@ std::vector<std::string> PortListNotes(const std::string &value) {
 
 std::vector<std::string> PortListNotes() { return PortListNotes(PortsVariable()); }
 
-std::string PortOfDevice(std::int32_t index) {
-  std::int32_t n = 0;
-  for (const Entry &e : Entries(PortsVariable())) {
-    if (!e.hasEquals || !LooksVorn(e.serial)) continue;
-    if (n++ == index) return e.path;
+std::string PermissionAdvice(const PortPermissions &p) {
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", p.mode & 07777u);
+  const std::string facts = " (owner " + p.owner + ", group " + p.group + ", mode " + mode + ")";
+  const std::string start = "you (" + p.user + ") may not open " + p.path + facts + ": ";
+  if (p.userIsOwner) return start + "it is yours but not readable and writable; chmod u+rw " + p.path;
+  // The mode lets this user in, so an access control list keeps them out.
+  if ((p.mode & 006u) == 006u || ((p.mode & 060u) == 060u && p.inGroupNow)) {
+    return start + "an access control list keeps you out (getfacl " + p.path + ")";
   }
-  return {};
+  if ((p.mode & 060u) == 060u) {
+    if (p.groupIsRoot) {
+      return start +
+             "only root's group may use it; have the administrator give the port to a group of yours "
+             "(a udev rule), or run vornctl with sudo";
+    }
+    if (p.inGroupListed && !p.inGroupNow) {
+      return start + "you are in the group " + p.group +
+             ", but this login session began before you were added: " + "log out and in again (or run 'newgrp " +
+             p.group + "')";
+    }
+    return start + "add yourself to the group " + p.group + " (sudo usermod -aG " + p.group + " " + p.user +
+           "), then log in again";
+  }
+  if (p.pseudoTerminal) {
+    return start + "it is a pseudo-terminal that only " + p.owner + " may open, and joining a group does not help. " +
+           "Start vorn-sim as yourself (" + p.user + "), or run vornctl as " + p.owner;
+  }
+  return start + "only " + p.owner + " may open it, and joining a group does not help; run vornctl as " + p.owner +
+         ", or have the administrator give the port to a group of yours (a udev rule)";
+}
+
+DevicePort LocateDevice(std::int32_t index) {
+  if (index < 0) return {};
+  if (std::getenv("VORN_PORTS")) {
+    std::int32_t n = 0;
+    for (const Entry &e : Entries(PortsVariable())) {
+      if (!e.hasEquals || !LooksVorn(e.serial)) continue;
+      if (n++ == index) return {e.serial, e.path};
+    }
+    return {};
+  }
+  const auto ports = ListUsbSerialPorts();
+  if (!ports) return {};
+  const std::vector<UsbSerialPort> vorn = VornPortsAmong(*ports);
+  if (static_cast<std::size_t>(index) >= vorn.size()) return {};
+  const UsbSerialPort &port = vorn[static_cast<std::size_t>(index)];
+  return {DiscoverySerial(port), port.node};
+}
+
+std::string PortOfDevice(std::int32_t index) { return LocateDevice(index).path; }
+
+std::vector<std::string> NothingFoundNotes(const std::string &simulator) {
+  std::vector<std::string> notes;
+  const char *variable = std::getenv("VORN_PORTS");
+  if (variable) {
+    notes = PortListNotes(variable);
+    notes.push_back(
+        "VORN_PORTS is set, so the driver looked only at its entries; unset it to look for devices "
+        "on the USB serial ports");
+    return notes;
+  }
+  if (const auto ports = ListUsbSerialPorts()) {
+    if (ports->empty()) {
+      notes.push_back(
+          "vornctl looked at udev's USB serial ports: there are none. Is the device plugged in and "
+          "switched on?");
+    } else {
+      std::size_t ftdi = 0;
+      for (const UsbSerialPort &p : *ports) ftdi += IsFtdiConverter(p) ? 1 : 0;
+      notes.push_back("vornctl looked at udev's USB serial ports: " + std::to_string(ports->size()) + " found, " +
+                      std::to_string(ftdi) + " of them FTDI converters:");
+      for (const std::string &line : DescribeLookedAt(*ports)) notes.push_back("  " + line);
+    }
+  }
+  if (simulator.empty()) {
+    notes.push_back("to name a port yourself, set VORN_PORTS=SERIAL=PATH (see vornctl --help)");
+  } else {
+    notes.push_back("to try vornctl without hardware: 'vornctl demo', or start " + simulator +
+                    " (it prints SERIAL=PATH) and give that line to VORN_PORTS, e.g. "
+                    "VORN_PORTS=VSC1234567=/dev/pts/3 vornctl list");
+  }
+  return notes;
 }
 
 }  // namespace vornctl

@@ -14,12 +14,41 @@ namespace vornctl {
 std::vector<std::string> PortListNotes();
 std::vector<std::string> PortListNotes(const std::string &value);
 
-// The port VORN_PORTS gives device `index` (its entries that discovery
-// accepts, in order); empty without VORN_PORTS.
+// Where device `index` is: VORN_PORTS's entries that discovery accepts, in
+// order, or without VORN_PORTS the system's USB serial ports read as
+// discovery reads them. Empty fields when vornctl cannot tell.
+struct DevicePort {
+  std::string serial;  // the serial number discovery matched
+  std::string path;
+};
+DevicePort LocateDevice(std::int32_t index);
 std::string PortOfDevice(std::int32_t index);
 
+// Where vornctl looked and what to try, for a search that found nothing:
+// VORN_PORTS's skipped entries, or the USB serial ports and why each was
+// passed by, and how to try vornctl without hardware.
+std::vector<std::string> NothingFoundNotes(const std::string &simulator);
+
+// What decides whether this user may open a port, for advice that helps:
+// joining a group helps only when the group may read and write it.
+struct PortPermissions {
+  std::string path;
+  unsigned mode = 0;  // permission bits
+  std::string owner;
+  std::string group;
+  std::string user;  // who runs vornctl
+  bool userIsOwner = false;
+  bool groupIsRoot = false;
+  bool inGroupNow = false;     // this process has the group
+  bool inGroupListed = false;  // the group list names the user (a later login would have it)
+  bool pseudoTerminal = false;
+};
+std::string PermissionAdvice(const PortPermissions &p);
+
 // Why path cannot serve as a port before anything is sent: it does not
-// exist, or this user may not open it. Empty when nothing is known against it.
+// exist, this user may not open it (with the advice that fits its owner,
+// group and mode), or another program holds it (and which, where the system
+// tells). Empty when nothing is known against it.
 std::string PortProblemBeforeOpen(const std::string &path);
 // After a failed initialisation: busy, missing or forbidden, else empty.
 std::string PortProblemAfterFailure(const std::string &path);

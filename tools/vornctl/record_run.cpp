@@ -11,6 +11,7 @@
 #include "tools/vornctl/device_lookup.h"
 #include "tools/vornctl/edf_writer.h"
 #include "tools/vornctl/output_check.h"
+#include "tools/vornctl/output_file.h"
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/recorder.h"
 #include "tools/vornctl/stop_signal.h"
@@ -32,7 +33,7 @@ std::string PeriodChoicesText(std::vector<std::int32_t> listed) {
 struct DeviceRun {
   DeviceDescription device;
   RecordRequest request;
-  std::vector<OutputFile> files;
+  std::vector<OutputTarget> files;
   std::vector<std::unique_ptr<SampleSink>> owned;
   std::vector<SampleSink *> sinks;
   RecordingSummary summary;
@@ -45,13 +46,13 @@ struct DeviceRun {
 
 int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<SampleSink *> &extraSinks) {
   std::string error;
-  std::vector<OutputFile> files;
-  if (!CheckOutputs(plan.outputs, plan.plot, files, error)) {
+  std::vector<OutputTarget> files;
+  if (!CheckOutputs(plan.outputs, plan.plot, plan.force, files, error)) {
     Complain(error);
     return kExitUsage;
   }
   const bool several = plan.allDevices || plan.devices.size() > 1;
-  if (several && std::any_of(files.begin(), files.end(), [](const OutputFile &f) { return f.path == "-"; })) {
+  if (several && std::any_of(files.begin(), files.end(), [](const OutputTarget &f) { return f.path == "-"; })) {
     Complain("--out - takes one device's samples; with several devices give file names (one file per device)");
     return kExitUsage;
   }
@@ -116,11 +117,18 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
     run->request.blockMode = plan.blockMode;
     run->request.reconnect = plan.reconnect;
     run->request.liveProgress = !several && plan.progress && IsTerminal(stderr);
-    for (const OutputFile &f : files) {
-      OutputFile own = f;
-      if (several) own.path = PathForDevice(f.path, device.identity.serial + "-" + std::to_string(index));
+    for (const OutputTarget &f : files) {
+      OutputTarget own = f;
+      if (several) {
+        // A device's own name is known only now; it is checked before anything streams.
+        own.path = PathForDevice(f.path, device.identity.serial + "-" + std::to_string(index));
+        if (!CheckOutputPath(own.path, plan.force, error)) {
+          Complain(error);
+          return kExitUsage;
+        }
+      }
       run->files.push_back(own);
-      run->owned.push_back(MakeOutputWriter(own));
+      run->owned.push_back(MakeOutputWriter(own, plan.force));
     }
     for (auto &sink : run->owned) run->sinks.push_back(sink.get());
     if (!several) run->sinks.insert(run->sinks.end(), extraSinks.begin(), extraSinks.end());
@@ -139,17 +147,16 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
                  run->name.c_str(), FormatPeriod(periodUs).c_str(), duration.c_str());
   }
 
-  // One clock for the whole run: every file starts at the same wall-clock
-  // time and counts its host times from the same moment.
+  // Each recording starts with its own first line; all share the host's
+  // monotonic clock, whose value at that moment every file keeps.
   RecordingHeader common;
   StampStartTime(common);
   common.subject = plan.subject;
+  common.subjectName = plan.subjectName;
   common.recording = plan.recording;
-  const HostClock::time_point runStart = HostClock::now();
   BeginRecordingPhase();
   std::vector<std::thread> readers;
   for (auto &run : runs) {
-    run->request.runStart = runStart;
     DeviceRun *r = run.get();
     readers.emplace_back(
         [&lib, r, &common] { r->status = Record(lib, r->device, r->request, common, r->sinks, r->summary, r->error); });
@@ -164,22 +171,37 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
     const RecordingSummary &summary = run->summary;
     const std::string who = several ? run->name + ": " : std::string();
     if (summary.started) {
-      std::fprintf(stderr, "vornctl: %s%lld sample set(s), %.3f s of data, %lld dropped, %lld missing\n", who.c_str(),
+      std::string gaps;
+      if (summary.gaps > 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, ", %lld gap(s) of %lld sample set(s) in all",
+                      static_cast<long long>(summary.gaps), static_cast<long long>(summary.gapSets));
+        gaps = text;
+      }
+      std::fprintf(stderr, "vornctl: %s%lld sample set(s), %.3f s of data, %lld dropped, %lld missing%s\n", who.c_str(),
                    static_cast<long long>(summary.samples), summary.seconds, static_cast<long long>(summary.dropped),
-                   static_cast<long long>(summary.missing));
+                   static_cast<long long>(summary.missing), gaps.c_str());
     }
-    if (run->status == RecordStatus::Failed) {
+    const bool failed = run->status == RecordStatus::Failed;
+    if (failed) {
       Complain(who + run->error);
-      if (summary.samples > 0 && !run->files.empty()) Complain(who + "the files hold what was recorded until then");
       status = kExitFailure;
-      continue;
-    }
-    if (summary.missing > 0) {
+    } else if (summary.missing > 0) {
       Complain("warning: " + who + std::to_string(summary.missing) +
                " sample set(s) that the period and the clock expected never arrived");
     }
-    for (const OutputFile &f : run->files) {
-      if (f.path != "-") std::fprintf(stderr, "vornctl: wrote %s\n", f.path.c_str());
+    // What each file holds, said from the file's side: after a failure it is
+    // what reached the disk, not what was read.
+    for (const auto &sink : run->owned) {
+      const std::optional<OutputOutcome> outcome = sink->Outcome();
+      if (!outcome) continue;
+      if (!outcome->written) {
+        if (summary.started) Complain(who + PathForMessage(outcome->path) + " was not written: " + outcome->holds);
+      } else if (failed) {
+        Complain(who + PathForMessage(outcome->path) + " holds what was recorded until then: " + outcome->holds);
+      } else {
+        std::fprintf(stderr, "vornctl: wrote %s (%s)\n", outcome->path.c_str(), outcome->holds.c_str());
+      }
     }
     interrupted = interrupted || run->status == RecordStatus::Interrupted;
   }

@@ -22,7 +22,9 @@ struct RecordPlan {
   bool reconnect = false;
   std::vector<std::string> outputs;  // CSV, or EDF+ by extension; "-" is stdout
   std::string plot;                  // SVG, optional
-  std::string subject;               // EDF+ patient field
+  bool force = false;                // replace existing files and links (--force)
+  std::string subject;               // subject code: EDF+ patient code
+  std::string subjectName;           // EDF+ patient name
   std::string recording;             // EDF+ recording text
 };
 

@@ -23,8 +23,7 @@ struct RecordRequest {
   double seconds = 0;                   // of data; 0: until Ctrl-C
   bool blockMode = false;               // ReadBuffer instead of ReadLine
   bool liveProgress = false;
-  bool reconnect = false;                             // look for a device that went away again
-  HostClock::time_point runStart = HostClock::now();  // host times count from here
+  bool reconnect = false;  // look for a device that went away again
 };
 
 enum class RecordStatus { Completed, Interrupted, Failed };
@@ -34,8 +33,9 @@ enum class RecordStatus { Completed, Interrupted, Failed };
 bool PrepareRecording(const vorn_host::VornLibrary &lib, const DeviceDescription &device, const RecordRequest &request,
                       RecordingHeader &header, std::string &error);
 
-// Prepare, begin the sinks, stream, stop, finish the sinks. header carries
-// the start time and the EDF+ texts; the rest is filled here.
+// Prepare, begin the sinks, stream, stop, finish the sinks (every sink that
+// began is finished, whatever happens). header carries the EDF+ texts; the
+// rest is filled here, the start when the first line arrives.
 RecordStatus Record(const vorn_host::VornLibrary &lib, const DeviceDescription &device, const RecordRequest &request,
                     RecordingHeader header, const std::vector<SampleSink *> &sinks, RecordingSummary &summary,
                     std::string &error);

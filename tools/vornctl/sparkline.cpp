@@ -33,6 +33,8 @@ std::string Sparkline(const std::vector<EnvelopeBucket> &buckets, std::size_t wi
     lo = std::min(lo, m);
     hi = std::max(hi, m);
   }
+  // Means of a constant differ in their last bits with the order of summing; that is no change.
+  const double resolution = 1e-9 * std::max({1.0, std::fabs(lo), std::fabs(hi)});
   std::string out;
   for (double m : means) {
     if (std::isnan(m)) {
@@ -40,7 +42,7 @@ std::string Sparkline(const std::vector<EnvelopeBucket> &buckets, std::size_t wi
       continue;
     }
     int level = 0;
-    if (hi > lo) level = std::clamp(static_cast<int>((m - lo) / (hi - lo) * 8.0), 0, 7);
+    if (hi - lo > resolution) level = std::clamp(static_cast<int>((m - lo) / (hi - lo) * 8.0), 0, 7);
     out += kBlocks[level];
   }
   return out;

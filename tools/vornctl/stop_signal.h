@@ -15,6 +15,10 @@ void InstallStopHandler();
 void BeginRecordingPhase();
 void EndRecordingPhase();
 bool StopRequested();
+// While on, further signals after the first do not end the program: the
+// files being finished are worth the wait (vornctl view, whose devices are
+// stopped in parallel, each within the driver's own time-outs).
+void SetLaterStopsWaitForFiles(bool on);
 // "Ctrl-C" or "SIGTERM", for the messages; the exit status for it (130, 143).
 std::string StopSignalName();
 int StopExitStatus();

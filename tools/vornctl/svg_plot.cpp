@@ -1,10 +1,8 @@
 #include "tools/vornctl/svg_plot.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 
 #include "tools/vornctl/csv_writer.h"
@@ -129,19 +127,22 @@ std::string RenderSvg(const RecordingHeader &header, const std::vector<Envelope>
   return svg;
 }
 
-SvgPlot::SvgPlot(std::string path) : path_(std::move(path)) {}
+SvgPlot::SvgPlot(std::string path, bool replace) : path_(std::move(path)), replace_(replace) {}
 
 SvgPlot::~SvgPlot() {
-  if (file_) std::fclose(file_);
+  if (file_.IsOpen()) {
+    std::string ignored;
+    file_.Close(ignored);
+    RemoveFile(file_.Path());
+  }
 }
 
 bool SvgPlot::Begin(const RecordingHeader &header, std::string &error) {
   header_ = header;
   traces_.assign(header.channels.size(), Envelope(kBuckets / 2));
   // Created now so a path that cannot be written fails before the recording, not after it.
-  file_ = std::fopen(path_.c_str(), "wb");
-  if (!file_) {
-    error = "cannot create the plot " + path_ + ": " + std::strerror(errno);
+  if (!file_.Create(PartialPath(path_), replace_, error)) {
+    error = "the plot: " + error;
     return false;
   }
   return true;
@@ -158,14 +159,36 @@ bool SvgPlot::Add(const std::vector<std::int32_t> *values, double, std::string &
   return true;
 }
 
+bool SvgPlot::Gap(std::int64_t sets, const std::string &, std::string &) {
+  // The time axis stays true: a gap is drawn as time without values.
+  for (Envelope &trace : traces_) {
+    for (std::int64_t i = 0; i < sets; ++i) trace.AddGap();
+  }
+  return true;
+}
+
 bool SvgPlot::Finish(const RecordingSummary &, std::string &error) {
-  if (!file_) return true;
+  if (!file_.IsOpen()) return true;
   const std::string svg = RenderSvg(header_, traces_);
-  bool ok = std::fwrite(svg.data(), 1, svg.size(), file_) == svg.size();
-  ok = std::fclose(file_) == 0 && ok;
-  file_ = nullptr;
-  if (!ok) error = "cannot write the plot " + path_ + ": " + std::strerror(errno);
-  return ok;
+  std::size_t written = 0;
+  std::string reason;
+  bool exists = false;
+  if (!file_.Append(svg, written, reason) || !file_.Close(reason) ||
+      !RenameFile(file_.Path(), path_, replace_, exists, reason)) {
+    std::string ignored;
+    file_.Close(ignored);
+    RemoveFile(file_.Path());
+    error = "cannot write the plot " + PathForMessage(path_) + ": " +
+            (exists ? "it appeared while recording and is kept" : reason);
+    return false;
+  }
+  written_ = true;
+  return true;
+}
+
+std::optional<OutputOutcome> SvgPlot::Outcome() const {
+  if (!written_) return std::nullopt;
+  return OutputOutcome{path_, true, "the plot"};
 }
 
 }  // namespace vornctl

@@ -32,11 +32,16 @@ Commands:
                     number is ms), fastest (default) or slowest. A device's
                     EndOfCycle choice is not among them: the driver offers no
                     command that selects it
-    --seconds S     how many seconds of data; 0 or left out: until Ctrl-C
+    --seconds S     round(S/period) sample sets, gaps included; 0 or left out: until Ctrl-C
     --reconnect     a device that goes away is looked for again (backing off
                     from 0.5 s to 8 s) and the recording goes on into the same
-                    files, the gap noted; one device only
-    --subject TEXT  EDF+ patient field (and a CSV comment line)
+                    files, the gap marked (below); one device only
+    --force         replace an existing file, a recording left under its
+                    .partial name, or a symbolic link (the link itself, never
+                    what it points to); also --overwrite
+    --subject CODE  subject identifier: the EDF+ patient code (and a CSV
+                    comment line)
+    --subject-name N  EDF+ patient name (and a CSV comment line)
     --recording T   EDF+ investigation code (and a CSV comment line)
     --block         read with ReadBuffSize and ReadBuffer, not ReadLine
     --no-progress   no live progress line
@@ -49,20 +54,38 @@ Commands:
     --plot FILE     as for record
     --profile NAME  vorn-sim's device profile (vorn-sim --list-profiles)
     --sim-arg ARG   one more argument for vorn-sim; may be repeated
-    --block, --no-progress, --subject, --recording   as for record
+    --block, --no-progress, --force, --subject, --subject-name, --recording
+                    as for record
   view            a live web page of every device: traces per channel,
                   start/stop, channels, period, recording (POSIX builds):
     --port N        port to serve on; default 0, a free one (printed)
-    --listen ADDR   serve on ADDR instead of 127.0.0.1; the page then needs
-                    the token printed with the URL
+    --listen ADDR   serve on ADDR instead of 127.0.0.1 (0.0.0.0: every
+                    interface); the page then needs the token printed in
+                    its URLs
+    --token         need the token on 127.0.0.1 too (there, any user of
+                    the machine may otherwise drive the devices)
     --open          open the page in the desktop's browser
     --start         start every device at once
     --out-dir DIR   where the page's recordings go; default the current folder
     --web DIR       the page's files; default those installed with vornctl
 
-Outputs are checked before any device is touched: a name without .csv,
-.edf or .svg, a file named twice or a folder that does not exist is a usage
-error.
+Files are never overwritten: an output that exists is a usage error unless
+--force. Outputs are checked before any device is touched (nothing is opened
+to check them): a name without .csv, .edf or .svg, a file named twice, a
+folder that does not exist or that you may not write in, a symbolic link, a
+FIFO or device, a path too long, or a NAME.partial.EXT left by a recording
+that was cut short is a usage error (exit 2) that names the file. A recording
+is written as NAME.partial.EXT and renamed to NAME.EXT when it is complete; a
+vornctl that is killed leaves what it had written there, in whole rows and
+whole EDF+ data records that readers open.
+
+Gaps: every row's sample time is its sample index times the period, the
+index counting from the recording's first line and including the sets that
+would have come during a gap; host time is seconds from that first line. A
+reconnection is a gap of round((first line after - last line before) /
+period) - 1 sets; lines lost while vornctl fell behind (the driver's receive
+ring full) are a gap of what the clock expected beyond what came, once
+vornctl has caught up, when that exceeds the larger of 0.5 s and 50 periods.
 
 Recording: Ctrl-C (or SIGTERM) stops cleanly (stream stopped, driver closed,
 files complete); a second one ends vornctl at once. Before the recording has
@@ -74,19 +97,24 @@ the period and the clock expect). A device that sends nothing for 3 s (or
 ten periods), or whose port fails, ends the recording with an error unless
 --reconnect is given.
 
-CSV: comment lines beginning "# " (vornctl, start as ISO 8601 UTC, serial,
-unique id, product, version, period [us], subject, recording), a header line,
-then one row per sample set: "time [s]" (sample index times the period),
-"host time [s]" (the host's clock when the line arrived, from the start),
-then per channel "NAME raw" (the driver's 0..32767) and "NAME [UNIT]"
-(minimum + raw/32767 * (maximum - minimum)). A dropped line keeps its row and
-time with empty values; a reconnection is a "# Reconnected ..." line.
-EDF+: one signal per channel with the device's name, unit and physical range,
-digital range 0..32767, sample rate from the period, data records of about a
-second; the last record is filled up with the final values and annotated;
-equipment is the product and serial text, the device's identifier and the
-versions are annotated at the start. Builds without EDFlib (Windows) refuse
-.edf with a message.
+CSV: comment lines beginning "# " (vornctl, start as ISO 8601 UTC, monotonic
+start [s], serial, unique id, product, version, period [us], subject, subject
+name, recording), a header line, then one row per sample set: "time [s]"
+(sample index times the period), "host time [s]" (the host's monotonic clock
+when the line arrived, from the first line), then per channel "NAME raw" (the
+driver's 0..32767) and "NAME [UNIT]" (minimum + raw/32767 * (maximum -
+minimum)). A dropped line keeps its row and time with empty values; a gap is
+a "# GAP: start S s, duration D s, sets N, reason R" line (R: reconnect or
+lost). A recording that streamed no line is the comment and header lines.
+EDF+ (continuous): one signal per channel with the device's name, unit and
+physical range, digital range 0..32767, sample rate from the period, data
+records of about a second; a gap is filled with each signal's digital minimum
+and annotated "BAD_gap R" with its duration, so MNE leaves it out of analysis
+while its time axis stays true; the last record is filled up with the final
+values, annotated and marked BAD_padding; patient code --subject, patient
+name --subject-name, equipment the product and serial text; the device's
+identifier and the versions are annotated at the start. A recording without
+any sample set writes no EDF+ file (readers cannot open one) and says so.
 
 The driver is --library PATH, else $VORN_LIBRARY, else the library installed
 beside vornctl, else the one of the build tree. VORN_PORTS=SERIAL=PATH;...

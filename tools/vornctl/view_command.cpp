@@ -1,9 +1,5 @@
 #include "tools/vornctl/view_command.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,9 +12,10 @@
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/view_device.h"
 #include "tools/vornctl/view_events.h"
+#include "tools/vornctl/view_http_rules.h"
+#include "tools/vornctl/view_open.h"
 #include "tools/vornctl/view_server.h"
-
-extern char **environ;
+#include "tools/vornctl/view_urls.h"
 
 namespace vornctl {
 
@@ -41,20 +38,8 @@ std::string FindWebDir(const char *argv0) {
 #endif
 }
 
-void OpenInBrowser(const std::string &url) {
-  const char *argv[] = {"xdg-open", url.c_str(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, const_cast<char *const *>(argv), environ) != 0) {
-    Complain("cannot open a browser (xdg-open); open " + url + " yourself");
-    return;
-  }
-  // xdg-open hands the URL over and ends; its status says whether it could.
-  std::thread([pid, url] {
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
-      Complain("xdg-open could not open a browser; open " + url + " yourself");
-    }
-  }).detach();
+bool IsLoopbackAddress(const std::string &host) {
+  return host == "127.0.0.1" || host == "::1" || host == "localhost" || host.rfind("127.", 0) == 0;
 }
 
 }  // namespace
@@ -70,12 +55,10 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     }
     options.port = *p;
   }
-  if (!given.listen.empty()) {
-    // Beyond loopback, whoever can reach the port could drive the devices:
-    // the page must show the token printed here.
-    options.host = given.listen;
-    options.token = MakeToken();
-  }
+  if (!given.listen.empty()) options.host = given.listen;
+  // Beyond loopback, whoever can reach the port could drive the devices; on
+  // loopback, any user of this machine could, unless --token is asked for.
+  if (!given.listen.empty() || given.token) options.token = MakeToken();
   options.webDir = given.web.empty() ? FindWebDir(context.argv0) : given.web;
   if (const std::string missing = MissingPageFiles(options.webDir); !missing.empty()) {
     Complain("view: the page is incomplete in " + options.webDir + " (missing " + missing +
@@ -112,42 +95,55 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   std::vector<ViewDevice *> list;
   for (auto &d : devices) list.push_back(d.get());
 
+  // Declared before the server: its connections leave the hub when it goes.
   EventHub hub(list);
   ViewServer server(list, hub, options);
   if (!server.Bind(error)) {
     Complain("view: " + error);
     return kExitFailure;
   }
-  const bool bracket = options.host.find(':') != std::string::npos;
-  std::string url =
-      "http://" + (bracket ? "[" + options.host + "]" : options.host) + ":" + std::to_string(server.Port()) + "/";
-  if (!options.token.empty()) url += "?token=" + options.token;
+  const std::string suffix = options.token.empty() ? "/" : "/?token=" + options.token;
+  const std::vector<std::string> urls = ViewUrls(options.host, server.Port(), suffix, InterfaceAddresses(), HostName());
   // From here the page may start streams and recordings: Ctrl-C and SIGTERM
-  // ask for a clean stop.
+  // ask for a clean stop, and no later one cuts the files short.
   BeginRecordingPhase();
-  std::printf("%s\n", url.c_str());
+  SetLaterStopsWaitForFiles(true);
+  for (const std::string &url : urls) std::printf("%s\n", url.c_str());
   std::fflush(stdout);
-  std::fprintf(stderr, "vornctl: showing %zu device(s) at %s (Ctrl-C ends)\n", devices.size(), url.c_str());
+  std::fprintf(stderr, "vornctl: showing %zu device(s) at %s%s (Ctrl-C ends)\n", devices.size(), urls.front().c_str(),
+               urls.size() > 1 ? " and the other addresses above" : "");
+  if (!options.token.empty()) {
+    std::fprintf(stderr,
+                 "vornctl: the token in the URL lets whoever has it watch, start, stop and record these devices; "
+                 "it is new at every start\n");
+  } else if (IsLoopbackAddress(options.host)) {
+    std::fprintf(stderr, "vornctl: any user of this machine can open the page; --token asks for a token\n");
+  }
   hub.Start();
   std::thread serving([&server] { server.Serve(); });
   if (given.start) {
     for (auto &d : devices) {
-      const ControlResult r = d->Start();
+      const ControlResult r = AwaitControl([&d](ControlDone done) { d->Start(std::move(done)); });
       if (!r.ok()) Complain("device " + std::to_string(d->Index()) + ": " + r.error);
     }
   }
-  if (given.open) OpenInBrowser(url);
+  PageOpener opener;
+  if (given.open) opener.Open(urls.front(), !options.token.empty());
   while (!StopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
-  // Pages first, so nothing waits on a device that is being stopped.
-  hub.Stop();
-  server.Stop();
-  serving.join();
+  // Files first: every device is stopped and its recording finished while
+  // the pages still see it happen; then the connections are dropped, slow
+  // ones included, without waiting for any.
+  server.RefuseControls();
   std::vector<std::thread> stopping;
   for (auto &d : devices) stopping.emplace_back([&d] { d->Shutdown(); });
   for (auto &t : stopping) t.join();
+  hub.Stop();
+  server.Stop();
+  serving.join();
   devices.clear();
-  EndRecordingPhase();
+  // The recording phase is not ended: a Ctrl-C pressed late, while the
+  // above finished, asked for this same ending and gets its status.
   std::fprintf(stderr, "vornctl: stopped every stream\n");
   return kExitOk;
 }

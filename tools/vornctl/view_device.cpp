@@ -13,7 +13,9 @@
 #include "tools/vornctl/host_line.h"
 #include "tools/vornctl/line_source.h"
 #include "tools/vornctl/period_choices.h"
+#include "tools/vornctl/output_file.h"
 #include "tools/vornctl/recorder.h"
+#include "tools/vornctl/sample_clock.h"
 #include "vorn.h"
 
 namespace vornctl {
@@ -64,10 +66,12 @@ struct ViewDevice::Stream {
   double lastFailCheck = 0;
   std::int64_t periodUs = 0;
   std::deque<std::pair<double, std::int64_t>> recent;  // for the rate over the last second
-  // The recording's own counts.
-  Clock::time_point recordStart;
+  // The recording's own counts and time.
   std::int64_t recordLines = 0;
   std::int64_t recordDropped = 0;
+  std::optional<SampleClock> recordClock;
+  std::int64_t overflowAt = -1;  // ring bytes taken when the lines after a loss begin
+  std::int64_t takenBefore = 0;
 };
 
 ViewDevice::ViewDevice(const vorn_host::VornLibrary &lib, std::int32_t index,
@@ -100,53 +104,70 @@ ViewDeviceState ViewDevice::State() const {
   return state_;
 }
 
-ControlResult ViewDevice::Submit(std::function<ControlResult()> work) {
-  std::promise<ControlResult> done;
-  std::future<ControlResult> result = done.get_future();
+void ViewDevice::Submit(std::function<ControlResult()> work, ControlDone done) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (quit_) return {503, "vornctl view is shutting down", {}};
-    jobs_.push_back(Job{std::move(work), &done});
+    if (!quit_) {
+      jobs_.push_back(Job{std::move(work), std::move(done)});
+      wake_.notify_all();
+      return;
+    }
   }
-  wake_.notify_all();
-  return result.get();
+  done({503, "vornctl view is shutting down", {}});
+}
+
+ControlResult AwaitControl(const std::function<void(ControlDone)> &control) {
+  std::promise<ControlResult> result;
+  control([&result](const ControlResult &r) { result.set_value(r); });
+  return result.get_future().get();
 }
 
 namespace {
 ControlResult Refuse(int status, std::string text) { return {status, std::move(text), {}}; }
 }  // namespace
 
-ControlResult ViewDevice::Start() {
+void ViewDevice::Start(ControlDone done) {
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (state_.phase) {
       case ViewPhase::Stopped: break;
-      case ViewPhase::Failed: return Refuse(409, "device " + std::to_string(index_) + " failed: " + state_.message);
+      case ViewPhase::Failed:
+        refused = Refuse(409, "device " + std::to_string(index_) + " failed: " + state_.message);
+        break;
       case ViewPhase::Streaming:
-      case ViewPhase::Starting: return Refuse(409, "device " + std::to_string(index_) + " is already streaming");
-      case ViewPhase::Stopping: return Refuse(409, "device " + std::to_string(index_) + " is stopping; try again");
+      case ViewPhase::Starting:
+        refused = Refuse(409, "device " + std::to_string(index_) + " is already streaming");
+        break;
+      case ViewPhase::Stopping:
+        refused = Refuse(409, "device " + std::to_string(index_) + " is stopping; try again");
+        break;
     }
-    if (state_.enabled.empty()) return Refuse(400, "choose at least one channel before starting");
-    state_.phase = ViewPhase::Starting;
-    state_.message.clear();
+    if (refused.ok() && state_.enabled.empty()) refused = Refuse(400, "choose at least one channel before starting");
+    if (refused.ok()) {
+      state_.phase = ViewPhase::Starting;
+      state_.message.clear();
+    }
   }
-  return Submit([this] { return DoStart(); });
+  if (!refused.ok()) return done(refused);
+  Submit([this] { return DoStart(); }, std::move(done));
 }
 
-ControlResult ViewDevice::Stop() {
+void ViewDevice::Stop(ControlDone done) {
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.phase != ViewPhase::Streaming) {
-      return Refuse(409, "device " + std::to_string(index_) + " is not streaming (" + PhaseName(state_.phase) + ")");
+      refused = Refuse(409, "device " + std::to_string(index_) + " is not streaming (" + PhaseName(state_.phase) + ")");
+    } else {
+      state_.phase = ViewPhase::Stopping;
     }
-    state_.phase = ViewPhase::Stopping;
   }
-  return Submit([this] { return DoStop(); });
+  if (!refused.ok()) return done(refused);
+  Submit([this] { return DoStop(); }, std::move(done));
 }
 
-ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions) {
-  std::vector<std::int32_t> chosen = positions;
-  std::sort(chosen.begin(), chosen.end());
+ControlResult ViewDevice::CheckChannels(const std::vector<std::int32_t> &chosen) const {
   if (chosen.empty()) return Refuse(400, "choose at least one channel");
   if (std::adjacent_find(chosen.begin(), chosen.end()) != chosen.end()) {
     return Refuse(400, "a channel is listed twice");
@@ -159,85 +180,112 @@ ControlResult ViewDevice::SetChannels(const std::vector<std::int32_t> &positions
                              " (it has 1 to " + std::to_string(description_.channels.size()) + ")");
     }
   }
-  bool restart = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase == ViewPhase::Failed) return Refuse(409, "device " + std::to_string(index_) + " failed");
-    if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
-      return Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
-    }
-    if (state_.recording.active) return Refuse(409, "stop the recording before changing the channels");
-    restart = state_.phase == ViewPhase::Streaming;
-    if (!restart) {
-      state_.enabled = chosen;
-      return {};
-    }
-    state_.phase = ViewPhase::Stopping;
+  return {};
+}
+
+// Checks a change of channels or period; false with the refusal, else true
+// with whether a running stream must be restarted (then it is marked as
+// stopping). A stopped device takes the change at once, under the same lock
+// as the check, so no start slips in between.
+bool ViewDevice::BeginChange(const char *what, ControlResult &refused, bool &restart,
+                             const std::function<void()> &applyNow) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (state_.phase == ViewPhase::Failed) {
+    refused = Refuse(409, "device " + std::to_string(index_) + " failed");
+  } else if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
+    refused = Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
+  } else if (state_.recording.active) {
+    refused = Refuse(409, std::string("stop the recording before changing the ") + what);
   }
+  if (!refused.ok()) return false;
+  restart = state_.phase == ViewPhase::Streaming;
+  if (restart) {
+    state_.phase = ViewPhase::Stopping;
+  } else {
+    applyNow();
+  }
+  return true;
+}
+
+void ViewDevice::SetChannels(const std::vector<std::int32_t> &positions, ControlDone done) {
+  std::vector<std::int32_t> chosen = positions;
+  std::sort(chosen.begin(), chosen.end());
+  ControlResult refused = CheckChannels(chosen);
+  bool restart = false;
+  if (!refused.ok() || !BeginChange("channels", refused, restart, [&] { state_.enabled = chosen; })) {
+    return done(refused);
+  }
+  if (!restart) return done({});
   // A running stream is stopped and started again with the new choice, so no
   // line is read with the wrong number of values.
-  return Submit([this, chosen] {
-    ControlResult r = DoStop();
-    if (!r.ok()) return r;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      state_.enabled = chosen;
-      state_.phase = ViewPhase::Starting;
-    }
-    return DoStart();
-  });
+  Submit(
+      [this, chosen] {
+        ControlResult r = DoStop();
+        if (!r.ok()) return r;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          state_.enabled = chosen;
+          state_.phase = ViewPhase::Starting;
+        }
+        return DoStart();
+      },
+      std::move(done));
 }
 
-ControlResult ViewDevice::SetPeriod(std::size_t choice) {
-  if (choice >= description_.periodsUs.size()) return Refuse(400, "the device offers no such period");
+void ViewDevice::SetPeriod(std::size_t choice, ControlDone done) {
+  if (choice >= description_.periodsUs.size()) return done(Refuse(400, "the device offers no such period"));
+  ControlResult refused;
   bool restart = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase == ViewPhase::Failed) return Refuse(409, "device " + std::to_string(index_) + " failed");
-    if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
-      return Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
-    }
-    if (state_.recording.active) return Refuse(409, "stop the recording before changing the period");
-    restart = state_.phase == ViewPhase::Streaming;
-    if (!restart) {
-      state_.periodChoice = choice;
-      return {};
-    }
-    state_.phase = ViewPhase::Stopping;
-  }
-  return Submit([this, choice] {
-    ControlResult r = DoStop();
-    if (!r.ok()) return r;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      state_.periodChoice = choice;
-      state_.phase = ViewPhase::Starting;
-    }
-    return DoStart();
-  });
+  if (!BeginChange("period", refused, restart, [&] { state_.periodChoice = choice; })) return done(refused);
+  if (!restart) return done({});
+  Submit(
+      [this, choice] {
+        ControlResult r = DoStop();
+        if (!r.ok()) return r;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          state_.periodChoice = choice;
+          state_.phase = ViewPhase::Starting;
+        }
+        return DoStart();
+      },
+      std::move(done));
 }
 
-ControlResult ViewDevice::StartRecording(const std::string &format) {
-  if (format != "csv" && format != "edf") return Refuse(400, "a recording is csv or edf, not '" + format + "'");
-  if (format == "edf" && !EdfAvailable()) {
-    return Refuse(400, "this vornctl was built without EDF+ support (EDFlib); record CSV instead");
+void ViewDevice::StartRecording(const std::string &format, ControlDone done) {
+  if (format != "csv" && format != "edf") {
+    return done(Refuse(400, "a recording is csv or edf, not '" + format + "'"));
   }
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_.phase != ViewPhase::Streaming) {
-      return Refuse(409, "start device " + std::to_string(index_) + " before recording it");
+      refused = Refuse(409, "start device " + std::to_string(index_) + " before recording it");
+    } else if (state_.recording.active) {
+      refused = Refuse(409, "device " + std::to_string(index_) + " is already recording" +
+                                (state_.recording.path.empty() ? "" : " to " + state_.recording.path));
+    } else {
+      // Taken now, so a second request at the same moment is refused instead
+      // of replacing this recording's file.
+      state_.recording = RecordingState{true, {}, format, 0, {}};
     }
-    if (state_.recording.active) return Refuse(409, "device " + std::to_string(index_) + " is already recording");
   }
-  return Submit([this, format] { return DoStartRecording(format); });
+  if (!refused.ok()) return done(refused);
+  Submit([this, format] { return DoStartRecording(format); }, std::move(done));
 }
 
-ControlResult ViewDevice::StopRecording() {
+void ViewDevice::StopRecording(ControlDone done) {
+  ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!state_.recording.active) return Refuse(409, "device " + std::to_string(index_) + " is not recording");
+    if (!state_.recording.active || state_.recording.ending) {
+      refused = Refuse(409, "device " + std::to_string(index_) + " is not recording");
+    } else {
+      state_.recording.ending = true;
+    }
   }
-  return Submit([this] { return DoStopRecording(); });
+  if (!refused.ok()) return done(refused);
+  Submit([this] { return DoStopRecording(); }, std::move(done));
 }
 
 bool ViewDevice::TakeBlock(DisplayBlock &out) {
@@ -275,19 +323,20 @@ void ViewDevice::Run() {
       }
       quitting = quit_;
     }
-    if (job.done) {
-      job.done->set_value(job.work());
+    if (job.work) {
+      job.done(job.work());
       continue;
     }
     if (quitting) break;
     if (stream_) ReadLines();
   }
   // Jobs that came in while quitting are answered, never left waiting.
+  std::deque<Job> left;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Job &j : jobs_) j.done->set_value({503, "vornctl view is shutting down", {}});
-    jobs_.clear();
+    left.swap(jobs_);
   }
+  for (Job &j : left) j.done({503, "vornctl view is shutting down", {}});
   if (stream_) DoStop();
   if (sink_) DoStopRecording();
 }
@@ -348,20 +397,22 @@ void ViewDevice::ReadLines() {
   std::vector<std::int32_t> values;
   double arrival = 0;
   std::string sinkError;
+  bool caughtUp = true;
   for (int i = 0; i < kBatchLines; ++i) {
     const LineSource::Result result = s.source.Next(line, i == 0 ? kReadTimeoutMs : 0);
     if (result == LineSource::Result::Timeout) break;
     arrival = WallMs();
     const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, expected, values);
     batch.push_back(parsed ? values : std::vector<std::int32_t>{});
-    if (sink_ && sinkError.empty()) {
-      ++s.recordLines;
-      if (!parsed) ++s.recordDropped;
-      const double host = std::chrono::duration<double>(Clock::now() - s.recordStart).count();
-      if (!sink_->Add(parsed ? &values : nullptr, host, sinkError)) {
-        sinkError = sinkError.empty() ? "write failed" : sinkError;
-      }
-    }
+    if (sink_ && sinkError.empty()) RecordLine(parsed ? &values : nullptr, sinkError);
+    if (i + 1 == kBatchLines) caughtUp = false;
+  }
+  // Lines lost while the worker was behind: where the ring overflowed when
+  // it is seen full, else once a read found nothing waiting.
+  if (sink_ && sinkError.empty()) {
+    const std::int64_t waiting = s.source.Waiting();
+    if (waiting >= kRingNearlyFull && s.overflowAt < 0) s.overflowAt = s.source.Taken() + waiting;
+    if (caughtUp) CatchUpRecording(sinkError);
   }
   const double now = Since(s.start);
   if (!batch.empty()) s.lastLine = now;
@@ -445,14 +496,7 @@ ControlResult ViewDevice::DoStop() {
         ++state_.stats.lines;
         if (!parsed) ++state_.stats.dropped;
       }
-      if (sink_ && sinkError.empty()) {
-        ++stream_->recordLines;
-        if (!parsed) ++stream_->recordDropped;
-        const double host = std::chrono::duration<double>(Clock::now() - stream_->recordStart).count();
-        if (!sink_->Add(parsed ? &values : nullptr, host, sinkError)) {
-          sinkError = sinkError.empty() ? "write failed" : sinkError;
-        }
-      }
+      if (sink_ && sinkError.empty()) RecordLine(parsed ? &values : nullptr, sinkError);
     }
   }
   ControlResult result;
@@ -481,15 +525,57 @@ std::string ViewDevice::RecordingPath(const std::string &format) const {
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
   const std::string base = "vorn-" + FileSafe(identity_.serial) + "-" + stamp;
   namespace fs = std::filesystem;
+  // Never an existing file, nor one whose recording was cut short: a new name.
+  auto taken = [](const fs::path &p) {
+    return InspectPath(p.string()).kind != PathKind::Missing ||
+           InspectPath(PartialPath(p.string())).kind != PathKind::Missing;
+  };
   fs::path path = fs::path(recordDir_) / (base + "." + format);
-  for (int n = 2; fs::exists(path) && n < 1000; ++n) {
+  for (int n = 2; taken(path) && n < 10000; ++n) {
     path = fs::path(recordDir_) / (base + "-" + std::to_string(n) + "." + format);
   }
   return path.string();
 }
 
+void ViewDevice::RecordLine(const std::vector<std::int32_t> *values, std::string &sinkError) {
+  Stream &s = *stream_;
+  const Clock::time_point at = Clock::now();
+  SampleClock &clock = *s.recordClock;
+  if (s.overflowAt >= 0 && s.takenBefore >= s.overflowAt) {
+    clock.Overflowed();
+    s.overflowAt = -1;
+  }
+  s.takenBefore = s.source.Taken();
+  const bool first = !clock.Started();
+  const std::int64_t gap = clock.Take(at);
+  bool ok = true;
+  if (first) {
+    // The recording starts with its first line.
+    StampStartTime(header_, at);
+    ok = sink_->Start(header_, sinkError);
+  }
+  if (gap > 0) ok = ok && sink_->Gap(gap, "lost", sinkError);
+  ++s.recordLines;
+  if (!values) ++s.recordDropped;
+  const double host = std::chrono::duration<double>(at - clock.Start()).count();
+  ok = ok && sink_->Add(values, host, sinkError);
+  if (!ok && sinkError.empty()) sinkError = "write failed";
+}
+
+void ViewDevice::CatchUpRecording(std::string &sinkError) {
+  const std::int64_t lost = stream_->recordClock->CaughtUp();
+  if (lost > 0 && !sink_->Gap(lost, "lost", sinkError) && sinkError.empty()) sinkError = "write failed";
+}
+
 ControlResult ViewDevice::DoStartRecording(const std::string &format) {
-  if (!stream_) return {409, "start device " + std::to_string(index_) + " before recording it", {}};
+  auto giveUp = [this](ControlResult r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.recording = RecordingState{};
+    return r;
+  };
+  // The stream may have failed since the request was taken.
+  if (!stream_) return giveUp({409, "start device " + std::to_string(index_) + " before recording it", {}});
+  if (sink_) return {409, "device " + std::to_string(index_) + " is already recording", {}};
   RecordingHeader header;
   header.identity = identity_;
   {
@@ -503,18 +589,26 @@ ControlResult ViewDevice::DoStartRecording(const std::string &format) {
   }
   header.periodUs = NominalPeriodUs(header.listedPeriodUs);
   StampStartTime(header);
-  const std::string path = RecordingPath(format);
-  std::unique_ptr<SampleSink> sink =
-      format == "edf" ? MakeEdfWriter(path) : std::unique_ptr<SampleSink>(std::make_unique<CsvWriter>(path));
+  std::string path;
+  std::unique_ptr<SampleSink> sink;
   std::string error;
-  if (!sink->Begin(header, error)) return {500, "cannot record to " + path + ": " + error, {}};
+  // A name taken between the look and the creation gets the next one.
+  for (int attempt = 0; attempt < 5 && !sink; ++attempt) {
+    path = RecordingPath(format);
+    sink = format == "edf" ? MakeEdfWriter(path) : std::unique_ptr<SampleSink>(std::make_unique<CsvWriter>(path));
+    error.clear();
+    if (!sink->Begin(header, error)) sink.reset();
+  }
+  if (!sink) return giveUp({500, "cannot record to " + path + ": " + error, {}});
   sink_ = std::move(sink);
   header_ = header;
-  stream_->recordStart = Clock::now();
   stream_->recordLines = 0;
   stream_->recordDropped = 0;
+  stream_->recordClock.emplace(header.periodUs);
+  stream_->overflowAt = -1;
+  stream_->takenBefore = stream_->source.Taken();
   std::lock_guard<std::mutex> lock(mutex_);
-  state_.recording = RecordingState{true, path, format, 0, {}};
+  state_.recording.path = path;
   return {0, {}, path};
 }
 
@@ -525,22 +619,41 @@ ControlResult ViewDevice::DoStopRecording() {
   if (stream_) {
     summary.samples = stream_->recordLines;
     summary.dropped = stream_->recordDropped;
-    summary.seconds = Since(stream_->recordStart);
-    summary.missing = MissingEstimate(summary.seconds, header_.periodUs, summary.samples);
+    summary.seconds = static_cast<double>(summary.samples) * static_cast<double>(header_.periodUs) / 1e6;
+    if (stream_->recordClock) {
+      const SampleClock &clock = *stream_->recordClock;
+      summary.gaps = clock.Gaps();
+      summary.gapSets = clock.GapSets();
+      summary.missing = MissingEstimate(clock.HostSeconds(), header_.periodUs, summary.samples + clock.LostSets());
+    }
   }
   std::string error;
   const bool ok = sink_->Finish(summary, error);
+  const std::optional<OutputOutcome> outcome = sink_->Outcome();
   sink_.reset();
   std::lock_guard<std::mutex> lock(mutex_);
   RecordingState ended = state_.recording;
   ended.active = false;
+  ended.ending = false;
   ended.lines = summary.samples;
+  if (outcome) ended.path = outcome->path;
+  // What the file holds, not what was read: after a failure they differ.
+  const std::string holds = outcome ? outcome->holds : std::to_string(summary.samples) + " sample sets";
+  const bool written = outcome && outcome->written;
   if (!ok) ended.error = error;
+  if (ok && !written) ended.error = PathForMessage(ended.path) + " was not written: " + holds;
   state_.lastRecording = ended;
   state_.recording = RecordingState{};
-  std::fprintf(stderr, "vornctl: device %d: %s %s (%lld sample sets)\n", index_, ok ? "wrote" : "could not finish",
-               ended.path.c_str(), static_cast<long long>(summary.samples));
-  if (!ok) return {500, "cannot finish " + ended.path + ": " + error, ended.path};
+  if (!ok) {
+    std::fprintf(stderr, "vornctl: device %d: %s; %s holds %s\n", index_, error.c_str(), ended.path.c_str(),
+                 written ? holds.c_str() : "nothing");
+    return {500, "cannot finish " + ended.path + ": " + error, written ? ended.path : std::string()};
+  }
+  if (!written) {
+    std::fprintf(stderr, "vornctl: device %d: %s\n", index_, ended.error.c_str());
+    return {0, {}, {}};
+  }
+  std::fprintf(stderr, "vornctl: device %d: wrote %s (%s)\n", index_, ended.path.c_str(), holds.c_str());
   return {0, {}, ended.path};
 }
 

@@ -34,6 +34,9 @@ struct ControlResult {
   std::string path;  // the finished recording's file
   bool ok() const { return status == 0; }
 };
+// Called once with a control's result: at once for a refusal, else from the
+// device's worker when it has acted. It must not block.
+using ControlDone = std::function<void(const ControlResult &)>;
 
 // Decoded lines not yet sent to the page. values[c] holds channel c's scaled
 // values; a damaged line holds kNoValue in every channel.
@@ -55,11 +58,12 @@ struct ViewStats {
 };
 
 struct RecordingState {
-  bool active = false;
+  bool active = false;  // from the request on (path empty until the file is open)
   std::string path;
   std::string format;
   std::int64_t lines = 0;
   std::string error;
+  bool ending = false;  // an end was asked for
 };
 
 // A snapshot for the page's device panel.
@@ -90,14 +94,15 @@ class ViewDevice {
   const DeviceDescription &Description() const { return description_; }
   ViewDeviceState State() const;
 
-  // Controls, from the server's threads. Each checks the request first and
-  // touches nothing when it is wrong; the worker then does the calls.
-  ControlResult Start();
-  ControlResult Stop();
-  ControlResult SetChannels(const std::vector<std::int32_t> &positions);
-  ControlResult SetPeriod(std::size_t choice);
-  ControlResult StartRecording(const std::string &format);
-  ControlResult StopRecording();
+  // Controls, from any thread. Each checks the request first and touches
+  // nothing when it is wrong; the worker then does the calls, and no caller
+  // waits for them.
+  void Start(ControlDone done);
+  void Stop(ControlDone done);
+  void SetChannels(const std::vector<std::int32_t> &positions, ControlDone done);
+  void SetPeriod(std::size_t choice, ControlDone done);
+  void StartRecording(const std::string &format, ControlDone done);
+  void StopRecording(ControlDone done);
 
   // What arrived since the last call; false when nothing did.
   bool TakeBlock(DisplayBlock &out);
@@ -110,9 +115,9 @@ class ViewDevice {
  private:
   struct Job {
     std::function<ControlResult()> work;
-    std::promise<ControlResult> *done = nullptr;
+    ControlDone done;
   };
-  ControlResult Submit(std::function<ControlResult()> work);
+  void Submit(std::function<ControlResult()> work, ControlDone done);
   void Run();
   void ReadLines();
   ControlResult DoStart();
@@ -120,7 +125,12 @@ class ViewDevice {
   ControlResult DoStartRecording(const std::string &format);
   ControlResult DoStopRecording();
   void Fail(const std::string &message);
+  ControlResult CheckChannels(const std::vector<std::int32_t> &chosen) const;
+  bool BeginChange(const char *what, ControlResult &refused, bool &restart, const std::function<void()> &applyNow);
+  // A new name in the recording folder.
   std::string RecordingPath(const std::string &format) const;
+  void RecordLine(const std::vector<std::int32_t> *values, std::string &sinkError);
+  void CatchUpRecording(std::string &sinkError);
 
   const vorn_host::VornLibrary &lib_;
   const std::int32_t index_;
@@ -142,5 +152,8 @@ class ViewDevice {
   RecordingHeader header_;
   std::thread worker_;
 };
+
+// A control's result, waited for (for callers that may block, such as --start).
+ControlResult AwaitControl(const std::function<void(ControlDone)> &control);
 
 }  // namespace vornctl

@@ -25,15 +25,11 @@ void EventHub::Stop() {
   }
   wake_.notify_all();
   if (ticker_.joinable()) ticker_.join();
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (auto &s : subscribers_) {
-    std::lock_guard<std::mutex> sl(s->mutex);
-    s->ready.notify_all();
-  }
 }
 
-std::shared_ptr<EventHub::Subscriber> EventHub::Subscribe() {
+std::shared_ptr<EventHub::Subscriber> EventHub::Subscribe(std::function<void()> wake) {
   auto subscriber = std::make_shared<Subscriber>();
+  subscriber->wake = std::move(wake);
   auto state = std::make_shared<const std::string>(StateMessage());
   subscriber->queue.push_back(state);
   subscriber->bytes = state->size();
@@ -52,14 +48,20 @@ std::size_t EventHub::SubscriberCount() const {
   return subscribers_.size();
 }
 
-bool EventHub::Next(Subscriber &subscriber, std::string &message, std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(subscriber.mutex);
-  subscriber.ready.wait_for(lock, timeout, [&] { return !subscriber.queue.empty() || Stopped(); });
+bool EventHub::Take(Subscriber &subscriber, std::string &out, std::size_t maxBytes) {
+  std::lock_guard<std::mutex> lock(subscriber.mutex);
   if (subscriber.queue.empty()) return false;
-  message = *subscriber.queue.front();
-  subscriber.bytes -= subscriber.queue.front()->size();
-  subscriber.queue.pop_front();
+  do {
+    out += *subscriber.queue.front();
+    subscriber.bytes -= subscriber.queue.front()->size();
+    subscriber.queue.pop_front();
+  } while (!subscriber.queue.empty() && out.size() + subscriber.queue.front()->size() <= maxBytes);
   return true;
+}
+
+bool EventHub::HasQueued(Subscriber &subscriber) {
+  std::lock_guard<std::mutex> lock(subscriber.mutex);
+  return !subscriber.queue.empty();
 }
 
 std::string EventHub::StateMessage() const {
@@ -70,16 +72,18 @@ std::string EventHub::StateMessage() const {
 void EventHub::Publish(std::shared_ptr<const std::string> message) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto &s : subscribers_) {
-    std::lock_guard<std::mutex> sl(s->mutex);
-    // The oldest go first: a page that catches up wants the present.
-    while (!s->queue.empty() && s->bytes + message->size() > kQueueBytes) {
-      s->bytes -= s->queue.front()->size();
-      s->queue.pop_front();
-      ++s->lost;
+    {
+      std::lock_guard<std::mutex> sl(s->mutex);
+      // The oldest go first: a page that catches up wants the present.
+      while (!s->queue.empty() && s->bytes + message->size() > kQueueBytes) {
+        s->bytes -= s->queue.front()->size();
+        s->queue.pop_front();
+        ++s->lost;
+      }
+      s->queue.push_back(message);
+      s->bytes += message->size();
     }
-    s->queue.push_back(message);
-    s->bytes += message->size();
-    s->ready.notify_all();
+    if (s->wake) s->wake();
   }
 }
 

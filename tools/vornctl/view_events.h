@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,10 +23,11 @@ class EventHub {
  public:
   struct Subscriber {
     std::mutex mutex;
-    std::condition_variable ready;
     std::deque<std::shared_ptr<const std::string>> queue;
     std::size_t bytes = 0;
     std::int64_t lost = 0;  // messages dropped because the page fell behind
+    // Called (from the ticker's thread) when a message was queued; must not block.
+    std::function<void()> wake;
   };
 
   static constexpr std::size_t kQueueBytes = 4 * 1024 * 1024;
@@ -38,15 +40,17 @@ class EventHub {
   EventHub &operator=(const EventHub &) = delete;
 
   void Start();
-  // Ends the ticker and wakes every waiting page.
+  // Ends the ticker; no page is woken after it.
   void Stop();
   bool Stopped() const { return stopped_.load(); }
 
-  std::shared_ptr<Subscriber> Subscribe();
+  std::shared_ptr<Subscriber> Subscribe(std::function<void()> wake);
   void Unsubscribe(const std::shared_ptr<Subscriber> &subscriber);
   std::size_t SubscriberCount() const;
-  // The next message for this page, waiting at most timeout; false when none came.
-  bool Next(Subscriber &subscriber, std::string &message, std::chrono::milliseconds timeout);
+  // Appends queued messages to out, oldest first, up to about maxBytes (at
+  // least one); false when none was queued.
+  static bool Take(Subscriber &subscriber, std::string &out, std::size_t maxBytes);
+  static bool HasQueued(Subscriber &subscriber);
 
   // The "state" message now (also sent to a page when it connects).
   std::string StateMessage() const;

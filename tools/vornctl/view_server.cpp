@@ -1,19 +1,20 @@
 #include "tools/vornctl/view_server.h"
 
-#include <httplib.h>
-
+#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <random>
 #include <sstream>
 
-#include "tools/vornctl/period_choices.h"
-#include "tools/vornctl/view_json.h"
+#include "tools/vornctl/view_connection.h"
+#include "tools/vornctl/view_http_rules.h"
+#include "tools/vornctl/view_limits.h"
 
 namespace vornctl {
 
 namespace {
+
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
 
 struct PageFile {
   const char *name;
@@ -25,25 +26,9 @@ constexpr PageFile kPageFiles[] = {
     {"uPlot.min.css", "text/css; charset=utf-8"},
 };
 
-std::string Dump(const nlohmann::json &j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
-
-void SendJson(httplib::Response &res, int status, const nlohmann::json &body) {
-  res.status = status;
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(Dump(body), "application/json");
-}
-
-void SendError(httplib::Response &res, int status, const std::string &text) {
-  SendJson(res, status, {{"error", text}});
-}
-
-bool IsLoopbackHost(const std::string &host, int port) {
-  const std::string suffix = ":" + std::to_string(port);
-  for (const char *name : {"127.0.0.1", "localhost", "[::1]"}) {
-    if (host == name || host == name + suffix) return true;
-  }
-  return false;
-}
+// Out of descriptors (or another passing failure of accept): try again
+// shortly instead of spinning.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -57,228 +42,148 @@ std::string MissingPageFiles(const std::string &webDir) {
   return missing;
 }
 
-std::string MakeToken() {
-  std::random_device random;
-  static const char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (int i = 0; i < 8; ++i) {
-    const unsigned v = random();
-    for (int k = 0; k < 4; ++k) token += kHex[(v >> (4 * k)) & 15];
-  }
-  return token;
-}
-
-bool TokenMatches(const std::string &given, const std::string &expected) {
-  if (given.size() != expected.size()) return false;
-  unsigned char diff = 0;
-  for (std::size_t i = 0; i < given.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ expected[i]);
-  return diff == 0;
-}
-
 struct ViewServer::Impl {
-  std::vector<ViewDevice *> devices;
-  EventHub &hub;
-  ViewServerOptions options;
-  httplib::Server server;
-  std::map<std::string, std::pair<std::string, std::string>> files;  // name -> content, type
+  // First, so it goes last: the connections its handlers own end with it.
+  asio::io_context io{1};
+  tcp::acceptor acceptor{io};
+  asio::steady_timer retry{io};
+  std::shared_ptr<ServerShared> shared = std::make_shared<ServerShared>();
+  std::shared_ptr<ServerGate> gate = std::make_shared<ServerGate>(io);
+  std::string host;
+  int wantedPort = 0;
+  std::atomic<bool> serving{false};
 
-  Impl(std::vector<ViewDevice *> d, EventHub &h, ViewServerOptions o)
-      : devices(std::move(d)), hub(h), options(std::move(o)) {}
-
-  ViewDevice *Find(const std::string &text, httplib::Response &res) {
-    std::size_t index = devices.size();
-    if (!text.empty() && text.size() < 6 && text.find_first_not_of("0123456789") == std::string::npos) {
-      index = std::stoul(text);
-    }
-    if (index >= devices.size()) {
-      SendError(res, 404,
-                "there is no device " + text + " (found " + std::to_string(devices.size()) + ", numbered from 0)");
-      return nullptr;
-    }
-    return devices[index];
+  void Accept() {
+    acceptor.async_accept([this](boost::system::error_code ec, tcp::socket socket) {
+      if (!acceptor.is_open()) return;
+      if (ec) {
+        retry.expires_after(kAcceptRetry);
+        retry.async_wait([this](boost::system::error_code e) {
+          if (!e) Accept();
+        });
+        return;
+      }
+      Admit(std::move(socket));
+      Accept();
+    });
   }
 
-  void Answer(httplib::Response &res, ViewDevice &device, const ControlResult &result) {
-    if (!result.ok()) {
-      SendJson(res, result.status, {{"error", result.error}, {"path", result.path}, {"device", DeviceJson(device)}});
+  void Admit(tcp::socket socket) {
+    if (shared->connections.size() >= view_limits::kConnections) {
+      // Room for whoever asks: the oldest connection that has not yet sent
+      // its request goes; one that is being answered or streams is kept.
+      for (ViewConnection *c : shared->connections) {
+        if (c->WaitingForRequest()) {
+          c->Close();
+          break;
+        }
+      }
+    }
+    if (shared->connections.size() >= view_limits::kConnections + 16) {
+      // Closed ones not yet gone and none to spare: this one waits for nothing.
+      static const char kBusy[] =
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nConnection: close\r\n"
+          "Content-Length: 60\r\n\r\n{\"error\":\"vornctl view has too many connections; try again\"}";
+      boost::system::error_code ignored;
+      socket.non_blocking(true, ignored);
+      socket.send(asio::buffer(kBusy, sizeof kBusy - 1), 0, ignored);
+      socket.close(ignored);
       return;
     }
-    SendJson(res, 200, {{"ok", true}, {"path", result.path}, {"device", DeviceJson(device)}});
+    std::make_shared<ViewConnection>(std::move(socket), shared, gate)->Start();
   }
 
-  // The request body as a JSON object; false (answered) when it is not one.
-  bool Body(const httplib::Request &req, httplib::Response &res, nlohmann::json &body) {
-    if (req.body.empty()) {
-      body = nlohmann::json::object();
-      return true;
-    }
-    body = nlohmann::json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-      SendError(res, 400, "the request body is not a JSON object");
-      return false;
-    }
-    return true;
-  }
-
-  void Control(const httplib::Request &req, httplib::Response &res) {
-    ViewDevice *device = Find(req.matches[1], res);
-    if (!device) return;
-    nlohmann::json body;
-    if (!Body(req, res, body)) return;
-    const std::string action = req.matches[2];
-    if (action == "start") return Answer(res, *device, device->Start());
-    if (action == "stop") return Answer(res, *device, device->Stop());
-    if (action == "record-stop") return Answer(res, *device, device->StopRecording());
-    if (action == "record") {
-      const auto format = body.find("format");
-      if (format == body.end() || !format->is_string()) {
-        return SendError(res, 400, "say the recording's format: {\"format\": \"csv\"} or \"edf\"");
-      }
-      return Answer(res, *device, device->StartRecording(format->get<std::string>()));
-    }
-    if (action == "channels") {
-      const auto list = body.find("channels");
-      if (list == body.end() || !list->is_array()) {
-        return SendError(res, 400, "bad channel list: give {\"channels\": [positions]}");
-      }
-      std::vector<std::int32_t> positions;
-      for (const auto &p : *list) {
-        if (!p.is_number_integer() || p.get<long long>() < 1 || p.get<long long>() > 1000000) {
-          return SendError(res, 400, "bad channel list: " + Dump(*list) + " (channel positions count from 1)");
-        }
-        positions.push_back(p.get<std::int32_t>());
-      }
-      return Answer(res, *device, device->SetChannels(positions));
-    }
-    if (action == "period") {
-      const auto us = body.find("periodUs");
-      const std::vector<std::int32_t> &listed = device->Description().periodsUs;
-      std::string offered;
-      for (std::int32_t l : listed) offered += (offered.empty() ? "" : ", ") + FormatPeriod(NominalPeriodUs(l));
-      if (us == body.end() || !us->is_number()) {
-        return SendError(res, 400, "give the period in microseconds: {\"periodUs\": 2000}");
-      }
-      const double wanted = us->get<double>();
-      for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (std::abs(static_cast<double>(NominalPeriodUs(listed[i])) - wanted) < 0.5 ||
-            std::abs(static_cast<double>(listed[i]) - wanted) < 0.5) {
-          return Answer(res, *device, device->SetPeriod(i));
-        }
-      }
-      return SendError(res, 400,
-                       "device " + std::to_string(device->Index()) + " offers no period of " + Dump(*us) +
-                           " us; it offers " + (offered.empty() ? "none" : offered));
-    }
-    SendError(res, 404, "unknown control '" + action + "'");
-  }
-
-  void Events(const httplib::Request &, httplib::Response &res) {
-    auto subscriber = hub.Subscribe();
-    res.set_header("Cache-Control", "no-store");
-    res.set_header("X-Accel-Buffering", "no");
-    EventHub *h = &hub;
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [h, subscriber](std::size_t, httplib::DataSink &sink) {
-          if (h->Stopped()) return false;
-          std::string message;
-          // A comment now and then finds a page that went away.
-          if (!h->Next(*subscriber, message, std::chrono::milliseconds(1000))) message = ": idle\n\n";
-          if (h->Stopped()) return false;
-          return sink.write(message.data(), message.size());
-        },
-        [h, subscriber](bool) { h->Unsubscribe(subscriber); });
-  }
-
-  bool Allowed(const httplib::Request &req, httplib::Response &res, int port) {
-    if (options.token.empty()) {
-      // Loopback only: a page of another site that the browser shows must not
-      // reach the recorder through a name that resolves here.
-      if (!IsLoopbackHost(req.get_header_value("Host"), port)) {
-        SendError(res, 403, "vornctl view answers only to 127.0.0.1 or localhost");
-        return false;
-      }
-    } else if (req.path.rfind("/api/", 0) == 0) {
-      std::string given = req.get_header_value("X-Vorn-Token");
-      if (given.empty()) given = req.get_param_value("token");
-      if (!TokenMatches(given, options.token)) {
-        SendError(res, 403, "this vornctl view needs the token it printed when it started (open the URL it printed)");
-        return false;
-      }
-    }
-    // Another site's page can send a form or text POST without asking; a JSON one it cannot.
-    if (req.method == "POST" && req.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
-      SendError(res, 415, "controls take a JSON body (Content-Type: application/json)");
-      return false;
-    }
-    return true;
+  void CloseAll() {
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    retry.cancel();
+    // Close() may end a connection at once; walk a copy.
+    const std::list<ViewConnection *> open = shared->connections;
+    for (ViewConnection *c : open) c->Close();
   }
 };
 
 ViewServer::ViewServer(std::vector<ViewDevice *> devices, EventHub &hub, ViewServerOptions options)
-    : impl_(std::make_unique<Impl>(std::move(devices), hub, std::move(options))) {}
+    : impl_(std::make_unique<Impl>()) {
+  impl_->shared->devices = std::move(devices);
+  impl_->shared->hub = &hub;
+  impl_->shared->token = options.token;
+  impl_->host = options.host;
+  impl_->wantedPort = options.port;
+  for (const PageFile &f : kPageFiles) {
+    std::ifstream in(std::filesystem::path(options.webDir) / f.name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in) impl_->shared->files[std::string("/") + f.name] = {text.str(), f.type};
+  }
+  const auto index = impl_->shared->files.find("/index.html");
+  if (index != impl_->shared->files.end()) impl_->shared->files["/"] = index->second;
+}
 
 ViewServer::~ViewServer() { Stop(); }
 
 bool ViewServer::Bind(std::string &error) {
   Impl &m = *impl_;
   for (const PageFile &f : kPageFiles) {
-    std::ifstream in(std::filesystem::path(m.options.webDir) / f.name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-      error = "the page's file " + std::string(f.name) + " is missing from " + m.options.webDir +
-              " (run scripts/bootstrap, then build again)";
+    if (!m.shared->files.count(std::string("/") + f.name)) {
+      error = "the page's file " + std::string(f.name) + " is missing (run scripts/bootstrap, then build again)";
       return false;
     }
-    m.files[std::string("/") + f.name] = {text.str(), f.type};
   }
-  m.files["/"] = m.files["/index.html"];
-
-  httplib::Server &s = m.server;
-  // One thread per open page's event stream, and some for the controls.
-  s.new_task_queue = [] { return new httplib::ThreadPool(24); };
-  s.set_keep_alive_timeout(1);
-  s.set_read_timeout(5);
-  // A page that stops reading is cut off after this long, and its queue goes.
-  s.set_write_timeout(5);
-  s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-    return impl_->Allowed(req, res, port_) ? httplib::Server::HandlerResponse::Unhandled
-                                           : httplib::Server::HandlerResponse::Handled;
-  });
-  s.Get("/api/devices", [this](const httplib::Request &, httplib::Response &res) {
-    SendJson(res, 200, {{"devices", DevicesJson(impl_->devices)}});
-  });
-  s.Get("/api/events", [this](const httplib::Request &req, httplib::Response &res) { impl_->Events(req, res); });
-  s.Post(R"(/api/devices/([^/]+)/(start|stop|record|record-stop|channels|period))",
-         [this](const httplib::Request &req, httplib::Response &res) { impl_->Control(req, res); });
-  s.Get(R"(/[A-Za-z.]*)", [this](const httplib::Request &req, httplib::Response &res) {
-    const auto it = impl_->files.find(req.path);
-    if (it == impl_->files.end()) return SendError(res, 404, "no such page: " + req.path);
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(it->second.first, it->second.second.c_str());
-  });
-  s.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
-    if (res.body.empty()) SendError(res, res.status, "no such request: " + req.method + " " + req.path);
-  });
-
-  if (m.options.port == 0) {
-    port_ = s.bind_to_any_port(m.options.host);
+  const std::string where = m.host + (m.wantedPort ? ":" + std::to_string(m.wantedPort) : "");
+  boost::system::error_code ec;
+  tcp::endpoint endpoint;
+  const asio::ip::address address = asio::ip::make_address(m.host, ec);
+  if (!ec) {
+    endpoint = tcp::endpoint(address, static_cast<unsigned short>(m.wantedPort));
   } else {
-    port_ = s.bind_to_port(m.options.host, m.options.port) ? m.options.port : -1;
+    tcp::resolver resolver(m.io);
+    const auto found = resolver.resolve(m.host, std::to_string(m.wantedPort), ec);
+    if (ec || found.empty()) {
+      error = "cannot listen on " + where + ": " + (ec ? ec.message() : "no address") + " (not of this machine?)";
+      return false;
+    }
+    endpoint = found.begin()->endpoint();
   }
-  if (port_ <= 0) {
-    error = "cannot listen on " + m.options.host + (m.options.port ? ":" + std::to_string(m.options.port) : "") +
-            " (address in use or not of this machine?)";
+  m.acceptor.open(endpoint.protocol(), ec);
+  if (!ec) m.acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) m.acceptor.bind(endpoint, ec);
+  if (!ec) m.acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) {
+    boost::system::error_code ignored;
+    m.acceptor.close(ignored);
+    error = "cannot listen on " + where + ": " + ec.message() + " (address in use or not of this machine?)";
     return false;
   }
+  port_ = m.acceptor.local_endpoint().port();
+  m.shared->port = port_;
   return true;
 }
 
-void ViewServer::Serve() { impl_->server.listen_after_bind(); }
+void ViewServer::Serve() {
+  Impl &m = *impl_;
+  m.serving = true;
+  if (m.acceptor.is_open()) m.Accept();
+  m.io.run();
+}
+
+void ViewServer::RefuseControls() {
+  if (impl_) impl_->shared->refuseControls = true;
+}
 
 void ViewServer::Stop() {
-  if (impl_) impl_->server.stop();
+  if (!impl_) return;
+  Impl &m = *impl_;
+  // Devices' workers and the event ticker hand nothing more to this thread.
+  m.gate->Close();
+  if (m.serving) {
+    asio::post(m.io, [&m] {
+      m.CloseAll();
+      m.io.stop();
+    });
+  } else {
+    m.io.stop();
+  }
 }
 
 }  // namespace vornctl

@@ -1,5 +1,7 @@
 // The HTTP side of `vornctl view`: the page, the device list, the event
-// stream and the controls.
+// stream and the controls. One thread serves every connection, so a client
+// that is slow or silent holds no thread; view_limits.h bounds what each
+// connection may cost.
 #pragma once
 
 #include <memory>
@@ -23,6 +25,7 @@ std::string MissingPageFiles(const std::string &webDir);
 
 class ViewServer {
  public:
+  // hub must outlive the server.
   ViewServer(std::vector<ViewDevice *> devices, EventHub &hub, ViewServerOptions options);
   ~ViewServer();
   ViewServer(const ViewServer &) = delete;
@@ -33,6 +36,9 @@ class ViewServer {
   int Port() const { return port_; }
   // Serves until Stop; run it on a thread of its own.
   void Serve();
+  // From now on controls are refused (the program is ending); the rest is served.
+  void RefuseControls();
+  // Closes every connection at once, waiting for none, and ends Serve.
   void Stop();
 
  private:
@@ -40,10 +46,5 @@ class ViewServer {
   std::unique_ptr<Impl> impl_;
   int port_ = 0;
 };
-
-// A fresh random token (hex).
-std::string MakeToken();
-// Equal without telling how far by the time taken.
-bool TokenMatches(const std::string &given, const std::string &expected);
 
 }  // namespace vornctl

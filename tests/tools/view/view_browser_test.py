@@ -2,7 +2,10 @@
 python3-selenium through chromedriver, against two simulated devices. The
 page's last values must be the simulators' (scaled and back), stop, start and
 record work from the page's buttons, a device that vanishes shows its failure,
-and a screenshot is kept in the build."""
+and a screenshot is kept in the build (the README's picture: the view runs in
+the build's folder and records to ".", so no path of this machine shows). A
+view that needs a token shows its refusal without it, and with it keeps the
+token out of the address bar."""
 import os
 import shutil
 import sys
@@ -41,7 +44,7 @@ class BrowserTest(unittest.TestCase):
     def setUp(self):
         self.a = Sim("VSC0000401", A_CHANNELS)
         self.b = Sim("VSC0000402", B_CHANNELS)
-        self.view = View([self.a, self.b])
+        self.view = View([self.a, self.b], out_dir=".")
         self.driver, self.profile = browser()
         self.driver.set_script_timeout(30)
 
@@ -97,6 +100,20 @@ class BrowserTest(unittest.TestCase):
         self.assertGreater(len(self.js("return vornView.delays()")), 10)
         self.assertRegex(self.panel(0, ".progress").text, r"^\s*[0-9.]+ s\s+[0-9.]+ lines/s\s+dropped 0\s+missing \d+$")
         self.assertIn("mmHg", self.panel(0, ".trace").text)
+        # The serial text is each device's identity; the unique id the two share is pointed out.
+        self.assertEqual(self.panel(0, ".serial").text, "serial 0000401")
+        self.assertEqual(self.panel(1, ".serial").text, "serial 0000402")
+        self.assertEqual(self.panel(0, ".shared-id").text, "same unique id as device 1")
+        self.assertEqual(self.panel(1, ".shared-id").text, "same unique id as device 0")
+        # A symmetric range shows its ends and middle, not a lone 0.
+        self.assertEqual(self.js("return vornView.ticks(1)")[0], ["-5", "0", "5"])
+        # The last channel's label keeps clear of the Apply button.
+        for i in (0, 1):
+            gap = self.js("const s = document.querySelector(`section[data-device='${arguments[0]}']`);"
+                          "const labels = s.querySelectorAll('.channels label');"
+                          "return s.querySelector('.apply-channels').getBoundingClientRect().left -"
+                          " labels[labels.length - 1].getBoundingClientRect().right;", i)
+            self.assertGreaterEqual(gap, 3, f"device {i}")
         for i, sim in ((0, self.a), (1, self.b)):
             self.check_last_values(i, sim)
 
@@ -115,7 +132,8 @@ class BrowserTest(unittest.TestCase):
         path = self.wait("return document.querySelector('section[data-device=\"0\"] .recording').dataset.path",
                          10, "the recording's path")
         self.assertIn(f"wrote {path}", self.panel(0, ".recording").text)
-        with open(path) as f:
+        self.assertTrue(path.startswith("./vorn-0000401-"), path)
+        with open(self.view.path(path)) as f:
             self.assertGreater(len(f.readlines()), 500)
 
         # A wrong request shows its error on the page and changes nothing.
@@ -143,6 +161,45 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(self.status(0), "streaming")
         median = self.js("return vornView.medianDelay()")
         print(f"\nmedian arrival-to-draw delay at 2 devices: {median:.1f} ms; screenshot {shot}")
+
+
+class TokenPageTest(unittest.TestCase):
+    def setUp(self):
+        self.sim = Sim("VSC0000403", B_CHANNELS)
+        self.view = View([self.sim], ["--token"])
+        self.driver, self.profile = browser()
+
+    def tearDown(self):
+        self.driver.quit()
+        shutil.rmtree(self.profile, ignore_errors=True)
+        code, err = self.view.stop()
+        self.sim.stop()
+        self.assertEqual(code, 0, err)
+
+    def wait(self, script, timeout, what):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            value = self.driver.execute_script(script)
+            if value:
+                return value
+            time.sleep(0.1)
+        self.fail(f"{what} not within {timeout} s")
+
+    def test_without_the_token_the_page_says_why_and_with_it_the_url_is_clean(self):
+        d = self.driver
+        base = f"http://127.0.0.1:{self.view.port}/"
+        d.get(base)
+        text = self.wait("return window.vornView && vornView.refusal()", 15, "the refusal on the page")
+        self.assertIn("needs the token it printed", text)
+        self.assertNotIn("retrying", d.find_element("id", "connection").text)
+        d.get(self.view.url)
+        self.wait("return window.vornView && vornView.panels().length === 1", 15, "the device's panel")
+        self.assertEqual(d.current_url, base)  # the token left the address bar
+        self.assertEqual(self.driver.execute_script("return vornView.refusal()"), "")
+        self.assertEqual(self.driver.execute_script("return document.cookie"), "")  # out of scripts' reach
+        d.find_element("css selector", 'section[data-device="0"] button.start').click()
+        self.wait("return vornView.panels()[0].status === 'streaming' && vornView.panels()[0].points[0] > 100", 20,
+                  "streaming through the cookie")
 
 
 if __name__ == "__main__":

@@ -12,8 +12,9 @@ import tempfile
 import time
 import urllib.parse
 
-VORNCTL = os.environ.get("VORNCTL", "vornctl")
-VORN_SIM = os.environ.get("VORN_SIM", "vorn-sim")
+# A path given relative to here still names the program when view runs in OUT.
+VORNCTL, VORN_SIM = (os.path.abspath(p) if os.sep in p else p
+                     for p in (os.environ.get("VORNCTL", "vornctl"), os.environ.get("VORN_SIM", "vorn-sim")))
 OUT = os.environ.get("VORN_VIEW_OUT") or tempfile.mkdtemp(prefix="vornctl-view-")
 os.makedirs(OUT, exist_ok=True)
 
@@ -96,18 +97,32 @@ class Sim:
 
 
 class View:
-    """`vornctl view` over the given simulators."""
+    """`vornctl view` over the given simulators; recordings go to out_dir
+    (relative to OUT, where view runs)."""
 
-    def __init__(self, sims, extra=()):
-        env = dict(os.environ, VORN_PORTS=";".join(s.port_entry for s in sims))
+    def __init__(self, sims, extra=(), out_dir=OUT, env=None):
+        env = dict(env if env is not None else os.environ, VORN_PORTS=";".join(s.port_entry for s in sims))
         self.err_path = os.path.join(OUT, f"view-{os.getpid()}-{time.monotonic_ns()}.err")
         self.err = open(self.err_path, "wb")
-        self.proc = subprocess.Popen([VORNCTL, "view", "--out-dir", OUT, *extra], stdout=subprocess.PIPE,
-                                     stderr=self.err, env=env)
+        self.proc = subprocess.Popen([VORNCTL, "view", "--out-dir", out_dir, *extra], stdout=subprocess.PIPE,
+                                     stderr=self.err, env=env, cwd=OUT)
         self.url = read_line(self.proc, 90, "URL")
         parts = urllib.parse.urlsplit(self.url)
         self.host, self.port = parts.hostname, parts.port
         self.token = urllib.parse.parse_qs(parts.query).get("token", [""])[0]
+
+    def more_urls(self, timeout=2):
+        """The URLs printed after the first."""
+        urls = []
+        try:
+            while True:
+                urls.append(read_line(self.proc, timeout, "URL"))
+        except AssertionError:
+            return urls
+
+    def path(self, recording):
+        """A recording's path as the page shows it, from here."""
+        return os.path.join(OUT, recording)
 
     def request(self, method, path, body=None, headers=None, token=True):
         conn = http.client.HTTPConnection(self.host, self.port, timeout=60)
@@ -140,6 +155,11 @@ class View:
                 return devices
             time.sleep(0.1)
         raise AssertionError(f"{what} not within {timeout} s: {self.devices()}")
+
+    def stderr_text(self):
+        self.err.flush()
+        with open(self.err_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
 
     def rss_kib(self):
         with open(f"/proc/{self.proc.pid}/status") as f:

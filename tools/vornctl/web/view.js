@@ -2,8 +2,8 @@
 // traces from the "blocks" events, controls as JSON POSTs.
 (() => {
   'use strict';
-  const token = new URLSearchParams(location.search).get('token') || '';
-  const withToken = (path) => (token ? path + (path.includes('?') ? '&' : '?') + 'token=' + encodeURIComponent(token) : path);
+  // The token (when this view asks for one) came once in the URL; the server
+  // keeps it in a cookie this script cannot read, so it is in no URL here.
   const nowMs = () => performance.timeOrigin + performance.now();
   const panels = new Map();
   const delays = [];  // arrival-to-draw of stamped blocks, ms
@@ -25,6 +25,10 @@
     for (const c of children) e.append(c);
     return e;
   }
+  function tickText(v) {
+    const a = Math.abs(v);
+    return a === 0 || a >= 100 ? v.toFixed(0) : a >= 1 ? String(Number(v.toFixed(1))) : String(Number(v.toPrecision(2)));
+  }
   function progressText(s) {
     return `${s.seconds.toFixed(1).padStart(7)} s  ${s.rate.toFixed(1).padStart(7)} lines/s  dropped ${s.dropped}  missing ${s.missing}`;
   }
@@ -33,9 +37,9 @@
     const panel = panels.get(index);
     panel.error.textContent = '';
     try {
-      const res = await fetch(withToken(`/api/devices/${index}/${action}`), {
+      const res = await fetch(`/api/devices/${index}/${action}`, {
         method: 'POST',
-        headers: { 'Content-Type': 'application/json', 'X-Vorn-Token': token },
+        headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(body || {}),
       });
       const reply = await res.json();
@@ -60,6 +64,7 @@
       this.start = 0;
       this.end = 0;
       this.lastRaw = null;
+      this.ticks = [];  // the value axis's labels as last drawn
       this.dec = decimals(channel);
       const unit = channel.unit ? ` [${channel.unit}]` : '';
       this.value = el('div', { class: 'value' }, '-');
@@ -68,11 +73,18 @@
       this.root = el('div', { class: 'trace', 'data-position': channel.position }, label, box);
       parent.append(this.root);
       const range = channel.hasRange ? [Math.min(channel.minimum, channel.maximum), Math.max(channel.minimum, channel.maximum)] : null;
+      const yAxis = { size: 50, font: '10px sans-serif', label: channel.unit || '', labelSize: 12, labelFont: '10px sans-serif' };
+      if (range) {
+        // The announced range's ends and middle: a short plot's own choice
+        // of round steps can leave a symmetric range with a lone 0.
+        yAxis.splits = () => [range[0], (range[0] + range[1]) / 2, range[1]];
+        yAxis.values = (u, splits) => (this.ticks = splits.map(tickText));
+      }
       this.plot = new uPlot({
         width: Math.max(300, parent.clientWidth - 150), height: 90,
         legend: { show: false }, cursor: { show: false },
         scales: { x: { time: false }, y: range ? { range: () => range } : { auto: true } },
-        axes: [{ size: 24, font: '10px sans-serif' }, { size: 50, font: '10px sans-serif', label: channel.unit || '', labelSize: 12, labelFont: '10px sans-serif' }],
+        axes: [{ size: 24, font: '10px sans-serif' }, yAxis],
         series: [{}, { stroke: '#1f6fc5', width: 1, points: { show: false } }],
       }, [[], []], box);
     }
@@ -115,7 +127,9 @@
       this.stamps = [];
       this.dirty = false;
       this.status = el('span', { class: 'status' });
+      this.serial = el('span', { class: 'serial' });
       this.identity = el('span', { class: 'identity' });
+      this.sharedId = el('span', { class: 'shared-id' });
       this.message = el('div', { class: 'error message' });
       this.error = el('div', { class: 'error control-error' });
       this.progress = el('div', { class: 'progress' });
@@ -131,7 +145,8 @@
       this.recordStopButton = el('button', { class: 'record-stop', onclick: () => control(this.index, 'record-stop') }, 'End recording');
       this.tracesBox = el('div', { class: 'traces' });
       this.root = el('section', { class: 'panel', 'data-device': info.index },
-        el('h2', {}, `Device ${info.index}`, this.status, this.identity),
+        el('h2', {}, el('span', {}, `Device ${info.index}`), this.status, this.serial),
+        el('div', { class: 'identity-line' }, this.identity, this.sharedId),
         this.message,
         el('div', { class: 'controls' }, this.startButton, this.stopButton, this.channelBoxes,
           el('label', {}, 'Period ', this.periodSelect), this.format, this.recordButton, this.recordStopButton),
@@ -159,7 +174,12 @@
       this.info = info;
       this.status.textContent = info.status;
       this.status.dataset.status = info.status;
-      this.identity.textContent = `${info.serial}  ${info.product}  ${info.version}  id ${info.uniqueId}`;
+      // The serial text is the device's identity; the unique id is the
+      // driver's number for it, which two devices can share.
+      this.serial.textContent = info.serial ? `serial ${info.serial}` : '';
+      this.identity.textContent = `${info.product} ${info.version}, unique id ${info.uniqueId}`;
+      const twins = [...panels.values()].filter((p) => p !== this && p.info && p.info.uniqueId === info.uniqueId && info.uniqueId !== '-');
+      this.sharedId.textContent = twins.length ? `same unique id as device ${twins.map((p) => p.index).join(', ')}` : '';
       this.message.textContent = info.status === 'failed' ? info.message : (info.message || '');
       const streaming = info.status === 'streaming';
       this.startButton.disabled = info.status !== 'stopped';
@@ -170,7 +190,7 @@
       if (first) this.syncChannels();
       this.progress.textContent = info.stream ? progressText(info.stats) : '';
       const r = info.recording, last = info.lastRecording;
-      this.recording.textContent = r.active ? `recording to ${r.path} (${r.lines} sets)`
+      this.recording.textContent = r.active ? (r.path ? `recording to ${r.path} (${r.lines} sets)` : 'starting a recording')
         : last.path ? `wrote ${last.path} (${last.lines} sets)${last.error ? ': ' + last.error : ''}` : '';
       this.recording.dataset.path = r.active ? '' : last.path;
       if (info.stream !== this.stream && info.stream > 0 && info.status !== 'starting') this.newStream(info);
@@ -243,22 +263,58 @@
     e.target.value = windowSeconds;
   });
 
-  const source = new EventSource(withToken('/api/events'));
   const connection = document.getElementById('connection');
-  source.addEventListener('state', (e) => { connection.textContent = ''; onState(JSON.parse(e.data)); });
-  source.addEventListener('blocks', (e) => {
-    for (const b of JSON.parse(e.data).blocks) {
-      const panel = panels.get(b.device);
-      if (panel) panel.addBlock(b);
+  const refusal = document.getElementById('refusal');
+  function showRefusal(text) {
+    connection.textContent = text ? 'refused by vornctl view' : '';
+    refusal.textContent = text;
+    refusal.hidden = !text;
+  }
+  // Why the server turned the event stream down, in its own words; null when
+  // it did not (it is out of reach, or it let the stream through).
+  async function refusalOf(path) {
+    const abort = new AbortController();
+    try {
+      const res = await fetch(path, { cache: 'no-store', signal: abort.signal });
+      if (res.ok) { abort.abort(); return null; }
+      const reply = await res.json().catch(() => ({}));
+      return { status: res.status, text: reply.error || `vornctl view answered ${res.status}` };
+    } catch (e) {
+      return null;
     }
-  });
-  source.onerror = () => { connection.textContent = 'connection to vornctl view lost; retrying'; };
+  }
+  let source = null;
+  function connect() {
+    source = new EventSource('/api/events');
+    source.addEventListener('state', (e) => { showRefusal(''); onState(JSON.parse(e.data)); });
+    source.addEventListener('blocks', (e) => {
+      for (const b of JSON.parse(e.data).blocks) {
+        const panel = panels.get(b.device);
+        if (panel) panel.addBlock(b);
+      }
+    });
+    source.onerror = async () => {
+      if (source.readyState !== EventSource.CLOSED) {
+        connection.textContent = 'connection to vornctl view lost; retrying';
+        return;
+      }
+      // Closed for good: the server answered, but not with a stream.
+      const refused = await refusalOf('/api/events');
+      if (refused) showRefusal(refused.text);
+      else connection.textContent = 'connection to vornctl view lost; retrying';
+      // Too many pages or a passing failure may clear; a missing token does not.
+      if (!refused || refused.status === 429 || refused.status >= 500) setTimeout(connect, 5000);
+    };
+  }
+  connect();
   requestAnimationFrame(frame);
 
   // For tests and the bench: what the page holds and how late it draws.
   window.vornView = {
+    refusal: () => (refusal.hidden ? '' : refusal.textContent),
     panels: () => [...panels.values()].map((p) => ({ index: p.index, status: p.info.status, stream: p.stream,
       points: p.traces.map((t) => t.end - t.start) })),
+    ticks: (index) => panels.get(index).traces.map((t) => t.ticks),
     lastValues: (index, n) => panels.get(index).traces.map((t) => ({ position: t.channel.position, name: t.channel.name, values: t.lastValues(n) })),
     delays: () => delays.slice(),
     medianDelay: () => median(delays),
