@@ -15,13 +15,21 @@ constexpr std::uint32_t kAfterStopCommandMs = 20;
 VornSerial::VornSerial(std::u16string portName, std::int32_t uniqueId, std::u16string deviceText)
     : portName(std::move(portName)), deviceText(std::move(deviceText)), uniqueId(uniqueId) {}
 
-VornSerial::~VornSerial() { Close(); }
+VornSerial::~VornSerial() {
+  if (!ended) Close();
+}
 
 void VornSerial::Close() {
   SendCommand(*this, 'X');
   SleepMs(kAfterStopCommandMs);
-  receiveThread.Stop(ending.processExiting, ending.moduleDetaching);
-  COMPort::Close();
+  if (receiveThread.Stop(ending.processExiting, ending.moduleDetaching)) COMPort::Close();
+}
+
+bool VornSerial::End(SessionEnd end) {
+  ending = end;
+  Close();
+  ended = true;
+  return !receiveThread.Abandoned();
 }
 
 std::int32_t VornSerial::StartTransport(const std::u16string &path) {
@@ -30,8 +38,7 @@ std::int32_t VornSerial::StartTransport(const std::u16string &path) {
     return QVX::kStatusFail;
   }
   // A thread of an earlier start still uses the port it would replace.
-  receiveThread.Stop(ending.processExiting, ending.moduleDetaching);
-  if (!portHandle.Open(path.c_str())) {
+  if (!receiveThread.Stop(ending.processExiting, ending.moduleDetaching) || !portHandle.Open(path.c_str())) {
     failed = true;
     return QVX::kStatusFail;
   }

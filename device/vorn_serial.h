@@ -30,9 +30,12 @@ class VornSerial : public COMPort, public ChunkSink {
   ~VornSerial() override;
 
   // Sends X, stops the receive thread and closes the port; harmless when nothing is open.
+  // A receive thread that does not let go keeps the port open (it still uses it).
   void Close() override;
-  // Told by the library's shut-down before it destroys the session.
-  void EndWith(SessionEnd end) { ending = end; }
+  // The library's shut-down: Close as the library ends; the destructor then closes
+  // nothing again. False when the session must not be freed: its receive thread was
+  // abandoned past every bound and still uses it.
+  bool End(SessionEnd end);
   std::int32_t InitialiseSession(const std::u16string &portName);
 
   // The transport part of the initialisation: opens portName, sets 115200 8N1 and starts
@@ -81,6 +84,7 @@ class VornSerial : public COMPort, public ChunkSink {
  private:
   ChunkSink *chunkSink = this;
   SessionEnd ending;
+  bool ended = false;
   // The line path and the command senders; lives while the session does.
   std::unique_ptr<SessionWiring> wiring = std::make_unique<SessionWiring>(*this);
 };

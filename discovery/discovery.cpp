@@ -24,6 +24,10 @@ struct DiscoveryState {
 
 DiscoveryState &State() { return state; }
 
+// Outlive the state they describe: the general message asks after the search ended.
+constinit int devicesThisSearch = 0;
+constinit bool portListYieldedNothing = false;
+
 // The serial number of the current device: cut from its instance identifier,
 // or, when that gives nothing, asked of the converter on its registered port.
 std::u16string CurrentKey(DevRegEnum &devices, PortSource &source, FtdiLookup &ftdi) {
@@ -45,6 +49,8 @@ std::optional<FoundDevice> SearchNextDevice() {
   if (!discovery.ftdiLibrary) {
     discovery.source = MakePortSource();
     discovery.ftdiLibrary = discovery.source->MakeFtdiLookup();
+    devicesThisSearch = 0;
+    portListYieldedNothing = false;
   }
   // The record stays with its flag, so the general message can name the problem.
   if (!discovery.ftdiLibrary->Usable()) return std::nullopt;
@@ -58,8 +64,10 @@ std::optional<FoundDevice> SearchNextDevice() {
     std::u16string portPath;
     devices.GetDevicePath(portPath);
     const std::int32_t id = UniqueIdFromSerial(*remainder);
+    ++devicesThisSearch;
     return FoundDevice{std::move(portPath), id, std::move(*remainder)};
   }
+  portListYieldedNothing = devicesThisSearch == 0 && discovery.source->ReplacesSystemPorts();
   // The next search starts from a fresh list and a fresh look at the FTDI library.
   DiscardDiscoveryState();
   return std::nullopt;
@@ -80,5 +88,7 @@ bool CurrentFtdiFlags(FtdiFlags &out) {
 }
 
 bool DeviceEnumeratorExists() { return State().deviceEnumerator != nullptr; }
+
+bool PortListYieldedNothing() { return portListYieldedNothing; }
 
 }  // namespace OpenPlotr

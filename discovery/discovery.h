@@ -31,6 +31,11 @@ bool CurrentFtdiFlags(FtdiFlags &out);
 // True between the search that lists the ports and the end of that list.
 bool DeviceEnumeratorExists();
 
+// True when the last search walked a VORN_PORTS list to its end without finding
+// a Vorn device in it (the value empty, no entry with '=', or every entry skipped):
+// the system's ports were not searched. Cleared when the next search starts.
+bool PortListYieldedNothing();
+
 // What listing the system's ports needs loaded, run at library start-up and
 // shut-down: the Setup API on Windows (system_ports_win32.cpp), nothing for udev.
 void PrepareSystemPorts();

@@ -28,6 +28,7 @@ class PortListSource final : public PortSource {
     portName.clear();
     return false;
   }
+  bool ReplacesSystemPorts() const override { return true; }
 
  private:
   std::vector<PortListEntry> entries_;

@@ -19,6 +19,8 @@ class PortSource {
   virtual std::unique_ptr<DevRegEnum> MakeEnumerator() = 0;
   // The port name recorded for a device (its "PortName"); false and empty when unknown.
   virtual bool ReadPortName(const std::u16string &instanceId, std::u16string &portName) = 0;
+  // True for a list that stands in for the system's ports (VORN_PORTS).
+  virtual bool ReplacesSystemPorts() const { return false; }
 };
 
 // Platform half: the system's ports.

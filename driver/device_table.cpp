@@ -1,49 +1,72 @@
 #include "driver/device_table.h"
 
+#include <algorithm>
+
 #include "device/vorn_serial.h"
 
 namespace OpenPlotr {
 
-DeviceTable::~DeviceTable() { DestroyAll(); }
-
 VornSerial *DeviceTable::Lookup(std::int32_t index) const {
   const auto slot = static_cast<std::uint32_t>(index);
-  if (slot >= sessions_.size()) return nullptr;
-  return sessions_[slot].get();
+  if (slot >= Size()) return nullptr;
+  return sessions_[kept_ + slot].get();
 }
 
 std::int32_t DeviceTable::Append(std::unique_ptr<VornSerial> session) {
   sessions_.push_back(std::move(session));
-  return static_cast<std::int32_t>(sessions_.size() - 1);
+  return static_cast<std::int32_t>(Size() - 1);
 }
 
 void DeviceTable::DestroyAll() { DestroyAll(SessionEnd{}); }
 
 void DeviceTable::DestroyAll(SessionEnd end) {
-  for (std::size_t n = sessions_.size(); n > 0; --n) {
-    if (sessions_.back()) sessions_.back()->EndWith(end);
-    sessions_.back().reset();
-    sessions_.pop_back();
+  while (sessions_.size() > kept_) {
+    std::unique_ptr<VornSerial> &last = sessions_.back();
+    if (!last || last->End(end)) {
+      sessions_.pop_back();
+      continue;
+    }
+    // Moved in front of the host's entries, without an allocation.
+    std::rotate(sessions_.begin() + static_cast<std::ptrdiff_t>(kept_), sessions_.end() - 1, sessions_.end());
+    ++kept_;
   }
 }
 
+void DeviceTable::EndAllKeepingMemory() {
+  for (std::size_t n = sessions_.size(); n > kept_; --n) {
+    if (VornSerial *session = sessions_[n - 1].get()) session->End(SessionEnd{});
+  }
+  kept_ = sessions_.size();
+}
+
+void DeviceTable::DisownAll() { kept_ = sessions_.size(); }
+
+void DeviceTable::ReleaseStorage() {
+  for (std::size_t n = 0; n < kept_; ++n) static_cast<void>(sessions_[n].release());
+  std::vector<std::unique_ptr<VornSerial>>().swap(sessions_);
+  kept_ = 0;
+}
+
 VornSerial *DeviceTable::Newest() const {
-  for (auto it = sessions_.rbegin(); it != sessions_.rend(); ++it) {
-    if (*it) return it->get();
+  for (std::size_t n = sessions_.size(); n > kept_; --n) {
+    if (sessions_[n - 1]) return sessions_[n - 1].get();
   }
   return nullptr;
 }
 
 namespace {
-// Built by the constant initialisation, before any code of the library runs. A
-// function-local static would be a one-time initialisation on the load path, and
-// on Windows the static threading runtime keeps a record (two handles) of the
-// thread that waited on one, which the unload does not free. The priority
-// registers its destructor before the library's start-up runs, so that it goes
-// only after the shut-down, also when the process exits (see module_posix.cpp).
-[[gnu::init_priority(101)]] constinit DeviceTable table;
+// Built by the constant initialisation, before any code of the library runs, and
+// never destroyed. A function-local static would be a one-time initialisation on
+// the load path, and on Windows the static threading runtime keeps a record (two
+// handles) of the thread that waited on one, which the unload does not free.
+union TableStorage {
+  DeviceTable table;
+  constexpr TableStorage() : table() {}
+  ~TableStorage() {}
+};
+constinit TableStorage storage;
 }  // namespace
 
-DeviceTable &deviceTable() { return table; }
+DeviceTable &deviceTable() { return storage.table; }
 
 }  // namespace OpenPlotr

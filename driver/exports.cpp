@@ -147,7 +147,8 @@ VORN_API std::int32_t VORN_CALL GetLastErrorMsg(std::int32_t index, char *buffer
       }
       OpenPlotr::FtdiFlags ftdiFlags;
       const bool haveFtdi = OpenPlotr::CurrentFtdiFlags(ftdiFlags);
-      const auto text = OpenPlotr::ChooseGeneralMessage(session, haveFtdi ? &ftdiFlags : nullptr);
+      const auto text = OpenPlotr::ChooseGeneralMessage(session, haveFtdi ? &ftdiFlags : nullptr,
+                                                        OpenPlotr::PortListYieldedNothing());
       return OpenPlotr::CopyTextToHost(text, buffer);
     });
   }

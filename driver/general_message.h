@@ -15,6 +15,8 @@ struct SessionFlags {
 
 // session: flags of the newest session, or null for an empty table.
 // ftdi: flags of the FTDI library record, or null when none exists.
-std::u16string_view ChooseGeneralMessage(const SessionFlags *session, const FtdiFlags *ftdi);
+// portListYieldedNothing: the last search walked VORN_PORTS without finding a device.
+std::u16string_view ChooseGeneralMessage(const SessionFlags *session, const FtdiFlags *ftdi,
+                                         bool portListYieldedNothing = false);
 
 }  // namespace OpenPlotr

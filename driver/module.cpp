@@ -22,9 +22,6 @@ bool systemPortsReady = false;
 bool attached = false;
 }  // namespace
 
-bool ProcessIsExiting() { return processExiting; }
-bool ModuleIsDetaching() { return detaching; }
-
 void CloseEverything() {
   deviceTable().DestroyAll(SessionEnd{processExiting, detaching});
   DiscardDiscoveryState();
@@ -63,11 +60,14 @@ void ModuleDetach(bool exiting) {
   detaching = true;
   try {
     CloseEverything();
+    deviceTable().ReleaseStorage();
   } catch (...) {
   }
   detaching = false;
   // The installed number facets are the library's code: the process must not keep them past the unload.
   QVX::RestoreProcessLocale();
+  QVX::ReleaseLocaleInfo();
+  QVX::ReleaseSystemConverters();
   SetModuleInstance(nullptr);
   // Only after the sessions and the enumerator are gone may the system ports go (the Setup API).
   if (systemPortsReady) {
@@ -78,5 +78,21 @@ void ModuleDetach(bool exiting) {
     systemPortsReady = false;
   }
 }
+
+void ModuleProcessExit() {
+  if (!attached) return;
+  attached = false;
+  try {
+    deviceTable().EndAllKeepingMemory();
+    DiscardDiscoveryState();
+  } catch (...) {
+  }
+  // What a host thread may still reach (the sessions, the converters, the locale
+  // snapshot) stays for the process's end; the host's locale is put back as at an unload.
+  QVX::RestoreProcessLocale();
+  SetModuleInstance(nullptr);
+}
+
+void ModuleForked() { deviceTable().DisownAll(); }
 
 }  // namespace OpenPlotr

@@ -23,8 +23,12 @@
  * Why something failed is told by GetLastErrorMsg(-1, ...), not by the
  * result.
  *
- * Texts handed to the host are 8-bit, in the user's default OEM code page
- * (plain ASCII for everything a device sends), and null-terminated.
+ * Texts handed to the host are 8-bit and null-terminated, in the user's
+ * default OEM code page on Windows and in the code page of the user's locale
+ * on Linux (Latin-1 for a 7-bit locale such as C or POSIX). A device's own
+ * bytes above 0x7F (a unit "°C" or "µV") are read as Latin-1 characters and
+ * converted like every other text; a character the code page lacks becomes
+ * '?'.
  *
  * Threads. No lock guards the device table: FindDevice and CloseAll must not
  * run while any other export runs, and two exports must not run on one
@@ -34,10 +38,29 @@
  * thread inside the library, which decodes the stream into that device's
  * receive buffer (64 KiB) while the host is not reading.
  *
+ * Where devices are looked for. FindDevice walks the machine's serial
+ * ports, unless the environment variable VORN_PORTS is set: then it walks
+ * exactly that list ("SERIAL=PATH;SERIAL=PATH", SERIAL beginning with VSC or
+ * A800) and nothing else, so a set but empty or unusable VORN_PORTS hides
+ * every device plugged in. It is read when a search starts (the first
+ * FindDevice, the one after a FindDevice that returned 0, and after
+ * CloseAll). Simulators and test set-ups use it; leave it unset otherwise.
+ *
  * Unloading. Call CloseAll before unloading the library: it ends every
  * receive thread and waits until they have left the library's code. The
- * unload does the same work, but on Windows it runs under the loader lock,
- * where the end of a thread cannot be awaited. */
+ * unload does the same work; on Windows it runs under the loader lock, where
+ * only a thread's leaving the library's code can be awaited, not its end.
+ *
+ * Ending. A process that ends without CloseAll (return from main, exit())
+ * has every device told to stop and closed by the library on its way out.
+ * On Linux a thread of the host that is still inside ReadLine or
+ * DeviceCommand then gets its call back within its time-out (later calls
+ * find no device); on Windows the system ends such threads first.
+ *
+ * fork(). A child process made by fork() starts with no device of its own:
+ * its parent's devices and receive threads stay the parent's, and the child
+ * never sends to them or stops them, also when it exits or unloads the
+ * library. The child may find and use devices of its own. */
 #ifndef VORN_H
 #define VORN_H
 
@@ -233,8 +256,10 @@ VORN_API int32_t VORN_CALL SetBaudRate(int32_t index, int32_t rate);
 VORN_API int32_t VORN_CALL GetBaudRate(int32_t index);
 /* Takes one line from the device's receive buffer into buffer, which holds
  * maxLen bytes counting the terminating null; the line feed is not copied.
- * Waits until a whole line is there: up to timeoutMs for each next byte (0:
- * do not wait, 0xFFFFFFFF: without limit). 1 when a line (or piece) was
+ * Waits until a whole line is there: up to timeoutMs from the call, and
+ * from each part of the line that arrives (0: do not wait, 0xFFFFFFFF:
+ * without limit); lines the device sends that never reach the buffer
+ * (before a start, say) do not extend the wait. 1 when a line (or piece) was
  * copied, 0 on time-out with nothing taken and buffer untouched. A line of
  * maxLen - 1 bytes or more arrives in pieces of maxLen - 1 bytes; when a
  * piece fills the buffer exactly, the next call returns an empty string for
@@ -270,6 +295,8 @@ VORN_API int32_t VORN_CALL DeviceCommand(int32_t index, uint32_t code, CommandRe
  * Vorn Device cannot be found." and its second line. It is meant for after
  * a 0 result: with a device found and nothing wrong with it, it still reads
  * "The Vorn Device is not responding or powered off."
+ * When VORN_PORTS is set (see the top of this file), the last search walked its
+ * entries and none named a device, the text says so after its first line.
  * A device's index: that device's own message, emptied by the copy; the
  * driver stores none, so this is always size 1, an empty string.
  * Any other index: 0. */

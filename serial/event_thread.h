@@ -65,26 +65,39 @@ class Thread {
   using Body = std::uint32_t (*)(void *argument);
 
   Thread() = default;
-  ~Thread() { Release(); }
+  // A thread still known here is let go of as by Abandon: its owner did not stop it.
+  ~Thread();
   Thread(const Thread &) = delete;
   Thread &operator=(const Thread &) = delete;
 
-  // Starts body(argument) at above-normal priority; false when no thread could be made.
+  // Starts body(argument) at above-normal priority; false when no thread could be made
+  // (or a thread of an earlier start is still known).
   bool Start(Body body, void *argument);
   bool Exists() const { return started_; }
-  // Lets go of a thread whose body no longer touches anything of ours. With
-  // awaitExit it first waits (bounded) for the thread to have ended, so that none of
-  // its last instructions can run in a library the host unloads next; without, it
-  // never blocks on the exit, which needs a lock the caller may hold (module detach).
-  void Release(bool awaitExit = true);
+  // Waits at most timeoutMs until the body has returned and the thread runs no more of
+  // the library's code (the library may be unmapped next), then lets go of it; false
+  // when it has not got that far. Under the loader lock (Windows module detach) a
+  // thread cannot finish exiting, so only its leaving the library's code is awaited.
+  bool Join(std::uint32_t timeoutMs, bool loaderLockHeld = false);
+  // Lets go of a thread that is still running past every bound. What it uses must be
+  // left to it; the library is pinned in the process so that no unload unmaps the
+  // code it runs.
+  void Abandon();
+  // Forgets a thread that is gone already (the process is exiting) without a wait.
+  void Forget();
 
  private:
   friend struct ThreadLauncher;
   std::intptr_t handle = 0;
+  // Windows: set as the thread's very last act, by code outside the library.
+  std::intptr_t leftLibrary = 0;
   bool started_ = false;
   Body body_ = nullptr;
   void *argument_ = nullptr;
 };
+
+// Keeps the library mapped until the process ends, whatever the host unloads.
+void PinLibrary();
 
 void SleepMs(std::uint32_t ms);
 // A monotonic clock in milliseconds, for bounds that span several waits.

@@ -1,5 +1,6 @@
 #include "serial/event_thread.h"
 
+#include <dlfcn.h>
 #include <poll.h>
 #include <pthread.h>
 #include <linux/futex.h>
@@ -160,8 +161,12 @@ WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs) 
   return WaitOnDescriptors(fds, 2, timeoutMs);
 }
 
+Thread::~Thread() {
+  if (started_) Abandon();
+}
+
 bool Thread::Start(Body body, void *argument) {
-  Release();
+  if (started_) return false;
   body_ = body;
   argument_ = argument;
   pthread_t thread;
@@ -171,21 +176,50 @@ bool Thread::Start(Body body, void *argument) {
   return true;
 }
 
-// A POSIX thread's exit takes no lock the unloading caller holds: the short join is
-// tried in every case.
-void Thread::Release(bool /*awaitExit*/) {
-  if (!started_) return;
-  started_ = false;
+// A joined thread has run its last instruction. Its exit takes no lock an unloading
+// caller holds, so the join is the same in every case.
+bool Thread::Join(std::uint32_t timeoutMs, bool /*loaderLockHeld*/) {
+  if (!started_) return true;
   const auto thread = static_cast<pthread_t>(handle);
-  // The body has already said it is done; joining briefly lets its last instructions
-  // run before the library can be unmapped, and a thread that lingers is detached.
-  bool joined = false;
-  for (int attempt = 0; attempt < 100 && !joined; ++attempt) {
-    joined = pthread_tryjoin_np(thread, nullptr) == 0;
-    if (!joined) SleepMs(1);
+  const std::uint64_t end = MonotonicMs() + timeoutMs;
+  for (;;) {
+    // In slices on the realtime clock the join takes, against the monotonic bound.
+    const std::uint64_t now = MonotonicMs();
+    const std::uint64_t slice = end > now ? (end - now < 50 ? end - now : 50) : 0;
+    timespec at{};
+    clock_gettime(CLOCK_REALTIME, &at);
+    at.tv_nsec += static_cast<long>(slice % 1000) * 1000000L;
+    at.tv_sec += static_cast<time_t>(slice / 1000 + at.tv_nsec / 1000000000L);
+    at.tv_nsec %= 1000000000L;
+    const int result = pthread_timedjoin_np(thread, nullptr, &at);
+    if (result != ETIMEDOUT && result != EBUSY && result != EINTR) break;
+    if (MonotonicMs() >= end) return false;
   }
-  if (!joined) pthread_detach(thread);
+  started_ = false;
   handle = 0;
+  return true;
+}
+
+void Thread::Abandon() {
+  if (!started_) return;
+  pthread_detach(static_cast<pthread_t>(handle));
+  PinLibrary();
+  started_ = false;
+  handle = 0;
+}
+
+void Thread::Forget() {
+  if (!started_) return;
+  pthread_detach(static_cast<pthread_t>(handle));
+  started_ = false;
+  handle = 0;
+}
+
+void PinLibrary() {
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void *>(&PinLibrary), &self) && self.dli_fname) {
+    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  }
 }
 
 void SleepMs(std::uint32_t ms) {

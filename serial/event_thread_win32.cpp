@@ -6,7 +6,7 @@ namespace OpenPlotr {
 
 namespace {
 
-// A thread past its body only unwinds and runs the DLL thread-detach notifications;
+// A thread that has left the library only runs the DLL thread-detach notifications;
 // the bound covers another thread holding the loader lock meanwhile.
 constexpr DWORD kExitWaitMs = 2000;
 
@@ -24,13 +24,60 @@ WaitOutcome Outcome(DWORD result) {
 }  // namespace
 
 struct ThreadLauncher {
-  static DWORD WINAPI Run(LPVOID self) {
+  // Runs the body and hands back the event that is to say the thread has left the library.
+  static HANDLE Run(LPVOID self) {
     auto *owner = static_cast<Thread *>(self);
     const Thread::Body body = owner->body_;
     void *const argument = owner->argument_;
-    return body(argument);
+    const HANDLE left = AsHandle(owner->leftLibrary);
+    body(argument);
+    return left;
   }
 };
+
+}  // namespace OpenPlotr
+
+extern "C" HANDLE VornThreadRun(LPVOID self) { return OpenPlotr::ThreadLauncher::Run(self); }
+extern "C" DWORD WINAPI VornThreadEntry(LPVOID self);
+
+// The thread's entry: the body, then SetEvent(left) entered by a jump, so that it
+// returns straight to the system's thread start. Once the event is set, no
+// instruction of the library runs on the thread any more, and a module detach
+// that waits for it may let the library be unmapped: returning through a function
+// of ours after setting it would leave a few instructions to run in unmapped code.
+#if defined(__x86_64__)
+asm(R"(
+    .text
+    .globl VornThreadEntry
+    .def VornThreadEntry; .scl 2; .type 32; .endef
+    .seh_proc VornThreadEntry
+VornThreadEntry:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    call VornThreadRun
+    movq %rax, %rcx
+    addq $40, %rsp
+    jmp *__imp_SetEvent(%rip)
+    .seh_endproc
+)");
+#elif defined(__i386__)
+asm(R"(
+    .text
+    .globl _VornThreadEntry@4
+    .def _VornThreadEntry@4; .scl 2; .type 32; .endef
+_VornThreadEntry@4:
+    pushl 4(%esp)
+    call _VornThreadRun
+    addl $4, %esp
+    movl %eax, 4(%esp)
+    jmp *__imp__SetEvent@4
+)");
+#else
+#error "the thread entry is written for x86 and x86-64"
+#endif
+
+namespace OpenPlotr {
 
 Event::Event() {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -85,29 +132,68 @@ WaitOutcome WaitForEither(Event &first, Event &second, std::uint32_t timeoutMs) 
   return Outcome(WaitForMultipleObjects(2, pair, FALSE, timeoutMs));
 }
 
+Thread::~Thread() {
+  if (started_) Abandon();
+}
+
 bool Thread::Start(Body body, void *argument) {
-  Release();
+  if (started_) return false;
+  HANDLE left = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!left) return false;
   body_ = body;
   argument_ = argument;
+  leftLibrary = reinterpret_cast<std::intptr_t>(left);
   DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, ThreadLauncher::Run, this, 0, &id);
-  if (!thread) return false;
+  HANDLE thread = CreateThread(nullptr, 0, VornThreadEntry, this, 0, &id);
+  if (!thread) {
+    CloseHandle(left);
+    leftLibrary = 0;
+    return false;
+  }
   SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
   handle = reinterpret_cast<std::intptr_t>(thread);
   started_ = true;
   return true;
 }
 
-void Thread::Release(bool awaitExit) {
-  if (!started_) return;
-  // The body has signalled its end, but the thread still returns through our code;
-  // a host that calls CloseAll and then FreeLibrary would unmap it under the thread.
-  // Under the detach notification the wait would only time out: the exit needs the
-  // loader lock, which the caller holds then.
-  if (awaitExit) WaitForSingleObject(AsHandle(handle), kExitWaitMs);
+bool Thread::Join(std::uint32_t timeoutMs, bool loaderLockHeld) {
+  if (!started_) return true;
+  if (WaitForSingleObject(AsHandle(leftLibrary), timeoutMs) != WAIT_OBJECT_0) return false;
+  // What is left of the thread runs in the system's code. Its end is awaited too, so
+  // that a host sees no thread of ours after CloseAll, except under the loader lock,
+  // where the end needs that lock.
+  if (!loaderLockHeld) WaitForSingleObject(AsHandle(handle), kExitWaitMs);
   CloseHandle(AsHandle(handle));
+  CloseHandle(AsHandle(leftLibrary));
   handle = 0;
+  leftLibrary = 0;
   started_ = false;
+  return true;
+}
+
+void Thread::Abandon() {
+  if (!started_) return;
+  // The event stays: the thread still sets it when it ends.
+  CloseHandle(AsHandle(handle));
+  PinLibrary();
+  handle = 0;
+  leftLibrary = 0;
+  started_ = false;
+}
+
+void Thread::Forget() {
+  if (!started_) return;
+  CloseHandle(AsHandle(handle));
+  CloseHandle(AsHandle(leftLibrary));
+  handle = 0;
+  leftLibrary = 0;
+  started_ = false;
+}
+
+void PinLibrary() {
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&PinLibrary), &self);
 }
 
 void SleepMs(std::uint32_t ms) { Sleep(ms); }

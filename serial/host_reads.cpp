@@ -6,7 +6,36 @@
 namespace OpenPlotr {
 
 namespace {
+
 bool IsLineEnd(std::uint8_t byte) { return byte == '\n' || byte == '\r'; }
+
+// The host's time-out, counted from the call and again from each arrival of bytes
+// in the ring. dataEvent is set after every chunk, also one whose lines the session
+// dropped (a stream nobody started, noise): a wait that started afresh at every
+// wake-up would last as long as the device talks.
+class Deadline {
+ public:
+  explicit Deadline(std::uint32_t timeoutMs) : timeoutMs_(timeoutMs) {}
+
+  void Restart() { started_ = false; }
+
+  // What is left of the time-out; the clock is read only once a wait is needed.
+  std::uint32_t Left() {
+    if (timeoutMs_ == 0 || timeoutMs_ == kWaitForever) return timeoutMs_;
+    const std::uint64_t now = MonotonicMs();
+    if (!started_) {
+      end_ = now + timeoutMs_;
+      started_ = true;
+    }
+    return now >= end_ ? 0 : static_cast<std::uint32_t>(end_ - now);
+  }
+
+ private:
+  const std::uint32_t timeoutMs_;
+  std::uint64_t end_ = 0;
+  bool started_ = false;
+};
+
 }  // namespace
 
 std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buffer, std::int32_t maxLen,
@@ -15,9 +44,12 @@ std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buf
   // Look for a whole line first; nothing is taken until one is there. dataEvent is
   // signalled per chunk, not per line, so every wake-up looks at the ring again.
   std::int32_t look = ring->ReadPosition();
+  Deadline deadline(timeoutMs);
   for (;;) {
     while (look == ring->WritePosition()) {
-      if (dataEvent.Wait(timeoutMs) != WaitOutcome::kFirst) return 0;
+      if (dataEvent.Wait(deadline.Left()) != WaitOutcome::kFirst) return 0;
+      // A part of the line came: the rest is waited for as long again.
+      if (look != ring->WritePosition()) deadline.Restart();
     }
     const std::uint8_t byte = ring->At(look);
     look = ReceiveRing::Next(look);
@@ -43,8 +75,9 @@ std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buf
 
 bool PeekByte(ReceiveRing &ring, DataEvent &dataEvent, std::uint32_t timeoutMs) {
   const std::int32_t at = ring.ReadPosition();
+  Deadline deadline(timeoutMs);
   while (at == ring.WritePosition()) {
-    if (dataEvent.Wait(timeoutMs) != WaitOutcome::kFirst) return false;
+    if (dataEvent.Wait(deadline.Left()) != WaitOutcome::kFirst) return false;
   }
   return true;
 }

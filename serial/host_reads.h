@@ -11,8 +11,9 @@ class DataEvent;
 class ReceiveRing;
 
 // 1 when a line (up to maxLen - 1 bytes, its CR or LF consumed, not stored) was
-// delivered with a terminating null; 0 when no complete line came within timeoutMs of
-// each arriving byte. A maxLen of 0 or less waits as maxLen 1 does but writes nothing.
+// delivered with a terminating null; 0 when no complete line came within timeoutMs
+// of the call or of the last bytes of it that reached the ring (wake-ups that bring
+// nothing to the ring do not count). A maxLen of 0 or less waits as maxLen 1 does but writes nothing.
 std::int32_t ReadLineFromRing(ReceiveRing *ring, DataEvent &dataEvent, char *buffer, std::int32_t maxLen,
                               std::uint32_t timeoutMs);
 // 1 when at least one byte (at most count, and at most what is waiting) was delivered.

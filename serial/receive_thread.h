@@ -17,7 +17,8 @@ class SerialPort;
 class ReceiveThread {
  public:
   ReceiveThread();
-  // The owner stops the thread first (Stop); a thread still running here is waited for.
+  // The owner stops the thread first (Stop); a thread still running here is waited for,
+  // and one abandoned keeps its ring and chunk buffer.
   ~ReceiveThread();
   ReceiveThread(const ReceiveThread &) = delete;
   ReceiveThread &operator=(const ReceiveThread &) = delete;
@@ -25,16 +26,18 @@ class ReceiveThread {
   // False when the system could not make the events: such a session starts no thread.
   bool EventsReady() const;
 
-  // Ends a previous thread, then makes a new empty ring and starts the loop on port.
+  // Ends a previous thread, then makes a new empty ring and starts the loop on port;
+  // false when a previous thread could not be ended (its ring stays in use).
   bool Start(SerialPort &port, ChunkSink &sink, std::atomic<bool> &failed);
   // Tells the thread to stop, cancels the port's pending I/O and waits up to 500 ms for
-  // the loop to let go; past that it cancels again and gives the loop the time its
-  // bounded port operations take (what the thread uses belongs to the caller, so a
-  // loop that still runs is not left behind). With processExiting the thread is already gone.
-  // Then the thread's own end is awaited too (bounded), unless loaderLockHeld: under
-  // the module detach a thread cannot finish exiting.
-  void Stop(bool processExiting, bool loaderLockHeld = false);
+  // it to have left the library's code; past that it cancels again and gives the loop
+  // the time its bounded port operations take. With processExiting the thread is
+  // already gone. Under the loader lock (loaderLockHeld) only its leaving our code is
+  // awaited. False when the thread still runs past all that: it is abandoned with
+  // the port and everything else it uses, which the owner must keep (Abandoned()).
+  bool Stop(bool processExiting, bool loaderLockHeld = false);
   bool Started() const { return receiveThread.Exists(); }
+  bool Abandoned() const { return abandoned_; }
 
   ReceiveRing *Ring() const { return receiveRing.get(); }
 
@@ -45,9 +48,8 @@ class ReceiveThread {
  private:
   static std::uint32_t Body(void *self);
 
-  // Signalled by the loop as its last action: from then on it touches nothing of ours.
-  Event loopEnded;
   Thread receiveThread;
+  bool abandoned_ = false;
   std::atomic<bool> stopRequested{false};
   std::unique_ptr<ReceiveRing> receiveRing;
   SerialPort *port = nullptr;

@@ -8,6 +8,8 @@
 namespace QVX {
 
 inline constexpr std::uint32_t kCodePageUtf8 = 65001;
+inline constexpr std::uint32_t kCodePageAscii = 20127;
+inline constexpr std::uint32_t kCodePageLatin1 = 28591;
 // The system's and the thread's ANSI code pages (CP_ACP, CP_THREAD_ACP); on
 // POSIX both are the character set of the thread's locale.
 inline constexpr std::uint32_t kCodePageSystemAnsi = 0;

@@ -15,5 +15,7 @@ bool SystemDecode(std::string_view text, std::uint32_t codePage, std::u16string 
 // Makes the process-wide converter state now. Made at library start-up, it is
 // destroyed after the shut-down that may still convert.
 void PrepareSystemConverters();
+// Frees that state at the unload. Not at the process's exit: a host thread may still convert.
+void ReleaseSystemConverters();
 
 }  // namespace QVX

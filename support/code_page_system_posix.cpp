@@ -24,8 +24,9 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 // are kept; they close when the library is unloaded.
 class ConverterCache {
  public:
-  ~ConverterCache() {
+  void Clear() {
     for (Entry &entry : entries_) iconv_close(entry.converter);
+    std::vector<Entry>().swap(entries_);
   }
 
   iconv_t Get(const std::string &charset, bool toNarrow) {
@@ -55,9 +56,17 @@ struct SharedConverters {
   ConverterCache cache;
 };
 
+// Never destroyed, and emptied by the unload alone: at the process's exit a host
+// thread may still be converting a reply.
+union ConverterStorage {
+  SharedConverters shared;
+  ConverterStorage() : shared() {}
+  ~ConverterStorage() {}
+};
+
 SharedConverters &Converters() {
-  static SharedConverters shared;
-  return shared;
+  static ConverterStorage storage;
+  return storage.shared;
 }
 
 bool CharsetOf(std::uint32_t codePage, std::string &charset) {
@@ -103,6 +112,12 @@ void Convert(iconv_t converter, const char *input, std::size_t size, std::string
 }  // namespace
 
 void PrepareSystemConverters() { Converters(); }
+
+void ReleaseSystemConverters() {
+  SharedConverters &shared = Converters();
+  std::lock_guard<std::mutex> hold(shared.lock);
+  shared.cache.Clear();
+}
 
 bool SystemEncode(std::u16string_view text, std::uint32_t codePage, std::string &out) {
   std::string charset;

@@ -35,5 +35,6 @@ bool SystemDecode(std::string_view text, std::uint32_t codePage, std::u16string 
 
 // The system converters keep no state of ours.
 void PrepareSystemConverters() {}
+void ReleaseSystemConverters() {}
 
 }  // namespace QVX

@@ -12,6 +12,8 @@
 #include <mutex>
 
 #include "support/format_stream.h"
+#include "support/helper_thread.h"
+#include "support/slim_lock.h"
 #include "support/stream_locale.h"
 #include "support/string_stream.h"
 
@@ -204,14 +206,48 @@ constinit std::atomic<LocaleEnvironment *> chosenEnvironment{nullptr};
 
 void UseLocaleEnvironment(LocaleEnvironment &environment) { chosenEnvironment = &environment; }
 
+namespace {
+
+// Made on first use, under a lock of the system's and a flag rather than a call-once
+// or a guarded static, whose records the Windows threading runtime keeps per thread.
+// Never destroyed at the process's exit (a host thread may still convert a text);
+// the unload destroys it (ReleaseLocaleInfo).
+union InfoStorage {
+  char none;
+  LocaleInfo info;
+  constexpr InfoStorage() : none() {}
+  ~InfoStorage() {}
+};
+constinit InfoStorage infoStorage;
+constinit std::atomic<bool> infoMade{false};
+constinit OpenPlotr::SlimLock makingInfo;
+
+void MakeInfo(void *) {
+  LocaleInfo *info = ::new (&infoStorage.info) LocaleInfo();
+  LocaleEnvironment *environment = chosenEnvironment.load();
+  info->Make(UserLocaleSettings(), environment ? *environment : quietEnvironment);
+}
+
+}  // namespace
+
 const LocaleInfo &LocaleInfo::Get() {
-  static std::once_flag once;
-  static LocaleInfo info;
-  std::call_once(once, [] {
-    LocaleEnvironment *environment = chosenEnvironment.load();
-    info.Make(UserLocaleSettings(), environment ? *environment : quietEnvironment);
-  });
-  return info;
+  if (!infoMade.load(std::memory_order_acquire)) {
+    std::lock_guard<OpenPlotr::SlimLock> hold(makingInfo);
+    if (!infoMade.load(std::memory_order_relaxed)) {
+      // Making it is the C++ locale's and the runtime's first use in the library:
+      // their one-time records go with a thread of our own, not the host's.
+      RunOnHelperThread(MakeInfo, nullptr);
+      infoMade.store(true, std::memory_order_release);
+    }
+  }
+  return infoStorage.info;
+}
+
+void ReleaseLocaleInfo() {
+  std::lock_guard<OpenPlotr::SlimLock> hold(makingInfo);
+  if (!infoMade.load(std::memory_order_relaxed)) return;
+  infoStorage.info.~LocaleInfo();
+  infoMade.store(false, std::memory_order_release);
 }
 
 }  // namespace QVX

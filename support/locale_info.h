@@ -63,7 +63,7 @@ class LocaleInfo {
  public:
   virtual ~LocaleInfo();
 
-  // The process's snapshot, made on the first call under a once-guard.
+  // The process's snapshot, made on the first call (once, whichever thread asks).
   static const LocaleInfo &Get();
 
   // Fills the fields and installs the stream locale from settings (once per object).
@@ -93,6 +93,10 @@ LocaleSettings &UserLocaleSettings();
 // layer's at start-up, before anything reads the snapshot; until then a quiet one
 // stands in (the runtime's locale calls, the built-in texts, no warning shown).
 void UseLocaleEnvironment(LocaleEnvironment &environment);
+
+// Destroys the snapshot at the unload; the next Get makes a new one. Not at the
+// process's exit: a host thread may still be converting a text then.
+void ReleaseLocaleInfo();
 
 // Puts back the process's global C++ locale and C numeric locale as they were
 // before the snapshot installed its own, while they are still the snapshot's.

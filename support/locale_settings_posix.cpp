@@ -65,10 +65,16 @@ std::u16string SeparatorOf(const std::string &format, const char16_t *otherwise)
   return otherwise;
 }
 
+// The host reads 8-bit text. A 7-bit locale (C, POSIX) would turn every device byte
+// above 0x7F into '?'; as Latin-1 each keeps its value, and ASCII text is unchanged.
+std::uint32_t HostPageOf(std::uint32_t localePage) {
+  return localePage == kCodePageAscii ? kCodePageLatin1 : localePage;
+}
+
 class UserSettings final : public LocaleSettings {
  public:
   UserSettings() : user_(newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0))) {
-    if (user_) page_ = CodePageFromCharset(nl_langinfo_l(CODESET, user_));
+    if (user_) page_ = HostPageOf(CodePageFromCharset(nl_langinfo_l(CODESET, user_)));
   }
   ~UserSettings() override {
     if (user_) freelocale(user_);

@@ -30,6 +30,7 @@ LCTYPE TypeOf(LocaleField field) {
 
 class UserSettings final : public LocaleSettings {
  public:
+  constexpr UserSettings() = default;
   int QueryNarrow(LocaleField field, char *buffer, int size) override {
     return GetLocaleInfoA(LOCALE_USER_DEFAULT, TypeOf(field), buffer, size);
   }
@@ -38,11 +39,12 @@ class UserSettings final : public LocaleSettings {
   }
 };
 
+// Built at compile time: a guarded static would leave the threading runtime's
+// record of the thread that first asked.
+constinit UserSettings settings;
+
 }  // namespace
 
-LocaleSettings &UserLocaleSettings() {
-  static UserSettings settings;
-  return settings;
-}
+LocaleSettings &UserLocaleSettings() { return settings; }
 
 }  // namespace QVX

@@ -15,6 +15,10 @@ struct StreamLocale {
 
 // name is the user's locale for the C++ library ("" for the environment's);
 // decimalPoint and thousandsSep stand in when that locale cannot be made.
+// False where the C++ runtime has no named locale but the classic one (the
+// Windows build's); stream_locale_posix.cpp and stream_locale_win32.cpp.
+bool RuntimeKnowsNamedLocales();
+
 StreamLocale MakeStreamLocale(const char *name, wchar_t decimalPoint, wchar_t thousandsSep);
 
 }  // namespace QVX

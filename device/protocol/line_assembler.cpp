@@ -26,8 +26,9 @@ QVX::Status LineAssembler::AssembleLines(const std::uint8_t *bytes, std::size_t 
         overlong_ = true;
         continue;
       }
-      // Bytes are taken as signed: 0x80..0xFF become U+FF80..U+FFFF.
-      lineBuffer.push_back(static_cast<char16_t>(static_cast<std::int16_t>(static_cast<std::int8_t>(byte))));
+      // Each byte is one Latin-1 character, so a unit such as "°C" (0xB0) reaches the
+      // host as itself in its own code page.
+      lineBuffer.push_back(static_cast<char16_t>(byte));
       continue;
     }
     skipLineFeed_ = true;

@@ -5,23 +5,24 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
+#include <mutex>
+
+#include "support/slim_lock.h"
 
 namespace OpenPlotr {
 
 // The standard atomic shared pointer waits through the threading runtime's
-// condition variables on some platforms; a short spin is enough here, since
-// the lock only covers copying one pointer.
+// condition variables on some platforms; the lock only covers copying one pointer.
 template <typename T>
 class Snapshot {
  public:
   std::shared_ptr<const T> load() const {
-    Guard guard(lock_);
+    std::lock_guard<SlimLock> guard(lock_);
     return value_;
   }
   void store(std::shared_ptr<const T> value) {
     {
-      Guard guard(lock_);
+      std::lock_guard<SlimLock> guard(lock_);
       value_.swap(value);
       generation_.fetch_add(1, std::memory_order_release);
     }
@@ -50,18 +51,7 @@ class Snapshot {
   };
 
  private:
-  class Guard {
-   public:
-    explicit Guard(std::atomic_flag &flag) : flag_(flag) {
-      while (flag_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
-    }
-    ~Guard() { flag_.clear(std::memory_order_release); }
-
-   private:
-    std::atomic_flag &flag_;
-  };
-
-  mutable std::atomic_flag lock_ = ATOMIC_FLAG_INIT;
+  mutable SlimLock lock_;
   std::atomic<std::uint64_t> generation_{0};
   std::shared_ptr<const T> value_;
 };

@@ -27,3 +27,13 @@ def test_without_vorn_library_the_checkout_or_installed_library_is_found():
                          text=True, env=dict(env, PYTHONPATH=os.pathsep.join(sys.path)), timeout=60)
     path = out.stdout.strip()
     assert path.endswith("libvorn.so") and os.path.isfile(path), path
+
+
+def test_units_beyond_ascii_arrive_as_themselves_in_a_utf8_and_in_the_c_locale(sims):
+    # The device sends the degree and micro signs as one byte each; the driver hands
+    # them on in the locale's code page (Latin-1 for the 7-bit C locale).
+    sims("--profile", "units")
+    code = "import vorn; d = vorn.devices()[0]; print(ascii([c.unit for c in d.channels])); vorn.close_all()"
+    for env in ({"LC_ALL": "C.UTF-8"}, {"LC_ALL": "C", "PYTHONCOERCECLOCALE": "0", "PYTHONUTF8": "0"}):
+        out = run(code, **env)
+        assert out.stdout.strip() == ascii(["\u00b0C", "\u00b5V", "%"]), (env, out.stderr)

@@ -5,6 +5,7 @@ and records of vorn.h, and adds no C code of its own.
 """
 from __future__ import annotations
 
+import codecs
 import ctypes
 import locale
 import math
@@ -89,10 +90,14 @@ def find_library() -> str:
 
 
 def _text_encoding() -> str:
-    # The driver hands texts over in the user's code page.
+    # The driver hands texts over in the user's code page; in a 7-bit locale
+    # (C, POSIX) it hands Latin-1, so that bytes such as the degree sign keep their value.
     if sys.platform == "win32":
         return "oem"
-    return locale.getpreferredencoding(False) or "utf-8"
+    encoding = locale.getpreferredencoding(False) or "utf-8"
+    if codecs.lookup(encoding).name == "ascii":
+        return "latin-1"
+    return encoding
 
 
 def decode_text(raw: bytes, encoding: str) -> str:

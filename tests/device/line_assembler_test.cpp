@@ -57,10 +57,10 @@ TEST_F(Assembler, ByteAfterABareCarriageReturnIsKept) {
   EXPECT_EQ(router.lines, (std::vector<std::u16string>{u"A", u"Z"}));
 }
 
-TEST_F(Assembler, HighBytesBecomeSignExtendedCharacters) {
-  Feed("\xB0\x80\xFF\r\n");
+TEST_F(Assembler, HighBytesAreLatin1Characters) {
+  Feed("\xB0\x80\xFF\xB5V\r\n");
   ASSERT_EQ(router.lines.size(), 1u);
-  EXPECT_EQ(router.lines[0], (std::u16string{u'\uFFB0', u'\uFF80', u'\uFFFF'}));
+  EXPECT_EQ(router.lines[0], (std::u16string{u'\u00B0', u'\u0080', u'\u00FF', u'\u00B5', u'V'}));
 }
 
 TEST_F(Assembler, LineFeedsWithoutCarriageReturnStayInTheLine) {

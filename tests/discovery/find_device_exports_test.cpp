@@ -62,7 +62,8 @@ TEST_F(FindDeviceThroughPortList, SmallLettersAndEntriesWithoutEqualsAreNotDevic
   std::int32_t index = 42;
   EXPECT_EQ(lib.FindDevice(&index), 0);
   EXPECT_EQ(index, 42);
-  EXPECT_EQ(lib.GetLastErrorMsg(-1, nullptr), 87);
+  // Not the plain 87-byte "cannot be found": the general message names VORN_PORTS.
+  EXPECT_GT(lib.GetLastErrorMsg(-1, nullptr), 87);
 }
 
 TEST_F(FindDeviceThroughPortList, CloseAllHandsOutIndexZeroAgain) {

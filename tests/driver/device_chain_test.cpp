@@ -3,6 +3,7 @@
 // under Wine, against the Windows DLL.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/process_probe.h"
 #include "driver/test_devices.h"
 #include "tools/hostlib/vorn_library.h"
 
@@ -173,6 +175,34 @@ TEST_F(Chain, ADeviceThatIsUnpluggedMidStreamFailsAndClosesPromptly) {
   EXPECT_EQ(lib.CloseAll(), 1);
 }
 
+// A device whose lines the session drops (the stream after a lost B answer, the
+// lines after names that do not match the field count) must not hold a reader past
+// its time-out: a host with one thread could otherwise never send the stop.
+TEST_F(Chain, ReadsEndAtTheirTimeOutWhileTheDeviceSendsLinesThatAreDropped) {
+  for (Role role : {Role::kLostB, Role::kNamesMismatch}) {
+    SCOPED_TRACE(role == Role::kLostB ? "lost B answer" : "names mismatch");
+    ASSERT_EQ(FindFirst({role}), 0);
+    ASSERT_EQ(lib.Initialise(0), 1);
+    ASSERT_TRUE(Command(0, 37));
+    // The device streams now; give it time to fill the port with lines nobody takes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    char buffer[256];
+    for (int round = 0; round < 3; ++round) {
+      auto t0 = std::chrono::steady_clock::now();
+      EXPECT_EQ(lib.ReadLine(0, buffer, sizeof buffer, 200), 0);
+      // Generous for a loaded machine and Wine; before, the call lasted as long as the device talked.
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+      t0 = std::chrono::steady_clock::now();
+      EXPECT_EQ(lib.ReadBuffer(0, buffer, sizeof buffer, 200), 0);
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Command(0, 38));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
+    EXPECT_EQ(lib.CloseAll(), 1);
+  }
+}
+
 // After CloseAll no code of the library may still run on a receive thread: a host
 // that frees the library next would have it unmapped under that thread.
 TEST_F(Chain, CloseAllReturnsOnlyOnceTheReceiveThreadsHaveEnded) {
@@ -194,6 +224,89 @@ TEST_F(Chain, CloseAllReturnsOnlyOnceTheReceiveThreadsHaveEnded) {
     ASSERT_EQ(FindFirst({Role::kDefault}), 0);
     ASSERT_EQ(lib.Initialise(0), 1);
   }
+}
+
+// The first calls of a load, text replies among them, made on a host thread that
+// lives on: they must leave that thread nothing of the library's. On Windows the
+// threading runtime linked into the library kept a record of a thread that ran a
+// one-time initialisation (two handles), which no unload could free.
+TEST_F(Chain, TheFirstCallsOfALoadLeaveTheCallingThreadNoHandle) {
+  const std::string port = DevicePort(Role::kCrc);
+  ASSERT_FALSE(port.empty());
+  SetVornPorts(port);
+  std::atomic<int> stage{0};
+  std::atomic<bool> ok{false};
+  std::thread host([&] {
+    while (stage != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::int32_t index = -1;
+    char text[512];
+    bool fine = lib.FindDevice(&index) == 1 && lib.Initialise(index) == 1;
+    for (std::uint32_t code : {0u, 3u, 4u, 11u, 17u, 18u, 19u, 21u, 22u, 28u, 32u, 42u, 37u}) {
+      fine = fine && Command(index, code, 1);
+    }
+    fine = fine && lib.ReadLine(index, text, sizeof text, 2000) == 1 && Command(index, 38);
+    fine = fine && lib.GetLastErrorMsg(index, text) == 1 && lib.GetLastErrorMsg(-1, text) > 1;
+    fine = fine && lib.CloseAll() == 1;
+    ok = fine;
+    stage = 2;
+    while (stage != 3) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  // Both counts with the host thread alive and waiting, so that only what the calls left differs.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const ProcessCounts before = CountProcessResources();
+  stage = 1;
+  while (stage != 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // The receive thread has ended; what a system keeps of it a moment longer may go first.
+  ProcessCounts after = CountProcessResources();
+  for (int i = 0; i < 40 && (after.handles > before.handles || after.threads > before.threads); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    after = CountProcessResources();
+  }
+  stage = 3;
+  host.join();
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(after.threads, before.threads);
+  EXPECT_LE(after.handles, before.handles) << "handles the first calls left behind";
+}
+
+// A device's bytes above 0x7F are characters of their own (Latin-1): a unit "°C"
+// reaches the host as "°C" in the host's code page, where it once read "?C".
+TEST(HostText, UnitsBeyondAsciiReachTheHostInItsCodePage) {
+  const std::string port = DevicePort(Role::kUnits);
+  ASSERT_FALSE(port.empty());
+  const std::vector<HostCodePage> pages = HostCodePages();
+  for (std::size_t n = 0; n < pages.size(); ++n) {
+    const HostCodePage &page = pages[n];
+    SCOPED_TRACE(page.name);
+    // The code page is read once per load; only a load of its own can take another.
+    if (n > 0 && !ReloadInOneProcessBlocker().empty()) break;
+    SetLocaleVariable(page.localeVariable);
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
+    SetVornPorts(port);
+    std::int32_t index = -1;
+    ASSERT_EQ(lib.FindDevice(&index), 1);
+    ASSERT_EQ(lib.Initialise(index), 1);
+    auto text = [&](std::uint32_t code, std::int32_t position) {
+      char buffer[64] = {};
+      CommandRecord r{};
+      r.textBuffer = buffer;
+      r.textLength = sizeof buffer;
+      r.argument = position;
+      EXPECT_EQ(lib.DeviceCommand(index, code, &r), 1);
+      return std::string(buffer);
+    };
+    EXPECT_EQ(text(VORN_CMD_CHANNEL_UNIT, 1), page.degreesCelsius);
+    EXPECT_EQ(text(VORN_CMD_CHANNEL_UNIT, 2), page.microvolt);
+    EXPECT_EQ(text(VORN_CMD_CHANNEL_UNIT, 3), "%");
+    const std::string range = text(VORN_CMD_CHANNEL_RANGE, 2);
+    EXPECT_EQ(range.substr(range.size() - page.microvolt.size() - 1), page.microvolt + ";") << range;
+    EXPECT_EQ(lib.CloseAll(), 1);
+    lib.Unload();
+    SetVornPorts("");
+  }
+  SetLocaleVariable("");
 }
 
 // Hosts may unload the library and load it again in one process: every round

@@ -11,6 +11,10 @@
 #include "common/process_probe.h"
 #include "tools/hostlib/vorn_library.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace vorn_test {
 namespace {
 
@@ -28,6 +32,26 @@ class EmptyTable : public ::testing::Test {
   }
   VornLibrary lib;
 };
+
+// null unsets the variable.
+void SetPorts(const char *value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA("VORN_PORTS", value);
+#else
+  if (value) {
+    setenv("VORN_PORTS", value, 1);
+  } else {
+    unsetenv("VORN_PORTS");
+  }
+#endif
+}
+
+std::string GeneralMessage(const VornLibrary &lib) {
+  const std::int32_t size = lib.GetLastErrorMsg(-1, nullptr);
+  std::string text(static_cast<std::size_t>(size > 0 ? size : 1), 'x');
+  lib.GetLastErrorMsg(-1, text.data());
+  return text.c_str();
+}
 
 constexpr char kCannotBeFound[] =
     "The Vorn Device cannot be found.\nPlease plug in your Vorn Device and restart Wavedesk.";
@@ -95,6 +119,33 @@ TEST_F(EmptyTable, GeneralMessageSaysTheDeviceCannotBeFound) {
   EXPECT_EQ(lib.GetLastErrorMsg(-1, nullptr), 87);
 }
 
+// A set VORN_PORTS replaces the system's discovery; one that names no device must
+// say so, or a device that is plugged in is hidden without a word of why.
+TEST_F(EmptyTable, AVornPortsThatNamesNoDeviceIsNamedByTheGeneralMessage) {
+  const char *original = std::getenv("VORN_PORTS");
+  const std::string kept = original ? original : "";
+  for (const char *value : {"", "no-equals-sign;", "A123=COM9;XYZ0000001=COM8;=COM7"}) {
+    SCOPED_TRACE(value);
+    SetPorts(value);
+    std::int32_t index = 99;
+    EXPECT_EQ(lib.FindDevice(&index), 0);
+    EXPECT_EQ(index, 99);
+    const std::string text = GeneralMessage(lib);
+    EXPECT_EQ(text.rfind("The Vorn Device cannot be found.\n", 0), 0u) << text;
+    EXPECT_NE(text.find("VORN_PORTS is set"), std::string::npos) << text;
+    // The explanation outlives CloseAll: it is about the environment, not a session.
+    EXPECT_EQ(lib.CloseAll(), 1);
+    EXPECT_EQ(GeneralMessage(lib), text);
+  }
+  // A list that names a device is not blamed, though its port may be missing.
+  SetPorts("VSC0000999=COM99");
+  std::int32_t index = -1;
+  EXPECT_EQ(lib.FindDevice(&index), 1);
+  EXPECT_EQ(lib.CloseAll(), 1);
+  EXPECT_EQ(GeneralMessage(lib), kCannotBeFound);
+  SetPorts(original ? kept.c_str() : nullptr);
+}
+
 TEST_F(EmptyTable, WriteBufferAcceptsNothing) {
   const char data[] = "abc";
   EXPECT_EQ(lib.WriteBuffer(0, data, 3), 0);
@@ -135,6 +186,54 @@ TEST(LibraryLifetime, LoadAndUnloadWithoutCallsLeavesNoThreadOrHandle) {
   // statically linked threading runtime's record of this thread (two handles) behind
   // at every unload: a host that reloads its plug-ins would lose them each time.
   EXPECT_LE(after.handles, before.handles) << "handles left behind by loading and unloading";
+}
+
+// The text exports convert through the locale snapshot and the C++ locale, whose
+// one-time initialisations, run on a host thread, made the statically linked
+// threading runtime of the Windows build keep a record of that thread (an event and
+// a thread handle) that no unload frees: two handles lost per load.
+TEST(LibraryLifetime, LoadCallingEveryExportThenUnloadLeavesNoThreadOrHandle) {
+  const char *original = std::getenv("VORN_PORTS");
+  const std::string kept = original ? original : "";
+  // A port that is never opened: the session exists, no device is needed.
+  SetPorts("VSC0000999=COM99");
+  auto cycle = [] {
+    VornLibrary lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(VORN_LIBRARY_PATH, error)) << error;
+    char text[512];
+    DeviceClassInfo info;
+    EXPECT_EQ(lib.GetDeviceClassInfo(&info), 1);
+    EXPECT_GT(lib.GetLastErrorMsg(-1, text), 0);
+    std::int32_t index = -1;
+    ASSERT_EQ(lib.FindDevice(&index), 1);
+    EXPECT_EQ(lib.GetLastErrorMsg(index, text), 1);
+    EXPECT_GT(lib.GetLastErrorMsg(-1, text), 0);
+    EXPECT_EQ(lib.IsFailed(index), 0);
+    lib.CanUseBaudRate(index, 9600);
+    lib.SetBaudRate(index, 9600);
+    lib.GetBaudRate(index);
+    std::int32_t id = 0;
+    EXPECT_EQ(lib.GetUniqueID(index, &id), 1);
+    EXPECT_EQ(lib.ReadLine(index, text, sizeof text, 0), 0);
+    EXPECT_EQ(lib.ReadBuffer(index, text, sizeof text, 0), 0);
+    EXPECT_EQ(lib.ReadBuffSize(index), 0);
+    lib.FlushReadBuffer(index);
+    EXPECT_EQ(lib.WriteBuffer(index, text, 0), 0);
+    CommandRecord record{};
+    record.textBuffer = text;
+    record.textLength = sizeof text;
+    EXPECT_EQ(lib.DeviceCommand(-1, VORN_CMD_CHANNEL_RANGE, &record), 0);
+    EXPECT_EQ(lib.CloseAll(), 1);
+    lib.Unload();
+  };
+  cycle();
+  const ProcessCounts before = CountProcessResources();
+  for (int i = 0; i < 20; ++i) cycle();
+  const ProcessCounts after = CountProcessResources();
+  SetPorts(original ? kept.c_str() : nullptr);
+  EXPECT_EQ(after.threads, before.threads);
+  EXPECT_LE(after.handles, before.handles) << "handles left behind by 20 loads";
 }
 
 // The library installs the user's number punctuation as the C++ global locale

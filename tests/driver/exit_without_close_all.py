@@ -5,6 +5,11 @@ ExitProcess), or unloads the library and then returns, and leaves the sessions
 to the library's own shut-down. Every such host must end with status 0, and a
 device that was opened must have received X.
 
+POSIX hosts also end while a second thread reads (two devices streaming, exit()
+while the reader waits in ReadLine), and fork a child that exits (also after a
+failed exec): the parent must then stream, stop and close as usual, and each
+device must hear X once, from the parent.
+
 Run natively with the C host and a Python (ctypes) host, and under Wine with the
 Windows build of the C host; each scenario gets a fresh simulated device whose trace
 tells what it received.
@@ -18,6 +23,8 @@ import tempfile
 import time
 
 STAGES = ("found", "initialised", "streaming")
+# Endings that need a streaming host and are run at that stage only.
+STREAMING_ONLY = ("exit-reading", "fork-exit", "fork-exec-fail")
 
 PYTHON_HOST = r"""
 import ctypes, sys
@@ -49,10 +56,10 @@ if ending == "exit":
 """
 
 
-def start_sim(args, serial, trace):
+def start_sim(args, serial, trace, com):
     command = [args.sim, "--serial", serial, "--trace", trace]
     if args.wine_prefix:
-        link = os.path.join(args.wine_prefix, "dosdevices", "com%d" % args.com)
+        link = os.path.join(args.wine_prefix, "dosdevices", "com%d" % com)
         if os.path.lexists(link):
             os.unlink(link)
         command += ["--link", link]
@@ -63,7 +70,7 @@ def start_sim(args, serial, trace):
         sim.wait()
         raise RuntimeError("vorn-sim did not start: %r" % first)
     if args.wine_prefix:
-        return sim, "%s=\\\\.\\COM%d" % (serial, args.com)
+        return sim, "%s=\\\\.\\COM%d" % (serial, com)
     return sim, first
 
 
@@ -77,10 +84,16 @@ def stop_sim(sim):
 
 
 def run_case(args, host, stage, ending, workdir, number):
-    serial = "VSC00005%02d" % (number % 100)
-    trace = os.path.join(workdir, "case%d.trace" % number)
-    sim, ports = start_sim(args, serial, trace)
+    devices = 2 if ending == "exit-reading" else 1
+    sims, traces, entries = [], [], []
     try:
+        for d in range(devices):
+            serial = "VSC00005%02d" % ((number * 2 + d) % 100)
+            traces.append(os.path.join(workdir, "case%d-%d.trace" % (number, d)))
+            sim, entry = start_sim(args, serial, traces[-1], args.com + d)
+            sims.append(sim)
+            entries.append(entry)
+        ports = ";".join(entries)
         env = dict(os.environ, VORN_PORTS=ports)
         if host == "python":
             command = [args.python, "-c", PYTHON_HOST, args.library, stage, ending]
@@ -94,14 +107,18 @@ def run_case(args, host, stage, ending, workdir, number):
         # The device notes what it receives as it arrives; give the last write a moment.
         time.sleep(0.3)
     finally:
-        stop_sim(sim)
-    with open(trace, encoding="utf-8", errors="replace") as f:
-        received = f.read()
+        for sim in sims:
+            stop_sim(sim)
     problems = []
     if status != 0:
         problems.append("exit status %s (%s)" % (status, output.splitlines()[-1] if output else "no output"))
-    if stage != "found" and "rx :X" not in received:
-        problems.append("the device never received X")
+    for d, trace in enumerate(traces):
+        with open(trace, encoding="utf-8", errors="replace") as f:
+            stops = f.read().count("rx :X")
+        if stage != "found" and stops == 0:
+            problems.append("device %d never received X" % d)
+        if ending.startswith("fork") and stops > 1:
+            problems.append("device %d received X %d times: the child closed its parent's session" % (d, stops))
     return problems
 
 
@@ -113,7 +130,7 @@ def main():
     parser.add_argument("--python", help="also run the Python host with this interpreter")
     parser.add_argument("--endings", default="return,exit")
     parser.add_argument("--wine-prefix", help="serve the device behind COMn of this Wine prefix")
-    parser.add_argument("--com", type=int, default=57)
+    parser.add_argument("--com", type=int, default=57, help="the first of the COM ports (one per device)")
     parser.add_argument("--timeout", type=float, default=120)
     args = parser.parse_args()
 
@@ -126,6 +143,8 @@ def main():
                 if host == "python" and ending in ("exitprocess", "unload"):
                     continue
                 for stage in STAGES:
+                    if ending in STREAMING_ONLY and (host != "c" or stage != "streaming"):
+                        continue
                     number += 1
                     problems = run_case(args, host, stage, ending, workdir, number)
                     verdict = "ok" if not problems else "FAILED: " + "; ".join(problems)

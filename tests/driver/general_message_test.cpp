@@ -31,6 +31,14 @@ TEST(GeneralMessage, FtdiFlagsCountOnlyWithoutSessions) {
   EXPECT_EQ(SizeOf(&none, &notInstalled), 50u);
 }
 
+TEST(GeneralMessage, AnEmptyPortListIsNamedOnlyWithoutSessions) {
+  SessionFlags wrong{true, false};
+  const auto text = ChooseGeneralMessage(nullptr, nullptr, true);
+  EXPECT_EQ(text.rfind(u"The Vorn Device cannot be found.\n", 0), 0u);
+  EXPECT_NE(text.find(u"VORN_PORTS"), std::u16string_view::npos);
+  EXPECT_EQ(SizeOf(&wrong, nullptr), ChooseGeneralMessage(&wrong, nullptr, true).size() + 1);
+}
+
 TEST(GeneralMessage, TextsUseSingleLineFeedsOnly) {
   FtdiFlags notInstalled{true, false};
   const auto text = ChooseGeneralMessage(nullptr, &notInstalled);

@@ -9,13 +9,26 @@
 namespace vorn_test {
 
 // The devices every host offers, each a vorn-sim with its own serial number.
-enum class Role { kDefault, kSecond, kWrongFirmware, kCrc };
+// kLostB never answers its first B; kNamesMismatch sends one channel name too few;
+// kUnits has the units "°C" and "µV", a byte each as in Latin-1.
+enum class Role { kDefault, kSecond, kWrongFirmware, kCrc, kLostB, kNamesMismatch, kUnits };
 
 // "SERIAL=PATH" of the device in that role; empty when it could not be provided.
 std::string DevicePort(Role role);
 
 // Sets VORN_PORTS for the library in this process (discovery reads it at each search).
 void SetVornPorts(const std::string &value);
+
+// A code page a host of this platform may have, and "°C" and "µV" written in it.
+struct HostCodePage {
+  std::string name;
+  std::string localeVariable;  // LC_ALL for the next load of the library; empty: as it is
+  std::string degreesCelsius;
+  std::string microvolt;
+};
+std::vector<HostCodePage> HostCodePages();
+// Sets LC_ALL (empty: unsets it).
+void SetLocaleVariable(const std::string &value);
 
 // Ends the device's simulator (native only; under Wine false, the case is skipped).
 bool UnplugDevice(Role role);

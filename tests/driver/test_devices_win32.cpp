@@ -15,6 +15,9 @@ const char *RoleName(Role role) {
     case Role::kSecond: return "second";
     case Role::kWrongFirmware: return "wrongfw";
     case Role::kCrc: return "crc";
+    case Role::kLostB: return "lostb";
+    case Role::kNamesMismatch: return "names";
+    case Role::kUnits: return "units";
   }
   return "";
 }
@@ -42,6 +45,21 @@ std::string DevicePort(Role role) {
 }
 
 void SetVornPorts(const std::string &value) { SetEnvironmentVariableA("VORN_PORTS", value.c_str()); }
+
+// The library writes host text in the user's default OEM code page.
+std::vector<HostCodePage> HostCodePages() {
+  wchar_t digits[8] = {};
+  GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IDEFAULTCODEPAGE, digits, 8);
+  const UINT page = static_cast<UINT>(wcstoul(digits, nullptr, 10));
+  auto in = [page](const wchar_t *text) {
+    char bytes[16] = {};
+    const int n = WideCharToMultiByte(page, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    return n > 1 ? std::string(bytes) : std::string("(not in the page)");
+  };
+  return {{"code page " + std::to_string(page), "", in(L"\u00B0C"), in(L"\u00B5V")}};
+}
+
+void SetLocaleVariable(const std::string &) {}
 
 bool UnplugDevice(Role) { return false; }
 

@@ -96,7 +96,7 @@ TEST(ReceiveLoopBurst, BurstLargerThanOneReadIsReadInFullChunksWithNothingLeft) 
   EXPECT_EQ(sink.largest.load(), kChunkBytes);
   stop.Set();
   EXPECT_EQ(ended.Wait(2000), WaitOutcome::kFirst);
-  thread.Release();
+  EXPECT_TRUE(thread.Join(2000));
   EXPECT_FALSE(failed);
   close(writer);
   unlink(path.c_str());

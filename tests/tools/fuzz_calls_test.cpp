@@ -37,6 +37,42 @@ TEST(FuzzCallsSequence, DrawnSequencesReadBackAsWritten) {
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(Op::Exit) + 1);
 }
 
+// The second reader's session is its own until a call that changes the table
+// stops it: the first thread's calls go elsewhere, as the threading rules have it.
+TEST(FuzzCallsSequence, NoCallNamesTheSecondReadersSessionAndForksOnlyWhereAsked) {
+  for (std::uint64_t seed = 1; seed <= 300; ++seed) {
+    const Sequence s = Generate(seed, 40);
+    std::int64_t reader = -1;
+    // The table as discovery fills it: one more session per device, then a search that ends.
+    int table = 0, cursor = 0;
+    const int devices = static_cast<int>(s.devices.size());
+    for (const Call &c : s.calls) {
+      if (c.op == Op::FindDevice) {
+        if (cursor < devices) {
+          ++table;
+          ++cursor;
+        } else {
+          cursor = 0;
+        }
+      }
+      if (c.op == Op::FindDevice || c.op == Op::CloseAll || c.op == Op::Reload) reader = -1;
+      if (c.op == Op::CloseAll || c.op == Op::Reload) table = cursor = 0;
+      if (c.op == Op::Reader) {
+        reader = c.a;
+        continue;
+      }
+      const bool indexed = c.op != Op::Sleep && c.op != Op::Fork && c.op != Op::Exit && c.op != Op::FindDevice &&
+                           c.op != Op::CloseAll && c.op != Op::Reload && c.op != Op::GetDeviceClassInfo &&
+                           !(c.op == Op::GetLastErrorMsg && c.a == -1);
+      // With one session there is no other to go to: the runner stops the reader then.
+      if (indexed && reader >= 0 && table > 1) {
+        EXPECT_NE(c.a, reader) << seed << ": " << FormatCall(c);
+      }
+    }
+    for (const Call &c : Generate(seed, 40, false).calls) EXPECT_NE(c.op, Op::Fork) << seed;
+  }
+}
+
 TEST(FuzzCallsSequence, MalformedTextIsRefusedWithTheLine) {
   Sequence s;
   std::string error;

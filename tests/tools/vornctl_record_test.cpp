@@ -95,12 +95,37 @@ TEST(RecordWithoutDevice, ReportsTheDriversGeneralMessage) {
   const std::string csv = (std::filesystem::temp_directory_path() / "vornctl-never-written.csv").string();
   const RunResult run = RunVornctl({"record", "0", "--out", csv}, options);
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_NE(run.err.find("the driver says: \"The Vorn Device cannot be found. Please plug in your Vorn Device"),
-            std::string::npos)
+  // The driver's own words on one line, which say that VORN_PORTS stood in for the system's ports.
+  EXPECT_NE(run.err.find("the driver says: \"The Vorn Device cannot be found. VORN_PORTS is set"), std::string::npos)
       << run.err;
   const RunResult list = RunVornctl({"list"}, options);
   EXPECT_EQ(list.exitCode, 1);
   EXPECT_NE(list.err.find("cannot be found"), std::string::npos) << list.err;
+}
+
+// The device sends the degree and micro signs a byte each; whatever the locale's
+// code page the driver hands them in, vornctl writes them as UTF-8.
+TEST(RecordUnits, UnitsBeyondAsciiAreWrittenAsUtf8InEveryLocale) {
+  vorn_test::SimProcess sim({"--profile", "units"});
+  ASSERT_TRUE(sim.ok());
+  const std::string csv = (std::filesystem::temp_directory_path() / "vornctl-units-test.csv").string();
+  for (const char *locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
+    SCOPED_TRACE(locale);
+    RunOptions options;
+    options.environment = {"VORN_PORTS=" + sim.PortEntry(), locale};
+    const RunResult info = RunVornctl({"info", "0", "--json"}, options);
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_NE(info.out.find("\"unit\": \"\u00B0C\""), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("\"unit\": \"\u00B5V\""), std::string::npos) << info.out;
+    std::filesystem::remove(csv);
+    const RunResult record = RunVornctl({"record", "0", "--seconds", "0.2", "--out", csv}, options);
+    ASSERT_EQ(record.exitCode, 0) << record.err;
+    std::ifstream in(csv);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("Temp [\u00B0C],EEG raw,EEG [\u00B5V]"), std::string::npos) << text.str().substr(0, 600);
+  }
+  std::filesystem::remove(csv);
 }
 
 TEST(CommandLine, MistakesAreUsageErrorsWithAMessage) {

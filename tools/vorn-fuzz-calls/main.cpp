@@ -8,12 +8,6 @@
 // seconds, so one input cannot be undone and replayed within a process the way
 // libFuzzer needs; a sequence is instead drawn from a seed, written as text,
 // and replayed or shortened in a fresh process.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -29,10 +23,9 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/hostcheck/host_resources.h"
+#include "tools/vorn-fuzz-calls/platform.h"
 #include "tools/vorn-fuzz-calls/runner.h"
 #include "tools/vorn-fuzz-calls/sequence.h"
-
-extern char **environ;
 
 namespace vorn_fuzz {
 namespace {
@@ -97,43 +90,24 @@ struct ChildResult {
   std::string kind, detail;
 };
 
-std::string SelfPath() {
-  std::error_code ec;
-  return std::filesystem::read_symlink("/proc/self/exe", ec).string();
-}
-
 ChildResult RunChild(const Options &o, const std::string &file, long boundSeconds) {
   const std::string errPath = file + ".stderr";
-  std::vector<std::string> args{SelfPath(),  "--in-process", "--replay",   file,
-                                "--library", o.run.library,  "--slack-ms", std::to_string(o.run.slackMs)};
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ChildResult r;
-  if (rc != 0) return {false, "load", "cannot start " + args[0]};
-  int status = 0;
-  const auto end = Clock::now() + std::chrono::seconds(boundSeconds);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (Clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return {false, "hang", "the process did not end within " + std::to_string(boundSeconds) + " s"};
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const ChildEnd end = RunProcess({SelfPath(), "--in-process", "--replay", file, "--library", o.run.library,
+                                   "--slack-ms", std::to_string(o.run.slackMs)},
+                                  errPath, boundSeconds);
+  if (end.kind == ChildEnd::Kind::kNotStarted) return {false, "load", "cannot start " + SelfPath()};
+  if (end.kind == ChildEnd::Kind::kHung) {
+    std::remove(errPath.c_str());
+    return {false, "hang", "the process did not end within " + std::to_string(boundSeconds) + " s"};
   }
   std::string err;
   ReadText(errPath, err);
   std::remove(errPath.c_str());
   const std::string tail = err.size() > 1500 ? err.substr(err.size() - 1500) : err;
-  if (WIFSIGNALED(status)) return {false, "crash", "signal " + std::to_string(WTERMSIG(status)) + "\n" + tail};
-  const int code = WEXITSTATUS(status);
+  if (end.kind == ChildEnd::Kind::kSignalled)
+    return {false, "crash", "signal " + std::to_string(end.code) + "\n" + tail};
+  const int code = end.code;
+  ChildResult r;
   if (code == 0 && err.find("Sanitizer") == std::string::npos && err.find("runtime error") == std::string::npos)
     return r;
   if (err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos)
@@ -274,6 +248,8 @@ int Fuzz(const Options &o) {
   const std::string current = o.findings + "/current-" + tag + ".seq";
   StartWatchdog(o.findings + "/finding-hang-" + tag + ".seq");
   long calls = 0, sequences = 0, findings = 0, inChild = 0;
+  // How often the moves of more than one thread or process were drawn.
+  long forks = 0, readers = 0, exitsWhileReading = 0;
   vorn_soak::Resources before, after;
   const auto end = Clock::now() + std::chrono::seconds(o.seconds);
   RunOptions run = o.run;
@@ -285,6 +261,9 @@ int Fuzz(const Options &o) {
     figures["sequences"] = sequences;
     figures["calls"] = calls;
     figures["in_child"] = inChild;
+    figures["forks"] = forks;
+    figures["readers"] = readers;
+    figures["exits_while_reading"] = exitsWhileReading;
     figures["findings"] = findings;
     figures["threads"] = {before.threads, after.threads};
     figures["descriptors"] = {before.descriptors, after.descriptors};
@@ -295,10 +274,15 @@ int Fuzz(const Options &o) {
   };
   for (std::uint64_t n = 0; Clock::now() < end; ++n) {
     const std::uint64_t seed = o.seed * 1000003ULL + n;
-    const Sequence s = Generate(seed, o.calls);
+    const Sequence s = Generate(seed, o.calls, SystemForks());
     const std::string text = "# seed " + std::to_string(seed) + "\n" + FormatSequence(s);
     WriteText(current, text);
     SetWatchdogSequence(text);
+    for (std::size_t k = 0; k < s.calls.size(); ++k) {
+      forks += s.calls[k].op == Op::Fork;
+      readers += s.calls[k].op == Op::Reader && s.calls[k].a >= 0;
+      exitsWhileReading += s.calls[k].op == Op::Exit && k > 0 && s.calls[k - 1].op == Op::Reader;
+    }
     Finding f;
     bool ok;
     if (!s.calls.empty() && s.calls.back().op == Op::Exit) {
@@ -388,20 +372,19 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  char scratch[] = "/tmp/vorn-fuzz-calls-XXXXXX";
-  if (!mkdtemp(scratch)) {
-    std::perror("vorn-fuzz-calls: mkdtemp");
+  o.run.keepLoaded = !LibraryReloadsInOneProcess();
+  o.run.scratch = MakeScratchFolder();
+  if (o.run.scratch.empty()) {
+    std::fprintf(stderr, "vorn-fuzz-calls: cannot make a scratch folder\n");
     return 1;
   }
-  o.run.scratch = scratch;
-  // A sequence that ends with Exit leaves through exit(), past the removal below.
-  static std::string scratchPath = scratch;
+  // A sequence that ends with Exit leaves through exit(), past the removal below;
+  // a forked child's exit must leave the folder to its parent.
+  static std::string scratchPath = o.run.scratch;
   std::atexit([] {
-    std::error_code ec;
-    std::filesystem::remove_all(scratchPath, ec);
+    if (InStartingProcess()) RemoveFolder(scratchPath);
   });
-  // A device that goes away must not end the host with SIGPIPE.
-  signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipes();
   int status;
   if (!o.minimise.empty()) status = Minimise(o);
   else if (!o.replay.empty()) status = Replay(o);

@@ -16,10 +16,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/simlaunch/sim_process.h"
 #include "tools/hostcheck/line_check.h"
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vorn-fuzz-calls/delivered_lines.h"
+#include "tools/vorn-fuzz-calls/platform.h"
+#include "tools/vorn-fuzz-calls/sim_device.h"
 
 namespace vorn_fuzz {
 
@@ -53,8 +54,8 @@ long g_countByOp[static_cast<int>(Op::Exit) + 1] = {};
 int g_simSerial = 0;
 
 struct Sim {
-  std::unique_ptr<vorn_simlaunch::SimProcess> process;
-  std::string serial, link, sentLog;
+  std::unique_ptr<SimDevice> process;
+  std::string serial, sentLog;
   vorn_soak::DeviceDescription device;
   std::vector<std::string> sent;
   std::size_t offset = 0;
@@ -70,7 +71,6 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
   std::snprintf(serial, sizeof serial, "VSC%07d", 200 + id);
   sim->serial = serial;
   sim->sentLog = scratch + "/sim" + std::to_string(id) + ".sent";
-  sim->link = scratch + "/port" + std::to_string(id);
   std::remove(sim->sentLog.c_str());
   // The description comes from the device's own arguments; the faults change only how it runs.
   std::vector<std::string> describeArgs;
@@ -83,25 +83,27 @@ std::unique_ptr<Sim> StartSim(const DeviceSpec &deviceSpec, const std::string &s
     describeArgs.push_back(deviceSpec.args[i]);
   }
   std::string why;
-  if (!vorn_soak::ParseDescription(vorn_simlaunch::DescribeSim(VORN_SIM_PATH, describeArgs), sim->device, why)) {
+  if (!vorn_soak::ParseDescription(DescribeSimDevice(describeArgs), sim->device, why)) {
     error = "vorn-sim --describe: " + why;
     return nullptr;
   }
-  std::vector<std::string> args = deviceSpec.args;
-  args.insert(args.end(),
-              {"--serial", sim->serial, "--sent-log", sim->sentLog, "--link", sim->link, "--exit-after", "900"});
-  sim->process = std::make_unique<vorn_simlaunch::SimProcess>();
   std::string startError;
-  if (!sim->process->Start(VORN_SIM_PATH, args, startError)) {
-    error = "vorn-sim did not start with" + [&] {
-      std::string s;
-      for (const std::string &a : deviceSpec.args) s += " " + a;
-      return s;
-    }();
+  sim->process = StartSimDevice(deviceSpec.args, sim->serial, sim->sentLog, scratch, startError);
+  if (!sim->process) {
+    error = "vorn-sim did not start with" +
+            [&] {
+              std::string s;
+              for (const std::string &a : deviceSpec.args) s += " " + a;
+              return s;
+            }() +
+            ": " + startError;
     return nullptr;
   }
   return sim;
 }
+
+// The library of a process that keeps it loaded between sequences.
+VornLibrary g_keptLibrary;
 
 // The simulators of a sequence that ends the process: stopped after the library's own teardown.
 std::vector<std::unique_ptr<Sim>> *g_exitSims = nullptr;
@@ -130,9 +132,75 @@ struct GuardedBuffer {
   }
 };
 
+// A second host thread that reads one session while the first thread calls the
+// others, checking each read as the first thread does. It owns that session's
+// model while it runs.
+class BackgroundReader {
+ public:
+  ~BackgroundReader() { Stop(); }
+
+  void Start(const VornLibrary &lib, std::int32_t index, SessionModel *model, std::uint32_t timeoutMs,
+             std::size_t call) {
+    Stop();
+    index_ = index;
+    stop_ = false;
+    thread_ = std::thread([this, &lib, index, model, timeoutMs, call] {
+      std::vector<char> buffer(8192 + 64, 'Z');
+      while (!stop_) {
+        std::fill(buffer.begin(), buffer.end(), 'Z');
+        const auto t0 = Clock::now();
+        const std::int32_t r = lib.ReadLine(index, buffer.data(), 8192, timeoutMs);
+        if (r != 0 && r != 1) return Found("ReadLine returned " + std::to_string(r));
+        for (std::size_t i = 8192; i < buffer.size(); ++i)
+          if (buffer[i] != 'Z') return Found("ReadLine wrote past maxLen");
+        if (r == 1) {
+          const char *end = static_cast<const char *>(std::memchr(buffer.data(), '\0', 8192));
+          if (!end) return Found("ReadLine delivered a line without its terminating null");
+          if (!model) return Found("ReadLine returned 1 for a missing session");
+          Take(*model, buffer.data(), static_cast<std::size_t>(end - buffer.data()), call);
+          Take(*model, "\n", 1, call);
+        } else if (Clock::now() - t0 > std::chrono::milliseconds(2 * timeoutMs + 2000)) {
+          return Found("ReadLine took past twice its time-out");
+        } else if (Clock::now() - t0 < std::chrono::milliseconds(1)) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));  // nothing to wait on: no spin
+        }
+      }
+    });
+  }
+
+  // Ends the thread after its current read.
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    index_ = -1;
+  }
+
+  std::int64_t Index() const { return thread_.joinable() ? index_ : -1; }
+  // The reader's first finding, if any.
+  bool TakeFinding(std::string &what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finding_.empty()) return false;
+    what = finding_;
+    return true;
+  }
+
+ private:
+  void Found(const std::string &what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (finding_.empty()) finding_ = "reader of session " + std::to_string(index_) + ": " + what;
+  }
+
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::int64_t index_ = -1;
+  std::mutex mutex_;
+  std::string finding_;
+};
+
 class Run {
  public:
-  Run(const Sequence &s, const RunOptions &o, Finding &f, long &calls) : s_(s), o_(o), f_(f), calls_(calls) {}
+  Run(const Sequence &s, const RunOptions &o, Finding &f, long &calls)
+      : s_(s), o_(o), f_(f), calls_(calls), lib_(o.keepLoaded ? g_keptLibrary : ownLibrary_) {}
 
   bool Go() {
     std::string error;
@@ -140,11 +208,12 @@ class Run {
     for (const DeviceSpec &d : s_.devices) {
       auto sim = StartSim(d, o_.scratch, error);
       if (!sim) return Fail("load", 0, error);
-      ports += (ports.empty() ? "" : ";") + sim->serial + "=" + sim->link;
+      ports += (ports.empty() ? "" : ";") + sim->process->PortEntry();
       sims_.push_back(std::move(sim));
     }
-    setenv("VORN_PORTS", ports.c_str(), 1);
-    if (!lib_.Load(o_.library, error)) return Fail("load", 0, "cannot load " + o_.library + ": " + error);
+    SetEnvironment("VORN_PORTS", ports);
+    if (!lib_.handle && !lib_.Load(o_.library, error))
+      return Fail("load", 0, "cannot load " + o_.library + ": " + error);
     bool ok = true;
     for (std::size_t i = 0; i < s_.calls.size() && ok && Clock::now() < o_.stopAt; ++i) {
       if (s_.calls[i].op == Op::Exit) {
@@ -157,6 +226,7 @@ class Run {
       }
       ok = Step(i, s_.calls[i]);
     }
+    if (ok) ok = StopReader(s_.calls.size());
     if (ok) ok = Step(s_.calls.size(), Call{Op::CloseAll});
     Disarm();
     // Lines are logged once written; give the logs a moment before the lines are compared.
@@ -171,7 +241,7 @@ class Run {
         }
       }
     }
-    lib_.Unload();
+    if (!o_.keepLoaded) lib_.Unload();
     return ok;
   }
 
@@ -203,11 +273,41 @@ class Run {
       case Op::CloseAll:
       case Op::Reload: return 1000 * sessions;
       case Op::Sleep: return static_cast<long>(c.a);
+      // A child that exits ends its sessions' share of the library, no more.
+      case Op::Fork: return 5000;
       default: return 0;
     }
   }
 
+  // The reader stops before a call that changes the table or needs its session: the
+  // threading rules allow no other export beside those.
+  bool NeedsReaderStopped(const Call &c) const {
+    switch (c.op) {
+      case Op::FindDevice:
+      case Op::CloseAll:
+      case Op::Reload:
+      case Op::Reader: return true;
+      case Op::Sleep:
+      case Op::Fork:
+      case Op::Exit:
+      case Op::GetDeviceClassInfo: return false;
+      case Op::GetLastErrorMsg: return c.a != -1 && c.a == reader_.Index();
+      default: return c.a == reader_.Index();
+    }
+  }
+
+  bool StopReader(std::size_t i) {
+    if (reader_.Index() < 0) return true;
+    Arm(2 * 400 + 2000 + o_.slackMs, "call " + std::to_string(i) + " stopping the second reader");
+    reader_.Stop();
+    Disarm();
+    std::string what;
+    if (reader_.TakeFinding(what)) return Fail("result", i, what);
+    return true;
+  }
+
   bool Step(std::size_t i, const Call &c) {
+    if (NeedsReaderStopped(c) && !StopReader(i)) return false;
     if (o_.verbose) std::fprintf(stderr, "  %zu: %s\n", i, FormatCall(c).c_str());
     Arm(BoundMs(c) + o_.slackMs, "call " + std::to_string(i) + " " + FormatCall(c));
     if (c.op != Op::Sleep) ++calls_;
@@ -216,6 +316,8 @@ class Run {
     Disarm();
     g_secondsByOp[static_cast<int>(c.op)] += std::chrono::duration<double>(Clock::now() - t0).count();
     ++g_countByOp[static_cast<int>(c.op)];
+    std::string what;
+    if (ok && reader_.TakeFinding(what)) return Fail("result", i, what);
     return ok;
   }
 
@@ -274,6 +376,9 @@ class Run {
         if (c.op == Op::CloseAll) {
           const std::int32_t r = lib_.CloseAll();
           if (r != 1) return bad("returned " + std::to_string(r));
+        } else if (o_.keepLoaded) {
+          // Where the library cannot be loaded again, a reload is a CloseAll.
+          if (lib_.CloseAll() != 1) return bad("CloseAll in place of a reload did not return 1");
         } else {
           lib_.Unload();
           std::string error;
@@ -377,6 +482,15 @@ class Run {
         return true;
       }
       case Op::Sleep: std::this_thread::sleep_for(std::chrono::milliseconds(c.a)); return true;
+      case Op::Reader:
+        if (c.a < 0) return true;
+        reader_.Start(lib_, I32(c.a), m, static_cast<std::uint32_t>(std::max<std::int64_t>(0, c.b)), i);
+        return true;
+      case Op::Fork: {
+        std::string problem;
+        if (!ForkAndExit(c.a == 1, BoundMs(c) + o_.slackMs / 2, problem)) return Fail("fork", i, problem);
+        return true;
+      }
       case Op::Exit: return true;
     }
     return true;
@@ -418,11 +532,14 @@ class Run {
   const RunOptions &o_;
   Finding &f_;
   long &calls_;
-  VornLibrary lib_;
+  VornLibrary ownLibrary_;
+  VornLibrary &lib_;
   std::vector<std::unique_ptr<Sim>> sims_;
   std::vector<SessionModel> all_;   // every session of the run, closed ones too
   std::vector<std::size_t> table_;  // the driver's table: positions in all_
   int cursor_ = 0;                  // discovery's position in VORN_PORTS
+  // Last, so that it stops (and lets go of the library and the models) first.
+  BackgroundReader reader_;
 };
 
 }  // namespace
@@ -467,7 +584,7 @@ bool RunSequence(const Sequence &s, const RunOptions &o, Finding &finding, long 
   static const bool registered = [] {
     // Runs after the library's own teardown at exit: the devices outlive the sessions.
     std::atexit([] {
-      if (g_exitSims) g_exitSims->clear();
+      if (g_exitSims && InStartingProcess()) g_exitSims->clear();
     });
     return true;
   }();

@@ -21,6 +21,9 @@ struct RunOptions {
   std::string scratch;   // folder for sent logs and links
   long slackMs = 10000;  // added to every written wait before a call counts as hung
   bool verbose = false;
+  // Load the library once for the process and keep it loaded between sequences (no
+  // Reload is drawn then): Wine cannot load it again once a serial wait has run.
+  bool keepLoaded = false;
   // Past this, a sequence makes no further calls but its closing CloseAll (a run's end).
   std::chrono::steady_clock::time_point stopAt = std::chrono::steady_clock::time_point::max();
 };

@@ -34,6 +34,8 @@ constexpr OpInfo kOps[] = {
     {Op::GetLastErrorMsg, "GetLastErrorMsg", 1},
     {Op::Reload, "Reload", 0},
     {Op::Sleep, "Sleep", 1},
+    {Op::Reader, "Reader", 2},  // index, time-out of its reads
+    {Op::Fork, "Fork", 1},
     {Op::Exit, "Exit", 0},
 };
 
@@ -65,7 +67,7 @@ class Draw {
 
 DeviceSpec DrawDevice(Draw &d) {
   DeviceSpec deviceSpec;
-  const char *profiles[] = {"default", "crc", "na", "many", "nocycle"};
+  const char *profiles[] = {"default", "crc", "na", "many", "nocycle", "units"};
   deviceSpec.args = {"--profile", d.Pick(profiles)};
   if (d.Chance(0.4)) return deviceSpec;
   auto fault = [&](const std::string &f) { deviceSpec.args.insert(deviceSpec.args.end(), {"--fault", f}); };
@@ -174,7 +176,7 @@ bool ParseSequence(const std::string &text, Sequence &out, std::string &error) {
   return true;
 }
 
-Sequence Generate(std::uint64_t seed, int callCount) {
+Sequence Generate(std::uint64_t seed, int callCount, bool forks) {
   Draw d(seed);
   Sequence s;
   const int devices = static_cast<int>(d.Range(1, 3));
@@ -185,18 +187,29 @@ Sequence Generate(std::uint64_t seed, int callCount) {
   // Which of them have been initialised: a command to one that has not waits 15 s for its
   // description, so most such commands become the Initialise a host would make first.
   std::vector<bool> initialised;
-  // Weights in the order of Op up to Sleep.
-  const std::vector<int> weights{1, 10, 10, 3, 4, 2, 2, 2, 14, 8, 1, 4, 4, 2, 20, 4, 1, 4};
+  // The session a second host thread reads, -1 while none does. Calls of the first
+  // thread go to other sessions then, as the threading rules have it.
+  std::int64_t reader = -1;
+  // Weights in the order of Op up to Fork.
+  const std::vector<int> weights{1, 10, 10, 3, 4, 2, 2, 2, 14, 8, 1, 4, 4, 2, 20, 4, 1, 4, 3, forks ? 1 : 0};
   const std::int32_t rates[] = {0, -1, 300, 9600, 57600, 115200, 230400, 921600, 3000000, INT_MAX};
   const std::int64_t lengths[] = {-1, 0, 1, 2, 3, 8, 40, 512, 8192, 70000};
   const std::int64_t textLengths[] = {-1, 0, 1, 2, 4, 16, 64, 512, 4096};
   const std::int64_t known[] = {0, 3, 4, 11, 17, 18, 19, 21, 22, 28, 32, 35, 37, 38, 38, 41, 42, 42, 42, 59};
   const std::int64_t wildCodes[] = {65, 99, 255, 1000, 0x7fffffff, 0xffffffff};
   const std::int64_t arguments[] = {-1, INT_MIN, INT_MAX, 100, 2000, 5000, 10000, 500000, 1000000, 2000000};
+  const std::int64_t timeouts[] = {0, 1, 10, 30, 100, 200};
   const int length = static_cast<int>(d.Range(callCount / 2, callCount));
+  auto drawIndex = [&] {
+    const std::int64_t index = DrawIndex(d, table);
+    if (index != reader || table < 2) return index;
+    return (index + d.Range(1, table - 1)) % table;
+  };
   for (int n = 0; n < length; ++n) {
     Call c;
     c.op = static_cast<Op>(d.Weighted(weights));
+    // The reader has to stop for a call that changes the table; the runner stops it.
+    if (c.op == Op::FindDevice || c.op == Op::CloseAll || c.op == Op::Reload) reader = -1;
     switch (c.op) {
       case Op::FindDevice:
         if (cursor < devices) {
@@ -213,32 +226,32 @@ Sequence Generate(std::uint64_t seed, int callCount) {
         initialised.clear();
         break;
       case Op::Initialise:
-        c.a = DrawIndex(d, table);
+        c.a = drawIndex();
         if (c.a >= 0 && c.a < table) initialised[static_cast<std::size_t>(c.a)] = true;
         break;
       case Op::IsFailed:
       case Op::GetBaudRate:
       case Op::ReadBuffSize:
       case Op::FlushReadBuffer:
-      case Op::GetUniqueID: c.a = DrawIndex(d, table); break;
-      case Op::GetLastErrorMsg: c.a = d.Chance(0.5) ? -1 : DrawIndex(d, table); break;
+      case Op::GetUniqueID: c.a = drawIndex(); break;
+      case Op::GetLastErrorMsg: c.a = d.Chance(0.5) ? -1 : drawIndex(); break;
       case Op::CanUseBaudRate:
       case Op::SetBaudRate:
-        c.a = DrawIndex(d, table);
+        c.a = drawIndex();
         c.b = d.Pick(rates);
         break;
       case Op::ReadLine:
       case Op::ReadBuffer:
-        c.a = DrawIndex(d, table);
+        c.a = drawIndex();
         c.b = d.Chance(0.6) ? 8192 : d.Pick(lengths);
         c.c = DrawTimeout(d);
         break;
       case Op::WriteBuffer:
-        c.a = DrawIndex(d, table);
+        c.a = drawIndex();
         c.b = d.Pick(lengths);
         break;
       case Op::DeviceCommand: {
-        c.a = DrawIndex(d, table);
+        c.a = drawIndex();
         const double r = d.Range(0, 99) / 100.0;
         c.b = r < 0.6 ? d.Pick(known) : r < 0.92 ? d.Range(0, 64) : d.Pick(wildCodes);
         c.c = d.Chance(0.7) ? d.Range(-1, 20) : d.Pick(arguments);
@@ -250,11 +263,21 @@ Sequence Generate(std::uint64_t seed, int callCount) {
         break;
       }
       case Op::Sleep: c.a = d.Range(0, 400); break;
+      case Op::Reader:
+        c.a = table > 0 && d.Chance(0.85) ? d.Range(0, table - 1) : -1;
+        c.b = d.Pick(timeouts);
+        reader = c.a;
+        break;
+      case Op::Fork: c.a = d.Chance(0.3) ? 1 : 0; break;
       default: break;
     }
     s.calls.push_back(c);
   }
-  if (d.Chance(0.1)) s.calls.push_back(Call{Op::Exit});
+  if (d.Chance(0.1)) {
+    // Half the time the process ends while a second thread waits in ReadLine.
+    if (table > 0 && reader < 0 && d.Chance(0.5)) s.calls.push_back(Call{Op::Reader, d.Range(0, table - 1), 30});
+    s.calls.push_back(Call{Op::Exit});
+  }
   return s;
 }
 

@@ -28,6 +28,8 @@ enum class Op {
   GetLastErrorMsg,
   Reload,  // unload the library and load it again
   Sleep,   // let the devices run
+  Reader,  // a second host thread reads session a until a call needs it (-1: stop it)
+  Fork,    // the process forks; the child exits (a = 1: after an exec that fails)
   Exit,    // end the process with the sessions still open (last call only)
 };
 
@@ -52,7 +54,8 @@ std::string FormatSequence(const Sequence &s);
 // False with a reason (and the line number) when the text is not a sequence.
 bool ParseSequence(const std::string &text, Sequence &out, std::string &error);
 
-// Draws a sequence of about callCount calls from seed.
-Sequence Generate(std::uint64_t seed, int callCount);
+// Draws a sequence of about callCount calls from seed; forks only where the
+// system has them.
+Sequence Generate(std::uint64_t seed, int callCount, bool forks = true);
 
 }  // namespace vorn_fuzz

@@ -123,6 +123,21 @@ std::vector<DeviceProfile> MakeProfiles() {
     wide.channels.push_back(Make("W" + std::to_string(i + 1), "mV", -10, 10, Wave::Sine, 0.1 * (i + 1), 2));
   all.push_back(wide);
 
+  // What a device writes for these is one byte each, as in Latin-1 (0xB0, 0xB5).
+  DeviceProfile units = base;
+  units.name = "units";
+  units.summary = "units with bytes above 0x7F, one byte each as in Latin-1: degree sign, micro sign";
+  units.channels = {Make("Temp",
+                         "\xB0"
+                         "C",
+                         30, 42, Wave::Noise, 1, 2),
+                    Make("EEG",
+                         "\xB5"
+                         "V",
+                         -200, 200, Wave::Sine, 10, 1),
+                    Make("SpO2", "%", 0, 100, Wave::Square, 0.5, 0)};
+  all.push_back(units);
+
   return all;
 }
 

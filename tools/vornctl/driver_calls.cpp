@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "tools/vornctl/driver_text.h"
+
 namespace vornctl {
 
 namespace {
@@ -16,7 +18,7 @@ std::string GeneralMessage(const vorn_host::VornLibrary &lib) {
   // One spare byte so the text is terminated even if the copy fills its size.
   std::vector<char> buffer(static_cast<std::size_t>(size) + 1, '\0');
   lib.GetLastErrorMsg(-1, buffer.data());
-  return buffer.data();
+  return DriverTextToUtf8(buffer.data());
 }
 
 std::string DriverSays(const std::string &message) {
@@ -60,7 +62,7 @@ CommandReply RunCommand(const vorn_host::VornLibrary &lib, std::int32_t index, s
   record.floatResult = std::numeric_limits<float>::quiet_NaN();
   CommandReply reply;
   reply.ok = lib.DeviceCommand(index, code, &record) == 1;
-  reply.text = text.data();
+  reply.text = DriverTextToUtf8(text.data());
   reply.intResult = record.intResult;
   if (!std::isnan(record.floatResult)) reply.floatResult = record.floatResult;
   return reply;
