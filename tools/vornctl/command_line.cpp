@@ -75,6 +75,27 @@ CLI::App *AddViewCommand(CLI::App &app, ViewOptions &o) {
   return command;
 }
 
+CLI::App *AddServeCommand(CLI::App &app, ServeOptions &o) {
+  CLI::App *command = app.add_subcommand("serve");
+  command->add_option("device", o.devices);
+  Flag(*command, "--all", o.all);
+  command->add_option("--bind", o.bind);
+  command->add_option("--control", o.control);
+  command->add_option("--curve-secret", o.curveSecret);
+  command->add_option("--curve-clients", o.curveClients);
+  command->add_option("--send-hwm", o.sendHighWater);
+  command->add_option("--channels", o.channels);
+  command->add_option("--period", o.period);
+  Flag(*command, "--no-start", o.noStart);
+  return command;
+}
+
+CLI::App *AddKeygenCommand(CLI::App &app, KeygenOptions &o) {
+  CLI::App *command = app.add_subcommand("keygen");
+  command->add_option("name", o.name);
+  return command;
+}
+
 }  // namespace
 
 ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine &out) {
@@ -85,9 +106,14 @@ ParseOutcome ParseCommandLine(const std::vector<std::string> &args, CommandLine 
   app.add_option("--library", out.library);
   app.set_version_flag("--version", "vornctl");
   app.require_subcommand(0, 1);
-  const std::vector<CLI::App *> commands = {AddAboutCommand(app),          AddListCommand(app, out.list),
-                                            AddInfoCommand(app, out.info), AddRecordCommand(app, out.record),
-                                            AddDemoCommand(app, out.demo), AddViewCommand(app, out.view)};
+  const std::vector<CLI::App *> commands = {AddAboutCommand(app),
+                                            AddListCommand(app, out.list),
+                                            AddInfoCommand(app, out.info),
+                                            AddRecordCommand(app, out.record),
+                                            AddDemoCommand(app, out.demo),
+                                            AddViewCommand(app, out.view),
+                                            AddServeCommand(app, out.serve),
+                                            AddKeygenCommand(app, out.keygen)};
   // Words CLI11 does not know are kept, so the message can name the first.
   app.allow_extras();
   for (CLI::App *command : commands) command->fallthrough()->allow_extras();

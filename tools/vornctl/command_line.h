@@ -56,6 +56,23 @@ struct ViewOptions {
   std::string web;  // empty: the page installed or built with vornctl
 };
 
+struct ServeOptions {
+  std::vector<std::string> devices;  // indexes or serial texts
+  bool all = false;
+  std::string bind = "tcp://127.0.0.1:5650";
+  std::string control;  // empty: the port after --bind's
+  std::string curveSecret;
+  std::string curveClients;
+  std::string sendHighWater;  // empty: the default
+  std::string channels = "all";
+  std::string period = "fastest";
+  bool noStart = false;
+};
+
+struct KeygenOptions {
+  std::string name;
+};
+
 struct CommandLine {
   std::string library;
   std::string command;  // the subcommand's name
@@ -64,6 +81,8 @@ struct CommandLine {
   RecordOptions record;
   DemoOptions demo;
   ViewOptions view;
+  ServeOptions serve;
+  KeygenOptions keygen;
 };
 
 struct ParseOutcome {

@@ -10,6 +10,9 @@
 #if VORN_HAVE_VIEW
 #include "tools/vornctl/view_command.h"
 #endif
+#if VORN_HAVE_NET
+#include "tools/vornctl/serve_command.h"
+#endif
 
 int main(int argc, char **argv) {
   using namespace vornctl;
@@ -46,7 +49,16 @@ int main(int argc, char **argv) {
 #if VORN_HAVE_VIEW
     status = ViewCommand(context, line.view);
 #else
-    Complain("view: this vornctl was built without the web view (it needs cpp-httplib; POSIX builds only)");
+    Complain("view: this vornctl was built without the web view (it needs Boost and nlohmann-json; POSIX builds only)");
+    status = kExitFailure;
+#endif
+  } else if (line.command == "serve" || line.command == "keygen") {
+#if VORN_HAVE_NET
+    status = line.command == "serve" ? ServeCommand(context, line.serve) : KeygenCommand(line.keygen);
+#else
+    Complain(line.command +
+             ": this vornctl was built without the network commands (they need libzmq and cppzmq; "
+             "Linux builds only)");
     status = kExitFailure;
 #endif
   }

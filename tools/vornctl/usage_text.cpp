@@ -68,6 +68,24 @@ Commands:
     --start         start every device at once
     --out-dir DIR   where the page's recordings go; default the current folder
     --web DIR       the page's files; default those installed with vornctl
+  serve SERIAL... publish devices' streams over ZeroMQ (Linux builds with
+  serve --all     libzmq): data and metadata on an XPUB socket, controls
+                  (start, stop, channels, period, the recording lease) on a
+                  ROUTER beside it (docs/streaming.md). Prints both endpoints.
+    --bind URL      tcp://HOST:PORT (default tcp://127.0.0.1:5650; PORT *:
+                    any free one). Anything but a loopback address needs
+                    --curve-secret and --curve-clients
+    --control URL   the control socket; default the port after --bind's
+    --curve-secret FILE   the server's key pair (NAME.key of keygen): CURVE
+    --curve-clients FILE  the client public keys admitted, one per line
+                    (# comments); every other client is refused and logged
+    --channels L, --period P  as for record, for every device served
+    --no-start      leave the devices stopped (a control starts them)
+    --send-hwm N    data messages queued per subscriber before ZeroMQ drops
+                    for it (default 10000); the subscriber sees the gap
+  keygen NAME     a CURVE key pair: NAME.key (public and secret, mode 600)
+                  and NAME.pub (the public key, for the other side); never
+                  replaces a file. Prints the public key
 
 Files are never overwritten: an output that exists is a usage error unless
 --force. Outputs are checked before any device is touched (nothing is opened

@@ -2,11 +2,10 @@
 # libboost-dev), POSIX builds only. One thread serves every connection, so a
 # slow or silent client holds no thread, and each request is read within
 # bounds set here (view_limits.h); Beast never unpacks a compressed body.
-if(NOT WIN32)
+if(VORN_HAVE_READER)
   find_package(Boost 1.74 QUIET)
-  find_package(nlohmann_json 3 QUIET)
 endif()
-if(NOT Boost_FOUND OR NOT nlohmann_json_FOUND)
+if(NOT Boost_FOUND OR NOT VORN_HAVE_READER)
   if(VORN_PACKAGING AND NOT WIN32)
     message(FATAL_ERROR "vornctl view needs libboost-dev and nlohmann-json3-dev (scripts/bootstrap demo installs them)")
   endif()
@@ -15,20 +14,16 @@ if(NOT Boost_FOUND OR NOT nlohmann_json_FOUND)
   return()
 endif()
 set(VORN_HAVE_VIEW ON CACHE INTERNAL "vornctl has view")
-find_package(Threads REQUIRED)
 
 add_library(vornctl_view STATIC
   view_command.cpp
   view_connection.cpp
-  view_controls.cpp
-  view_device.cpp
   view_events.cpp
   view_http_rules.cpp
-  view_json.cpp
   view_open.cpp
   view_server.cpp
   view_urls.cpp)
-target_link_libraries(vornctl_view PUBLIC vornctl_core nlohmann_json::nlohmann_json Threads::Threads)
+target_link_libraries(vornctl_view PUBLIC vornctl_reader)
 target_include_directories(vornctl_view SYSTEM PUBLIC ${Boost_INCLUDE_DIRS})
 vorn_warnings(vornctl_view)
 set(VORN_VIEW_WEB_DIR ${CMAKE_CURRENT_BINARY_DIR}/web)

@@ -10,7 +10,7 @@
 #include "tools/vornctl/device_description.h"
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/stop_signal.h"
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 #include "tools/vornctl/view_events.h"
 #include "tools/vornctl/view_http_rules.h"
 #include "tools/vornctl/view_open.h"
@@ -78,7 +78,7 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     Complain("no device found: " + GeneralMessage(lib));
     return kExitFailure;
   }
-  std::vector<std::unique_ptr<ViewDevice>> devices;
+  std::vector<std::unique_ptr<DeviceReader>> devices;
   for (std::int32_t index : found) {
     if (StopRequested()) {
       Complain("stopped before the page was served");
@@ -86,13 +86,13 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     }
     DeviceDescription description;
     if (ReadDescription(lib, index, description, error)) {
-      devices.push_back(std::make_unique<ViewDevice>(lib, index, description, "", recordDir));
+      devices.push_back(std::make_unique<DeviceReader>(lib, index, description, "", recordDir));
     } else {
       Complain("device " + std::to_string(index) + ": " + error);
-      devices.push_back(std::make_unique<ViewDevice>(lib, index, std::nullopt, error, recordDir));
+      devices.push_back(std::make_unique<DeviceReader>(lib, index, std::nullopt, error, recordDir));
     }
   }
-  std::vector<ViewDevice *> list;
+  std::vector<DeviceReader *> list;
   for (auto &d : devices) list.push_back(d.get());
 
   // Declared before the server: its connections leave the hub when it goes.

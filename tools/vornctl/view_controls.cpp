@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kActions[] = {"start", "stop", "record", "record-stop", "channels", "period"};
 
-ViewDevice *Find(const std::vector<ViewDevice *> &devices, const std::string &text) {
+DeviceReader *Find(const std::vector<DeviceReader *> &devices, const std::string &text) {
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return nullptr;
   const std::size_t index = std::stoul(text);
   return index < devices.size() ? devices[index] : nullptr;
@@ -21,7 +21,7 @@ void Refuse(const ControlReplyFn &reply, int status, const std::string &text) { 
 
 // The device's answer once it has acted; its panel comes along so the page
 // shows the outcome without waiting for the next state event.
-ControlDone Answer(ViewDevice &device, ControlReplyFn reply) {
+ControlDone Answer(DeviceReader &device, ControlReplyFn reply) {
   return [&device, reply = std::move(reply)](const ControlResult &result) {
     if (!result.ok()) {
       reply({result.status, {{"error", result.error}, {"path", result.path}, {"device", DeviceJson(device)}}});
@@ -31,7 +31,7 @@ ControlDone Answer(ViewDevice &device, ControlReplyFn reply) {
   };
 }
 
-void SetChannels(ViewDevice &device, const nlohmann::json &body, ControlReplyFn reply) {
+void SetChannels(DeviceReader &device, const nlohmann::json &body, ControlReplyFn reply) {
   const auto list = body.find("channels");
   if (list == body.end() || !list->is_array()) {
     return Refuse(reply, 400, "bad channel list: give {\"channels\": [positions]}");
@@ -46,7 +46,7 @@ void SetChannels(ViewDevice &device, const nlohmann::json &body, ControlReplyFn 
   device.SetChannels(positions, Answer(device, std::move(reply)));
 }
 
-void SetPeriod(ViewDevice &device, const nlohmann::json &body, ControlReplyFn reply) {
+void SetPeriod(DeviceReader &device, const nlohmann::json &body, ControlReplyFn reply) {
   const auto us = body.find("periodUs");
   if (us == body.end() || !us->is_number()) {
     return Refuse(reply, 400, "give the period in microseconds: {\"periodUs\": 2000}");
@@ -81,9 +81,9 @@ bool IsControlAction(std::string_view action) {
   return false;
 }
 
-void RunControl(const std::vector<ViewDevice *> &devices, const std::string &deviceText, const std::string &action,
+void RunControl(const std::vector<DeviceReader *> &devices, const std::string &deviceText, const std::string &action,
                 const std::string &bodyText, ControlReplyFn reply) {
-  ViewDevice *device = Find(devices, deviceText);
+  DeviceReader *device = Find(devices, deviceText);
   if (!device) {
     return Refuse(reply, 404,
                   "there is no device " + deviceText.substr(0, 32) + " (found " + std::to_string(devices.size()) +

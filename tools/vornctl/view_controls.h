@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 
 namespace vornctl {
 
@@ -26,7 +26,7 @@ bool IsControlAction(std::string_view action);
 // Parses and checks the request and refuses a wrong one at once, before
 // anything reaches the device; else the device acts. reply is called once:
 // at once, or later from the device's worker thread (it must not block).
-void RunControl(const std::vector<ViewDevice *> &devices, const std::string &deviceText, const std::string &action,
+void RunControl(const std::vector<DeviceReader *> &devices, const std::string &deviceText, const std::string &action,
                 const std::string &bodyText, ControlReplyFn reply);
 
 // {"error": text}, the shape of every refusal.

@@ -10,7 +10,7 @@ double WallMs() {
 }
 }  // namespace
 
-EventHub::EventHub(std::vector<ViewDevice *> devices) : devices_(std::move(devices)) {}
+EventHub::EventHub(std::vector<DeviceReader *> devices) : devices_(std::move(devices)) {}
 
 EventHub::~EventHub() { Stop(); }
 
@@ -101,7 +101,7 @@ void EventHub::Tick() {
     lock.unlock();
     // Blocks are taken even with no page open, so nothing piles up.
     std::vector<IndexedBlock> blocks;
-    for (ViewDevice *d : devices_) {
+    for (DeviceReader *d : devices_) {
       IndexedBlock b;
       b.device = d->Index();
       if (d->TakeBlock(b.block)) blocks.push_back(std::move(b));

@@ -26,10 +26,10 @@ void AppendInteger(std::string &out, long long v) {
 
 }  // namespace
 
-nlohmann::json DeviceJson(const ViewDevice &device) {
+nlohmann::json DeviceJson(const DeviceReader &device) {
   const DeviceIdentity &id = device.Identity();
   const DeviceDescription &d = device.Description();
-  const ViewDeviceState s = device.State();
+  const ReaderState s = device.State();
   nlohmann::json channels = nlohmann::json::array();
   for (const ChannelInfo &c : d.channels) {
     const bool enabled = std::find(s.enabled.begin(), s.enabled.end(), c.position) != s.enabled.end();
@@ -70,9 +70,9 @@ nlohmann::json DeviceJson(const ViewDevice &device) {
           {"lastRecording", RecordingJson(s.lastRecording)}};
 }
 
-nlohmann::json DevicesJson(const std::vector<ViewDevice *> &devices) {
+nlohmann::json DevicesJson(const std::vector<DeviceReader *> &devices) {
   nlohmann::json list = nlohmann::json::array();
-  for (const ViewDevice *d : devices) list.push_back(DeviceJson(*d));
+  for (const DeviceReader *d : devices) list.push_back(DeviceJson(*d));
   return list;
 }
 

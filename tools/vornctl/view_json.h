@@ -7,12 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 
 namespace vornctl {
 
-nlohmann::json DeviceJson(const ViewDevice &device);
-nlohmann::json DevicesJson(const std::vector<ViewDevice *> &devices);
+nlohmann::json DeviceJson(const DeviceReader &device);
+nlohmann::json DevicesJson(const std::vector<DeviceReader *> &devices);
 
 struct IndexedBlock {
   std::int32_t device = 0;

@@ -103,7 +103,7 @@ struct ViewServer::Impl {
   }
 };
 
-ViewServer::ViewServer(std::vector<ViewDevice *> devices, EventHub &hub, ViewServerOptions options)
+ViewServer::ViewServer(std::vector<DeviceReader *> devices, EventHub &hub, ViewServerOptions options)
     : impl_(std::make_unique<Impl>()) {
   impl_->shared->devices = std::move(devices);
   impl_->shared->hub = &hub;

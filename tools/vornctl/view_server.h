@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 #include "tools/vornctl/view_events.h"
 
 namespace vornctl {
@@ -26,7 +26,7 @@ std::string MissingPageFiles(const std::string &webDir);
 class ViewServer {
  public:
   // hub must outlive the server.
-  ViewServer(std::vector<ViewDevice *> devices, EventHub &hub, ViewServerOptions options);
+  ViewServer(std::vector<DeviceReader *> devices, EventHub &hub, ViewServerOptions options);
   ~ViewServer();
   ViewServer(const ViewServer &) = delete;
   ViewServer &operator=(const ViewServer &) = delete;

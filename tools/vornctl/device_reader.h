@@ -1,10 +1,12 @@
-// One device of `vornctl view`: a worker thread that owns every export call
-// on the session (the driver allows one call per session at a time), keeps
-// the receive ring drained whatever the page does, feeds a recording and
-// collects the decoded lines for the page.
+// The one reader of a device, for every program that drains devices (view,
+// serve): a worker thread owns every export call on the session (the driver
+// allows one call per session at a time) and keeps the receive ring drained
+// whatever its consumers do. Its consumers are the page's display block, a
+// recording, and any ReaderConsumer added (the publisher).
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -19,12 +21,13 @@
 
 #include "tools/hostlib/vorn_library.h"
 #include "tools/vornctl/device_description.h"
+#include "tools/vornctl/line_source.h"
 #include "tools/vornctl/recording.h"
 
 namespace vornctl {
 
-enum class ViewPhase { Stopped, Starting, Streaming, Stopping, Failed };
-const char *PhaseName(ViewPhase phase);
+enum class ReaderPhase { Stopped, Starting, Streaming, Stopping, Failed };
+const char *PhaseName(ReaderPhase phase);
 
 // The answer to a control request: 0 is success, else an HTTP status and the
 // text the page shows.
@@ -49,6 +52,38 @@ struct DisplayBlock {
 };
 constexpr std::int32_t kNoValue = INT32_MIN;
 
+// The lines of one read of the device, in order, as consumers get them.
+struct LineBatch {
+  using Clock = std::chrono::steady_clock;
+  std::uint32_t stream = 0;           // counts starts
+  std::int64_t periodUs = 0;          // the stream's nominal period
+  std::size_t channels = 0;           // values per line: the streamed channels, positions increasing
+  std::vector<Clock::time_point> at;  // when each line was taken
+  // Each line's sample index from the stream's first line, counting the sets
+  // of gaps (the recorder's rule), so a jump between two lines is a gap.
+  std::vector<std::int64_t> sample;
+  std::vector<std::uint8_t> damaged;  // 1: not a sample line; its values are 0
+  std::vector<std::int32_t> values;   // lines by channels
+  std::size_t Lines() const { return at.size(); }
+  void Clear();
+  void Add(Clock::time_point when, std::int64_t index, const std::vector<std::int32_t> *lineValues);
+};
+
+class DeviceReader;
+
+// A program's share of a reader's stream. Both calls must return quickly and
+// never call the reader's controls.
+class ReaderConsumer {
+ public:
+  virtual ~ReaderConsumer() = default;
+  // Every read, on the reader's thread; also an empty batch about every 20 ms
+  // while streaming, so a consumer can send what it holds by time.
+  virtual void Lines(const DeviceReader &reader, const LineBatch &batch) = 0;
+  // The phase, channels or period changed (State() shows the new ones). From
+  // the reader's thread, or from a control's caller for a stopped device.
+  virtual void Changed(const DeviceReader &reader) = 0;
+};
+
 struct ViewStats {
   std::int64_t lines = 0;
   std::int64_t dropped = 0;
@@ -67,8 +102,8 @@ struct RecordingState {
 };
 
 // A snapshot for the page's device panel.
-struct ViewDeviceState {
-  ViewPhase phase = ViewPhase::Stopped;
+struct ReaderState {
+  ReaderPhase phase = ReaderPhase::Stopped;
   std::string message;                // why it failed, or the last control error of the worker
   std::vector<std::int32_t> enabled;  // positions, increasing
   std::size_t periodChoice = 0;
@@ -79,20 +114,20 @@ struct ViewDeviceState {
   RecordingState lastRecording;  // the one that ended last
 };
 
-class ViewDevice {
+class DeviceReader {
  public:
   // description empty: the device did not come up; failure says why.
-  ViewDevice(const vorn_host::VornLibrary &lib, std::int32_t index, std::optional<DeviceDescription> description,
-             std::string failure, std::string recordDir);
-  ~ViewDevice();
-  ViewDevice(const ViewDevice &) = delete;
-  ViewDevice &operator=(const ViewDevice &) = delete;
+  DeviceReader(const vorn_host::VornLibrary &lib, std::int32_t index, std::optional<DeviceDescription> description,
+               std::string failure, std::string recordDir);
+  ~DeviceReader();
+  DeviceReader(const DeviceReader &) = delete;
+  DeviceReader &operator=(const DeviceReader &) = delete;
 
   std::int32_t Index() const { return index_; }
   const DeviceIdentity &Identity() const { return identity_; }
   // Channels and periods as the device described them (empty when it failed).
   const DeviceDescription &Description() const { return description_; }
-  ViewDeviceState State() const;
+  ReaderState State() const;
 
   // Controls, from any thread. Each checks the request first and touches
   // nothing when it is wrong; the worker then does the calls, and no caller
@@ -103,6 +138,9 @@ class ViewDevice {
   void SetPeriod(std::size_t choice, ControlDone done);
   void StartRecording(const std::string &format, ControlDone done);
   void StopRecording(ControlDone done);
+
+  // Before the first control; the consumer must outlive the reader's Shutdown.
+  void AddConsumer(ReaderConsumer *consumer);
 
   // What arrived since the last call; false when nothing did.
   bool TakeBlock(DisplayBlock &out);
@@ -129,7 +167,13 @@ class ViewDevice {
   bool BeginChange(const char *what, ControlResult &refused, bool &restart, const std::function<void()> &applyNow);
   // A new name in the recording folder.
   std::string RecordingPath(const std::string &format) const;
-  void RecordLine(const std::vector<std::int32_t> *values, std::string &sinkError);
+  void RecordLine(const std::vector<std::int32_t> *values, std::chrono::steady_clock::time_point at, bool overflowed,
+                  std::string &sinkError);
+  // One line for the batch, the stream's clock and the recording.
+  void TakeLine(LineSource::Result result, const std::string &line, std::size_t expected,
+                std::vector<std::int32_t> &values, std::string &sinkError);
+  void HandLines();
+  void NotifyChanged();
   void CatchUpRecording(std::string &sinkError);
 
   const vorn_host::VornLibrary &lib_;
@@ -140,10 +184,11 @@ class ViewDevice {
 
   mutable std::mutex mutex_;  // guards state_, jobs_, block_
   std::condition_variable wake_;
-  ViewDeviceState state_;
+  ReaderState state_;
   std::deque<Job> jobs_;
   DisplayBlock block_;
   bool quit_ = false;
+  std::vector<ReaderConsumer *> consumers_;
 
   // The worker's own.
   struct Stream;

@@ -1,4 +1,4 @@
-#include "tools/vornctl/view_device.h"
+#include "tools/vornctl/device_reader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -47,42 +47,64 @@ std::string FileSafe(const std::string &text) {
 
 }  // namespace
 
-const char *PhaseName(ViewPhase phase) {
+const char *PhaseName(ReaderPhase phase) {
   switch (phase) {
-    case ViewPhase::Stopped: return "stopped";
-    case ViewPhase::Starting: return "starting";
-    case ViewPhase::Streaming: return "streaming";
-    case ViewPhase::Stopping: return "stopping";
-    case ViewPhase::Failed: return "failed";
+    case ReaderPhase::Stopped: return "stopped";
+    case ReaderPhase::Starting: return "starting";
+    case ReaderPhase::Streaming: return "streaming";
+    case ReaderPhase::Stopping: return "stopping";
+    case ReaderPhase::Failed: return "failed";
   }
   return "failed";
 }
 
-struct ViewDevice::Stream {
-  Stream(const vorn_host::VornLibrary &lib, std::int32_t index) : source(lib, index, false) {}
+struct DeviceReader::Stream {
+  Stream(const vorn_host::VornLibrary &lib, std::int32_t index, std::int64_t period)
+      : source(lib, index, false), periodUs(period), clock(period) {}
   LineSource source;
   Clock::time_point start = Clock::now();
   double lastLine = 0;
   double lastFailCheck = 0;
   std::int64_t periodUs = 0;
   std::deque<std::pair<double, std::int64_t>> recent;  // for the rate over the last second
+  // The stream's own time, which every consumer's sample indexes come from.
+  SampleClock clock;
+  std::int64_t overflowAt = -1;  // ring bytes taken when the lines after a loss begin
+  std::int64_t takenBefore = 0;
+  LineBatch batch;
   // The recording's own counts and time.
   std::int64_t recordLines = 0;
   std::int64_t recordDropped = 0;
   std::optional<SampleClock> recordClock;
-  std::int64_t overflowAt = -1;  // ring bytes taken when the lines after a loss begin
-  std::int64_t takenBefore = 0;
 };
 
-ViewDevice::ViewDevice(const vorn_host::VornLibrary &lib, std::int32_t index,
-                       std::optional<DeviceDescription> description, std::string failure, std::string recordDir)
+void LineBatch::Clear() {
+  at.clear();
+  sample.clear();
+  damaged.clear();
+  values.clear();
+}
+
+void LineBatch::Add(Clock::time_point when, std::int64_t index, const std::vector<std::int32_t> *lineValues) {
+  at.push_back(when);
+  sample.push_back(index);
+  damaged.push_back(lineValues ? 0 : 1);
+  if (lineValues) {
+    values.insert(values.end(), lineValues->begin(), lineValues->end());
+  } else {
+    values.insert(values.end(), channels, 0);
+  }
+}
+
+DeviceReader::DeviceReader(const vorn_host::VornLibrary &lib, std::int32_t index,
+                           std::optional<DeviceDescription> description, std::string failure, std::string recordDir)
     : lib_(lib), index_(index), recordDir_(std::move(recordDir)) {
   if (description) {
     description_ = std::move(*description);
     identity_ = description_.identity;
     for (const ChannelInfo &c : description_.channels) state_.enabled.push_back(c.position);
     if (description_.periodsUs.empty()) {
-      state_.phase = ViewPhase::Failed;
+      state_.phase = ReaderPhase::Failed;
       state_.message = "the device lists no sample periods";
     } else {
       // The fastest choice, as record's default.
@@ -91,20 +113,43 @@ ViewDevice::ViewDevice(const vorn_host::VornLibrary &lib, std::int32_t index,
     }
   } else {
     identity_.index = index;
-    state_.phase = ViewPhase::Failed;
+    state_.phase = ReaderPhase::Failed;
     state_.message = failure;
   }
   worker_ = std::thread([this] { Run(); });
 }
 
-ViewDevice::~ViewDevice() { Shutdown(); }
+DeviceReader::~DeviceReader() { Shutdown(); }
 
-ViewDeviceState ViewDevice::State() const {
+ReaderState DeviceReader::State() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return state_;
 }
 
-void ViewDevice::Submit(std::function<ControlResult()> work, ControlDone done) {
+void DeviceReader::AddConsumer(ReaderConsumer *consumer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  consumers_.push_back(consumer);
+}
+
+void DeviceReader::NotifyChanged() {
+  std::vector<ReaderConsumer *> consumers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    consumers = consumers_;
+  }
+  for (ReaderConsumer *c : consumers) c->Changed(*this);
+}
+
+void DeviceReader::HandLines() {
+  std::vector<ReaderConsumer *> consumers;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    consumers = consumers_;
+  }
+  for (ReaderConsumer *c : consumers) c->Lines(*this, stream_->batch);
+}
+
+void DeviceReader::Submit(std::function<ControlResult()> work, ControlDone done) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!quit_) {
@@ -126,26 +171,26 @@ namespace {
 ControlResult Refuse(int status, std::string text) { return {status, std::move(text), {}}; }
 }  // namespace
 
-void ViewDevice::Start(ControlDone done) {
+void DeviceReader::Start(ControlDone done) {
   ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     switch (state_.phase) {
-      case ViewPhase::Stopped: break;
-      case ViewPhase::Failed:
+      case ReaderPhase::Stopped: break;
+      case ReaderPhase::Failed:
         refused = Refuse(409, "device " + std::to_string(index_) + " failed: " + state_.message);
         break;
-      case ViewPhase::Streaming:
-      case ViewPhase::Starting:
+      case ReaderPhase::Streaming:
+      case ReaderPhase::Starting:
         refused = Refuse(409, "device " + std::to_string(index_) + " is already streaming");
         break;
-      case ViewPhase::Stopping:
+      case ReaderPhase::Stopping:
         refused = Refuse(409, "device " + std::to_string(index_) + " is stopping; try again");
         break;
     }
     if (refused.ok() && state_.enabled.empty()) refused = Refuse(400, "choose at least one channel before starting");
     if (refused.ok()) {
-      state_.phase = ViewPhase::Starting;
+      state_.phase = ReaderPhase::Starting;
       state_.message.clear();
     }
   }
@@ -153,21 +198,21 @@ void ViewDevice::Start(ControlDone done) {
   Submit([this] { return DoStart(); }, std::move(done));
 }
 
-void ViewDevice::Stop(ControlDone done) {
+void DeviceReader::Stop(ControlDone done) {
   ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase != ViewPhase::Streaming) {
+    if (state_.phase != ReaderPhase::Streaming) {
       refused = Refuse(409, "device " + std::to_string(index_) + " is not streaming (" + PhaseName(state_.phase) + ")");
     } else {
-      state_.phase = ViewPhase::Stopping;
+      state_.phase = ReaderPhase::Stopping;
     }
   }
   if (!refused.ok()) return done(refused);
   Submit([this] { return DoStop(); }, std::move(done));
 }
 
-ControlResult ViewDevice::CheckChannels(const std::vector<std::int32_t> &chosen) const {
+ControlResult DeviceReader::CheckChannels(const std::vector<std::int32_t> &chosen) const {
   if (chosen.empty()) return Refuse(400, "choose at least one channel");
   if (std::adjacent_find(chosen.begin(), chosen.end()) != chosen.end()) {
     return Refuse(400, "a channel is listed twice");
@@ -187,27 +232,27 @@ ControlResult ViewDevice::CheckChannels(const std::vector<std::int32_t> &chosen)
 // with whether a running stream must be restarted (then it is marked as
 // stopping). A stopped device takes the change at once, under the same lock
 // as the check, so no start slips in between.
-bool ViewDevice::BeginChange(const char *what, ControlResult &refused, bool &restart,
-                             const std::function<void()> &applyNow) {
+bool DeviceReader::BeginChange(const char *what, ControlResult &refused, bool &restart,
+                               const std::function<void()> &applyNow) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (state_.phase == ViewPhase::Failed) {
+  if (state_.phase == ReaderPhase::Failed) {
     refused = Refuse(409, "device " + std::to_string(index_) + " failed");
-  } else if (state_.phase == ViewPhase::Starting || state_.phase == ViewPhase::Stopping) {
+  } else if (state_.phase == ReaderPhase::Starting || state_.phase == ReaderPhase::Stopping) {
     refused = Refuse(409, "device " + std::to_string(index_) + " is busy; try again");
   } else if (state_.recording.active) {
     refused = Refuse(409, std::string("stop the recording before changing the ") + what);
   }
   if (!refused.ok()) return false;
-  restart = state_.phase == ViewPhase::Streaming;
+  restart = state_.phase == ReaderPhase::Streaming;
   if (restart) {
-    state_.phase = ViewPhase::Stopping;
+    state_.phase = ReaderPhase::Stopping;
   } else {
     applyNow();
   }
   return true;
 }
 
-void ViewDevice::SetChannels(const std::vector<std::int32_t> &positions, ControlDone done) {
+void DeviceReader::SetChannels(const std::vector<std::int32_t> &positions, ControlDone done) {
   std::vector<std::int32_t> chosen = positions;
   std::sort(chosen.begin(), chosen.end());
   ControlResult refused = CheckChannels(chosen);
@@ -215,7 +260,10 @@ void ViewDevice::SetChannels(const std::vector<std::int32_t> &positions, Control
   if (!refused.ok() || !BeginChange("channels", refused, restart, [&] { state_.enabled = chosen; })) {
     return done(refused);
   }
-  if (!restart) return done({});
+  if (!restart) {
+    NotifyChanged();
+    return done({});
+  }
   // A running stream is stopped and started again with the new choice, so no
   // line is read with the wrong number of values.
   Submit(
@@ -225,19 +273,22 @@ void ViewDevice::SetChannels(const std::vector<std::int32_t> &positions, Control
         {
           std::lock_guard<std::mutex> lock(mutex_);
           state_.enabled = chosen;
-          state_.phase = ViewPhase::Starting;
+          state_.phase = ReaderPhase::Starting;
         }
         return DoStart();
       },
       std::move(done));
 }
 
-void ViewDevice::SetPeriod(std::size_t choice, ControlDone done) {
+void DeviceReader::SetPeriod(std::size_t choice, ControlDone done) {
   if (choice >= description_.periodsUs.size()) return done(Refuse(400, "the device offers no such period"));
   ControlResult refused;
   bool restart = false;
   if (!BeginChange("period", refused, restart, [&] { state_.periodChoice = choice; })) return done(refused);
-  if (!restart) return done({});
+  if (!restart) {
+    NotifyChanged();
+    return done({});
+  }
   Submit(
       [this, choice] {
         ControlResult r = DoStop();
@@ -245,21 +296,21 @@ void ViewDevice::SetPeriod(std::size_t choice, ControlDone done) {
         {
           std::lock_guard<std::mutex> lock(mutex_);
           state_.periodChoice = choice;
-          state_.phase = ViewPhase::Starting;
+          state_.phase = ReaderPhase::Starting;
         }
         return DoStart();
       },
       std::move(done));
 }
 
-void ViewDevice::StartRecording(const std::string &format, ControlDone done) {
+void DeviceReader::StartRecording(const std::string &format, ControlDone done) {
   if (format != "csv" && format != "edf") {
     return done(Refuse(400, "a recording is csv or edf, not '" + format + "'"));
   }
   ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase != ViewPhase::Streaming) {
+    if (state_.phase != ReaderPhase::Streaming) {
       refused = Refuse(409, "start device " + std::to_string(index_) + " before recording it");
     } else if (state_.recording.active) {
       refused = Refuse(409, "device " + std::to_string(index_) + " is already recording" +
@@ -274,7 +325,7 @@ void ViewDevice::StartRecording(const std::string &format, ControlDone done) {
   Submit([this, format] { return DoStartRecording(format); }, std::move(done));
 }
 
-void ViewDevice::StopRecording(ControlDone done) {
+void DeviceReader::StopRecording(ControlDone done) {
   ControlResult refused;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -288,7 +339,7 @@ void ViewDevice::StopRecording(ControlDone done) {
   Submit([this] { return DoStopRecording(); }, std::move(done));
 }
 
-bool ViewDevice::TakeBlock(DisplayBlock &out) {
+bool DeviceReader::TakeBlock(DisplayBlock &out) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (block_.values.empty() || (block_.values.front().empty() && block_.skipped == 0)) return false;
   out = std::move(block_);
@@ -299,7 +350,7 @@ bool ViewDevice::TakeBlock(DisplayBlock &out) {
   return true;
 }
 
-void ViewDevice::Shutdown() {
+void DeviceReader::Shutdown() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
@@ -308,7 +359,7 @@ void ViewDevice::Shutdown() {
   if (worker_.joinable()) worker_.join();
 }
 
-void ViewDevice::Run() {
+void DeviceReader::Run() {
   for (;;) {
     Job job;
     bool quitting = false;
@@ -341,7 +392,7 @@ void ViewDevice::Run() {
   if (sink_) DoStopRecording();
 }
 
-ControlResult ViewDevice::DoStart() {
+ControlResult DeviceReader::DoStart() {
   // A start queued behind a restart finds the stream running: it must not reach the device.
   if (stream_) return {409, "device " + std::to_string(index_) + " is already streaming", {}};
   std::vector<std::int32_t> enabled;
@@ -353,9 +404,12 @@ ControlResult ViewDevice::DoStart() {
   }
   auto failStart = [&](const std::string &text) {
     const bool failed = lib_.IsFailed(index_) == 1;
-    std::lock_guard<std::mutex> lock(mutex_);
-    state_.phase = failed ? ViewPhase::Failed : ViewPhase::Stopped;
-    state_.message = text;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      state_.phase = failed ? ReaderPhase::Failed : ReaderPhase::Stopped;
+      state_.message = text;
+    }
+    NotifyChanged();
     return ControlResult{502, text, {}};
   };
   for (const ChannelInfo &c : description_.channels) {
@@ -372,65 +426,87 @@ ControlResult ViewDevice::DoStart() {
   if (!RunCommand(lib_, index_, VORN_CMD_START).ok) {
     return failStart("the device did not start streaming: " + GeneralMessage(lib_));
   }
-  stream_ = std::make_unique<Stream>(lib_, index_);
-  stream_->periodUs = NominalPeriodUs(listed);
-  std::lock_guard<std::mutex> lock(mutex_);
-  state_.phase = ViewPhase::Streaming;
-  ++state_.stream;
-  state_.streamed = enabled;
-  state_.stats = ViewStats{};
-  block_ = DisplayBlock{};
-  block_.stream = state_.stream;
-  block_.values.resize(enabled.size());
+  stream_ = std::make_unique<Stream>(lib_, index_, NominalPeriodUs(listed));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.phase = ReaderPhase::Streaming;
+    ++state_.stream;
+    state_.streamed = enabled;
+    state_.stats = ViewStats{};
+    block_ = DisplayBlock{};
+    block_.stream = state_.stream;
+    block_.values.resize(enabled.size());
+    stream_->batch.stream = state_.stream;
+  }
+  stream_->batch.periodUs = stream_->periodUs;
+  stream_->batch.channels = enabled.size();
+  NotifyChanged();
   return {};
 }
 
-void ViewDevice::ReadLines() {
+void DeviceReader::TakeLine(LineSource::Result result, const std::string &line, std::size_t expected,
+                            std::vector<std::int32_t> &values, std::string &sinkError) {
+  Stream &s = *stream_;
+  const Clock::time_point at = Clock::now();
+  const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, expected, values);
+  // The first line the driver took after its ring was full may follow lost ones.
+  const bool overflowed = s.overflowAt >= 0 && s.takenBefore >= s.overflowAt;
+  if (overflowed) {
+    s.overflowAt = -1;
+    s.clock.Overflowed();
+  }
+  s.takenBefore = s.source.Taken();
+  s.clock.Take(at);
+  s.batch.Add(at, s.clock.NextIndex() - 1, parsed ? &values : nullptr);
+  if (sink_ && sinkError.empty()) RecordLine(parsed ? &values : nullptr, at, overflowed, sinkError);
+}
+
+void DeviceReader::ReadLines() {
   Stream &s = *stream_;
   std::size_t expected = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     expected = state_.streamed.size();
   }
-  std::vector<std::vector<std::int32_t>> batch;  // parsed lines; empty: damaged
   std::string line;
   std::vector<std::int32_t> values;
-  double arrival = 0;
   std::string sinkError;
   bool caughtUp = true;
+  s.batch.Clear();
   for (int i = 0; i < kBatchLines; ++i) {
     const LineSource::Result result = s.source.Next(line, i == 0 ? kReadTimeoutMs : 0);
     if (result == LineSource::Result::Timeout) break;
-    arrival = WallMs();
-    const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, expected, values);
-    batch.push_back(parsed ? values : std::vector<std::int32_t>{});
-    if (sink_ && sinkError.empty()) RecordLine(parsed ? &values : nullptr, sinkError);
+    TakeLine(result, line, expected, values, sinkError);
     if (i + 1 == kBatchLines) caughtUp = false;
   }
+  const double arrival = WallMs();
+  const LineBatch &batch = s.batch;
   // Lines lost while the worker was behind: where the ring overflowed when
   // it is seen full, else once a read found nothing waiting.
-  if (sink_ && sinkError.empty()) {
-    const std::int64_t waiting = s.source.Waiting();
-    if (waiting >= kRingNearlyFull && s.overflowAt < 0) s.overflowAt = s.source.Taken() + waiting;
-    if (caughtUp) CatchUpRecording(sinkError);
+  const std::int64_t waiting = s.source.Waiting();
+  if (waiting >= kRingNearlyFull && s.overflowAt < 0) s.overflowAt = s.source.Taken() + waiting;
+  if (caughtUp) {
+    s.clock.CaughtUp();
+    if (sink_ && sinkError.empty()) CatchUpRecording(sinkError);
   }
+  HandLines();
   const double now = Since(s.start);
-  if (!batch.empty()) s.lastLine = now;
+  if (batch.Lines() > 0) s.lastLine = now;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ViewStats &stats = state_.stats;
-    for (const auto &v : batch) {
+    for (std::size_t i = 0; i < batch.Lines(); ++i) {
       ++stats.lines;
-      if (v.empty()) ++stats.dropped;
+      if (batch.damaged[i]) ++stats.dropped;
       if (block_.values.empty() ? false : block_.values.front().size() >= kDisplayLimit) {
         ++block_.skipped;
         continue;
       }
-      for (std::size_t c = 0; c < block_.values.size(); ++c) {
-        block_.values[c].push_back(v.empty() ? kNoValue : v[c]);
+      for (std::size_t c = 0; c < block_.values.size() && c < batch.channels; ++c) {
+        block_.values[c].push_back(batch.damaged[i] ? kNoValue : batch.values[i * batch.channels + c]);
       }
     }
-    if (!batch.empty()) block_.lastArrivalMs = arrival;
+    if (batch.Lines() > 0) block_.lastArrivalMs = arrival;
     s.recent.emplace_back(now, stats.lines);
     while (s.recent.size() > 2 && now - s.recent.front().first > 1.0) s.recent.pop_front();
     const double span = now - s.recent.front().first;
@@ -459,25 +535,28 @@ void ViewDevice::ReadLines() {
   }
 }
 
-void ViewDevice::Fail(const std::string &message) {
+void DeviceReader::Fail(const std::string &message) {
   // A silent device may still hear the stop; a failed session has lost its port.
   if (lib_.IsFailed(index_) != 1) RunCommand(lib_, index_, VORN_CMD_STOP);
   if (sink_) DoStopRecording();
   stream_.reset();
-  std::lock_guard<std::mutex> lock(mutex_);
-  state_.phase = ViewPhase::Failed;
-  state_.message = message;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.phase = ReaderPhase::Failed;
+    state_.message = message;
+  }
+  NotifyChanged();
 }
 
-ControlResult ViewDevice::DoStop() {
+ControlResult DeviceReader::DoStop() {
   if (!stream_) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (state_.phase == ViewPhase::Stopping) state_.phase = ViewPhase::Stopped;
+    if (state_.phase == ReaderPhase::Stopping) state_.phase = ReaderPhase::Stopped;
     return {409, "device " + std::to_string(index_) + " is not streaming", {}};
   }
   const bool sessionFailed = lib_.IsFailed(index_) == 1;
   const bool stopped = !sessionFailed && RunCommand(lib_, index_, VORN_CMD_STOP).ok;
-  // Lines decoded before the stop belong to the stream and its recording.
+  // Lines decoded before the stop belong to the stream, its recording and its consumers.
   {
     std::string line;
     std::vector<std::int32_t> values;
@@ -487,33 +566,36 @@ ControlResult ViewDevice::DoStop() {
       expected = state_.streamed.size();
     }
     std::string sinkError;
+    stream_->batch.Clear();
     for (int i = 0; i < kDrainLimit; ++i) {
       const LineSource::Result result = stream_->source.Next(line, 0);
       if (result == LineSource::Result::Timeout) break;
-      const bool parsed = result == LineSource::Result::Line && ParseHostLine(line, expected, values);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++state_.stats.lines;
-        if (!parsed) ++state_.stats.dropped;
-      }
-      if (sink_ && sinkError.empty()) RecordLine(parsed ? &values : nullptr, sinkError);
+      TakeLine(result, line, expected, values, sinkError);
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_.stats.lines += static_cast<std::int64_t>(stream_->batch.Lines());
+    for (std::uint8_t d : stream_->batch.damaged) state_.stats.dropped += d;
   }
+  HandLines();
   ControlResult result;
   if (sink_) result = DoStopRecording();
   stream_.reset();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!stopped) {
-    state_.phase = ViewPhase::Failed;
-    state_.message = sessionFailed ? "the device failed: " + GeneralMessage(lib_)
-                                   : "the device did not acknowledge the stop: " + GeneralMessage(lib_);
-    return {502, state_.message, result.path};
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!stopped) {
+      state_.phase = ReaderPhase::Failed;
+      state_.message = sessionFailed ? "the device failed: " + GeneralMessage(lib_)
+                                     : "the device did not acknowledge the stop: " + GeneralMessage(lib_);
+      result = {502, state_.message, result.path};
+    } else {
+      state_.phase = ReaderPhase::Stopped;
+    }
   }
-  state_.phase = ViewPhase::Stopped;
+  NotifyChanged();
   return result;
 }
 
-std::string ViewDevice::RecordingPath(const std::string &format) const {
+std::string DeviceReader::RecordingPath(const std::string &format) const {
   char stamp[32];
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -537,15 +619,11 @@ std::string ViewDevice::RecordingPath(const std::string &format) const {
   return path.string();
 }
 
-void ViewDevice::RecordLine(const std::vector<std::int32_t> *values, std::string &sinkError) {
+void DeviceReader::RecordLine(const std::vector<std::int32_t> *values, Clock::time_point at, bool overflowed,
+                              std::string &sinkError) {
   Stream &s = *stream_;
-  const Clock::time_point at = Clock::now();
   SampleClock &clock = *s.recordClock;
-  if (s.overflowAt >= 0 && s.takenBefore >= s.overflowAt) {
-    clock.Overflowed();
-    s.overflowAt = -1;
-  }
-  s.takenBefore = s.source.Taken();
+  if (overflowed) clock.Overflowed();
   const bool first = !clock.Started();
   const std::int64_t gap = clock.Take(at);
   bool ok = true;
@@ -562,12 +640,12 @@ void ViewDevice::RecordLine(const std::vector<std::int32_t> *values, std::string
   if (!ok && sinkError.empty()) sinkError = "write failed";
 }
 
-void ViewDevice::CatchUpRecording(std::string &sinkError) {
+void DeviceReader::CatchUpRecording(std::string &sinkError) {
   const std::int64_t lost = stream_->recordClock->CaughtUp();
   if (lost > 0 && !sink_->Gap(lost, "lost", sinkError) && sinkError.empty()) sinkError = "write failed";
 }
 
-ControlResult ViewDevice::DoStartRecording(const std::string &format) {
+ControlResult DeviceReader::DoStartRecording(const std::string &format) {
   auto giveUp = [this](ControlResult r) {
     std::lock_guard<std::mutex> lock(mutex_);
     state_.recording = RecordingState{};
@@ -605,14 +683,12 @@ ControlResult ViewDevice::DoStartRecording(const std::string &format) {
   stream_->recordLines = 0;
   stream_->recordDropped = 0;
   stream_->recordClock.emplace(header.periodUs);
-  stream_->overflowAt = -1;
-  stream_->takenBefore = stream_->source.Taken();
   std::lock_guard<std::mutex> lock(mutex_);
   state_.recording.path = path;
   return {0, {}, path};
 }
 
-ControlResult ViewDevice::DoStopRecording() {
+ControlResult DeviceReader::DoStopRecording() {
   if (!sink_) return {409, "device " + std::to_string(index_) + " is not recording", {}};
   RecordingSummary summary;
   summary.started = true;
