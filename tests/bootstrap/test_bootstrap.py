@@ -129,7 +129,7 @@ def test_demo_asks_for_the_native_build_only_and_rides_out_a_mirror_in_sync(sand
     r = sandbox.run("demo")
     assert r.returncode == 0, r.stdout + r.stderr
     asked = requested(sandbox.installs())
-    assert {"cmake", "g++", "libsimpleini-dev", "libicu-dev", "libudev-dev", "libedf-dev", "libcpp-httplib-dev"} <= asked
+    assert {"cmake", "g++", "libsimpleini-dev", "libicu-dev", "libudev-dev", "libedf-dev", "libboost-dev"} <= asked
     assert not asked & {"npm", "python3-numpy", "lintian", "libgtest-dev"}
     for pkg in asked:
         assert "wine" not in pkg and "mingw" not in pkg and ":i386" not in pkg, pkg
