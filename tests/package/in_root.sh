@@ -2,7 +2,7 @@
 # The package check's steps inside the clean root (or, where no clean root can
 # be made, on the machine itself). scripts/package-check runs one step at a
 # time and installs what each step needs between them.
-#   in_root.sh runtime VERSION   the four packages: vornctl, its demo, Python from vorn-sim
+#   in_root.sh runtime VERSION   the four packages: vornctl, its demo, serve's keys, Python from vorn-sim
 #   in_root.sh dev               examples/host.c through pkg-config and through find_package(Vorn)
 #   in_root.sh udev              the udev rule parses, and in a umockdev bed tags and sets the timer
 #   in_root.sh wheel VERSION WHEEL SIM   the wheel in a venv, with no package of ours installed
@@ -90,6 +90,13 @@ runtime)
   done
   man -w vornctl >/dev/null 2>&1 || [ -e /usr/share/man/man1/vornctl.1.gz ] || fail "no man page for vornctl"
   [ -e /usr/share/man/man1/vorn-sim.1.gz ] || fail "no man page for vorn-sim"
+  # serve's keys come from the libzmq the package depends on: it must be there
+  # and built with CURVE.
+  (cd "$scratch" && as_user vornctl keygen check) >"$scratch/keygen.txt" 2>&1 ||
+    { cat "$scratch/keygen.txt" >&2; fail "vornctl keygen failed"; }
+  [ "$(stat -c %a "$scratch/check.key")" = 600 ] && [ -s "$scratch/check.pub" ] ||
+    fail "vornctl keygen did not write check.key (mode 600) and check.pub"
+  ok "vornctl keygen wrote a CURVE key pair through $(ldd /usr/bin/vornctl | grep -o 'libzmq[^ ]*')"
   record_one_second /usr/bin/python3
   case "$loaded" in
     libvorn.so.1) ;;
