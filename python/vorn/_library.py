@@ -19,8 +19,12 @@ from .errors import LibraryNotFound
 
 if sys.platform == "win32":
     LIBRARY_FILE = "Vorn(7u).dll"
+    LOADER_NAME = LIBRARY_FILE
 else:
     LIBRARY_FILE = "libvorn.so"
+    # What the system loader finds when the library comes from a package:
+    # libvorn.so itself belongs to the development files.
+    LOADER_NAME = "libvorn.so.1"
 
 # Command codes of DeviceCommand (vorn.h).
 CMD_PRODUCT_NAME = 0
@@ -74,15 +78,15 @@ def _candidates() -> list[pathlib.Path]:
 
 def find_library() -> str:
     """The path of the driver library: $VORN_LIBRARY, else one installed beside
-    the package, else the checkout's dist/ or build tree, else the system's
-    loader path (the bare file name)."""
+    the package, else the checkout's dist/ or build tree, else the name the
+    system's loader looks for (libvorn.so.1, as the libvorn1 package installs it)."""
     env = os.environ.get("VORN_LIBRARY")
     if env:
         return env
     for candidate in _candidates():
         if candidate.is_file():
             return str(candidate)
-    return LIBRARY_FILE
+    return LOADER_NAME
 
 
 def _text_encoding() -> str:

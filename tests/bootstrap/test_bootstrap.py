@@ -129,7 +129,8 @@ def test_demo_asks_for_the_native_build_only_and_rides_out_a_mirror_in_sync(sand
     r = sandbox.run("demo")
     assert r.returncode == 0, r.stdout + r.stderr
     asked = requested(sandbox.installs())
-    assert {"cmake", "g++", "libsimpleini-dev", "libicu-dev", "libudev-dev", "libedf-dev"} <= asked
+    assert {"cmake", "g++", "libsimpleini-dev", "libicu-dev", "libudev-dev", "libedf-dev", "libboost-dev"} <= asked
+    assert not asked & {"npm", "python3-numpy", "lintian", "libgtest-dev"}
     for pkg in asked:
         assert "wine" not in pkg and "mingw" not in pkg and ":i386" not in pkg, pkg
     assert not any("--add-architecture" in c for c in sandbox.calls("dpkg "))
@@ -157,6 +158,25 @@ def test_test_set_adds_i386_for_wine32_and_the_rest_of_the_tools(sandbox):
     assert any(c == "dpkg --add-architecture i386" for c in sandbox.calls("dpkg "))
     assert sandbox.calls("npm") == [f"npm install --no-audit --no-fund --loglevel=error in {web}"]
     assert not (sandbox.root / "build" / "bootstrap-wine32.txt").exists()
+
+
+def test_the_view_and_python_sets_add_only_their_own_part_to_the_demo(sandbox):
+    web = sandbox.root / "tools" / "vornctl" / "web"
+    web.mkdir(parents=True)
+    (web / "package.json").write_text('{"name": "web", "dependencies": {}}\n')
+    r = sandbox.run("demo", "view", "python")
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert len(sandbox.installs()) == 1
+    asked = requested(sandbox.installs())
+    assert {"cmake", "libedf-dev", "python3-venv", "python3-numpy", "python3-pandas"} <= asked
+    for pkg in asked:
+        assert not any(w in pkg for w in ("wine", "mingw", "gtest", "mne", "lintian", "chromium")), pkg
+    # The page's uPlot comes with the view set, npm being on PATH here.
+    assert sandbox.calls("npm") == [f"npm install --no-audit --no-fund --loglevel=error in {web}"]
+    # The python set alone leaves npm alone.
+    sandbox.log.write_text("")
+    assert sandbox.run("python").returncode == 0
+    assert not sandbox.calls("npm")
 
 
 def test_the_web_libraries_come_from_the_lock_file_once(sandbox):
@@ -232,7 +252,7 @@ def test_everything_present_asks_apt_nothing_and_says_only_ready(sandbox):
 
 def test_an_unknown_set_is_a_usage_error(sandbox):
     r = sandbox.run("everything")
-    assert r.returncode == 2 and "usage: scripts/bootstrap [demo|test]" in r.stderr
+    assert r.returncode == 2 and "usage: scripts/bootstrap [demo|view|python|test]..." in r.stderr
     assert not sandbox.calls("apt-get")
 
 

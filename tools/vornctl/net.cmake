@@ -2,6 +2,9 @@
 # libzmq3-dev and cppzmq-dev), POSIX builds with the device reader only. The
 # key files are the subscribers' too (subscribe.cmake).
 if(NOT VORN_HAVE_READER OR NOT VORN_HAVE_SUBSCRIBE)
+  if(VORN_PACKAGING AND NOT WIN32)
+    message(FATAL_ERROR "vornctl serve needs libzmq3-dev, cppzmq-dev and nlohmann-json3-dev (scripts/bootstrap test installs them)")
+  endif()
   message(STATUS "vornctl: libzmq or cppzmq not found (or a Windows build), 'serve' and 'keygen' left out")
   set(VORN_HAVE_NET OFF CACHE INTERNAL "vornctl has serve and keygen")
   return()
