@@ -11,6 +11,10 @@ $VORN_PORTS points the driver at given ports (e.g. vorn-sim's).
     rec = dev.record(10, channels=["ECG", "Resp"], period="2ms")
     rec.to_dataframe().plot()
     vorn.close_all()
+
+Devices on another machine, published there by ``vornctl serve``:
+
+    rec = vorn.subscribe("tcp://bed-4:5650", "VSC1000001").record(60)
 """
 from __future__ import annotations
 
@@ -21,16 +25,20 @@ from ._args import seconds_value
 from ._library import find_library
 from .channel import SCALED_MAXIMUM, Channel
 from .device import Device, close_all, devices
+from ._wire import NewerFormat
 from .errors import (DeviceClosed, DeviceError, DeviceNotFound, DeviceSilent, InitialiseError,
-                     LibraryNotFound, OutputError, OutputExists, VornError)
+                     LibraryNotFound, OutputError, OutputExists, PublisherError, VornError)
 from .gaps import Gap
 from .recording import Recording
+from .remote import RemoteDevice
 from .stream import Block, Stream
+from .subscribe import Subscription, subscribe
 
 __all__ = [
     "Block", "Channel", "Device", "DeviceClosed", "DeviceError", "DeviceNotFound", "DeviceSilent", "Gap",
-    "InitialiseError", "LibraryNotFound", "OutputError", "OutputExists", "Recording", "SCALED_MAXIMUM", "Stream",
-    "VornError", "close_all", "devices", "find_library", "record_all",
+    "InitialiseError", "LibraryNotFound", "NewerFormat", "OutputError", "OutputExists", "PublisherError",
+    "Recording", "RemoteDevice", "SCALED_MAXIMUM", "Stream", "Subscription", "VornError", "close_all", "devices",
+    "find_library", "record_all", "subscribe",
 ]
 __version__ = "0.1.0"
 

@@ -9,6 +9,8 @@ from typing import NamedTuple
 
 import numpy as np
 
+from .errors import VornError
+
 FORMAT_VERSION = 1
 MAGIC = b"VD"
 KIND_DATA = 1
@@ -19,7 +21,7 @@ MAX_ROWS = 1 << 17
 MAX_VALUE = 32767
 
 
-class WireError(ValueError):
+class WireError(VornError, ValueError):
     """A message this package cannot read: damaged, or from a newer publisher."""
 
 

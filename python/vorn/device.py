@@ -275,10 +275,10 @@ class Device:
             if rec is not None:
                 # The lines read at the stop belong to the recording too.
                 rec._add(s.rest)
-                e.recording = rec._finish(s)
+                e.recording = rec._finish(s.start_host_time)
             raise
         rec._add(s.rest)
-        return rec._finish(s)
+        return rec._finish(s.start_host_time)
 
 
 # --- the process's devices -----------------------------------------------------

@@ -50,3 +50,8 @@ class OutputError(VornError, OSError):
 class OutputExists(OutputError, FileExistsError):
     """The output file (or a symbolic link of that name) exists and
     ``overwrite`` was not given."""
+
+
+class PublisherError(VornError, ConnectionError):
+    """A publisher (``vornctl serve``) cannot be reached, or refuses this
+    subscriber: the message says which, and what to change."""

@@ -17,8 +17,12 @@ import numpy as np
 LOST = "lost"
 #: The device went away and the stream was resumed after it came back.
 RECONNECT = "reconnect"
-#: A publisher's sequence number jumped.
+#: A publisher's messages did not arrive: its sequence number jumped (a
+#: subscriber's full queue, a reconnect) or began again (the publisher restarted).
 SEQUENCE = "sequence"
+#: The publisher's own stream had a gap (its device reconnected, its ring
+#: overflowed, or it started the device's stream afresh).
+PUBLISHER = "publisher"
 
 # A full ring is told by the clock: the sets it expected beyond those counted.
 # Lines arrive in chunks and a reader wakes late, so only a deficit well above
@@ -33,7 +37,7 @@ class Gap:
 
     index: int  #: sample index of the first set that did not come
     sets: int
-    reason: str  #: LOST, RECONNECT or SEQUENCE
+    reason: str  #: LOST, RECONNECT, SEQUENCE or PUBLISHER
 
     @property
     def end(self) -> int:

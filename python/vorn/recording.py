@@ -58,9 +58,14 @@ class Recording:
 
     @classmethod
     def _begin(cls, device: "Device", stream: "Stream", limit: int) -> "Recording":
-        rec = cls(channels=list(stream.channels), period=stream.period, serial=device.serial,
-                  product=device.product, version=device.version, unique_id=device.unique_id,
-                  device_index=device.index)
+        return cls._open(limit, channels=list(stream.channels), period=stream.period, serial=device.serial,
+                         product=device.product, version=device.version, unique_id=device.unique_id,
+                         device_index=device.index)
+
+    @classmethod
+    def _open(cls, limit: int, **described: Any) -> "Recording":
+        """A recording that takes blocks until it holds ``limit`` sample sets."""
+        rec = cls(**described)
         rec._blocks: List["Block"] = []
         rec._limit = limit
         rec._complete = False
@@ -72,12 +77,14 @@ class Recording:
         keep = int(np.searchsorted(block.index, self._limit))
         if keep < len(block):
             self._complete = True
-            block = type(block)(index=block.index[:keep], times=block.times[:keep],
-                                host_times=block.host_times[:keep], data=block.data[:keep],
-                                raw=block.raw[:keep], valid=block.valid[:keep], gaps=block.gaps)
+            block = dataclasses.replace(block, index=block.index[:keep], times=block.times[:keep],
+                                        host_times=block.host_times[:keep], data=block.data[:keep],
+                                        raw=block.raw[:keep], valid=block.valid[:keep])
         self._blocks.append(block)
 
-    def _finish(self, stream: "Stream") -> "Recording":
+    def _finish(self, start_host_time: Optional[float]) -> "Recording":
+        """The recording of the blocks taken; ``start_host_time`` is the
+        monotonic time of the start, for the wall clock of one without lines."""
         added = getattr(self, "_blocks", [])
         blocks = [b for b in added if len(b)]
         k = len(self.channels)
@@ -106,7 +113,7 @@ class Recording:
             self.sets = 0
         self.times = self.index * self.period
         # The wall clock at the first line (or at the start, without one).
-        origin = self.monotonic_start if self.monotonic_start is not None else stream.start_host_time
+        origin = self.monotonic_start if self.monotonic_start is not None else start_host_time
         if origin is not None:
             self.start_time = datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(
                 seconds=time.monotonic() - origin)

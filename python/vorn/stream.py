@@ -66,6 +66,8 @@ class Block:
     index x period in seconds. ``host_times`` is the host's monotonic clock
     (time.monotonic) at each line's arrival, estimated per line from the
     read that took it. ``gaps`` lists the gaps that end inside the block.
+    ``serial`` and ``channels`` say whose rows they are and what their
+    columns hold.
     """
 
     index: np.ndarray
@@ -75,6 +77,8 @@ class Block:
     raw: Optional[np.ndarray]
     valid: np.ndarray
     gaps: List[Gap] = dataclasses.field(default_factory=list)
+    serial: str = ""
+    channels: List[Channel] = dataclasses.field(default_factory=list)
 
     @property
     def malformed(self) -> int:
@@ -353,7 +357,8 @@ class Stream:
         if bad:
             physical[~valid] = np.nan
         return Block(index=index, times=index * self.period, host_times=host, data=physical,
-                     raw=values.astype(np.int32) if self.raw else None, valid=valid, gaps=gaps)
+                     raw=values.astype(np.int32) if self.raw else None, valid=valid, gaps=gaps,
+                     serial=dev.serial, channels=self.channels)
 
     def _host_times(self, n: int, arrival: float, floor: float, cut: Optional[int]) -> np.ndarray:
         """Each line's arrival, estimated: a read only tells when it returned.
