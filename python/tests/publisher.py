@@ -51,7 +51,7 @@ class _Device:
 
 
 class Publisher:
-    def __init__(self, serials: Sequence[str] = ("VSC1000001",), *, port: int = 0, curve_secret: Optional[bytes] = None,
+    def __init__(self, serials: Sequence[str] = ("1000001",), *, port: int = 0, curve_secret: Optional[bytes] = None,
                  clients: Sequence[bytes] = (), control: bool = False, describe_on_subscribe: bool = True,
                  sndhwm: int = 1000, sndbuf: int = -1) -> None:
         self.context = zmq.Context()
@@ -97,7 +97,7 @@ class Publisher:
 
     # --- what the tests ask for ------------------------------------------------------
 
-    def stream(self, serial: str = "VSC1000001", rows: int = 10) -> None:
+    def stream(self, serial: str = "1000001", rows: int = 10) -> None:
         """Sends a message of ``rows`` rows every ``rows`` periods from now on."""
         with self._lock:
             d = self.devices[serial]
@@ -112,7 +112,7 @@ class Publisher:
         with self._lock:
             return self.devices[serial].burst > 0
 
-    def halt(self, serial: str = "VSC1000001") -> None:
+    def halt(self, serial: str = "1000001") -> None:
         with self._lock:
             self.devices[serial].streaming = False
 
@@ -137,7 +137,7 @@ class Publisher:
     def send(self, frames: List[bytes]) -> None:
         self._queue.put(list(frames))
 
-    def sent(self, serial: str = "VSC1000001") -> List[_wire.DataMessage]:
+    def sent(self, serial: str = "1000001") -> List[_wire.DataMessage]:
         with self._lock:
             return list(self.devices[serial].sent)
 

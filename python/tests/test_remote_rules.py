@@ -11,7 +11,7 @@ from vorn._wire import DataMessage, WireError
 from vorn.remote import parse_meta
 from publisher import describe
 
-SERIAL = "VSC1000001"
+SERIAL = "1000001"
 
 
 def message(seq, first, rows=10, host_ms=None, channels=3, period_us=2000):

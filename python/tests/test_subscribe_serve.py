@@ -103,7 +103,12 @@ def control(endpoint: str, request: dict, keys=None) -> dict:
 
 
 def check_against_log(rec, sim):
-    expected = expected_rows(str(sim.sent_log), sim.describe(), [c.position for c in rec.channels])
+    dev = sim.describe()
+    # The announced limits are the device's own, so the scaling below is the device's.
+    assert [(c.name, c.unit, c.minimum, c.maximum) for c in rec.channels] == \
+        [(dev.names[c.position], dev.units[c.position], dev.minima[c.position], dev.maxima[c.position])
+         for c in rec.channels]
+    expected = expected_rows(str(sim.sent_log), dev, [c.position for c in rec.channels])
     assert rec.valid.all() and len(rec) > 0
     assert find_run(expected, rec.raw.astype(np.int64)) >= 0, f"{rec.serial}: not one run of what the device sent"
     for i, c in enumerate(rec.channels):
@@ -139,6 +144,21 @@ def test_every_device_of_serve_arrives_as_it_was_sent_and_is_held_while_recorded
     assert "is being recorded by python on" in refusals[0]["error"]
 
 
+def test_a_late_subscriber_to_one_device_is_described_within_a_second_and_gets_only_it(sims, serve):
+    started = sims(count=2)
+    pub = serve("--bind", "tcp://127.0.0.1:*")
+    time.sleep(1.5)  # serve has been publishing before this subscriber came
+    serial = started[1].serial[3:]  # the device's serial text, as the driver gives it
+    with vorn.subscribe(pub.url, serial, control=None) as sub:
+        entered = time.monotonic()
+        while serial not in sub.devices and time.monotonic() - entered < 10:
+            sub.read(timeout=0.05)
+        assert time.monotonic() - entered < 1.0
+        blocks = [sub.read(timeout=5) for _ in range(20)]
+    assert set(sub.devices) == {serial} and all(b is not None and b.serial == serial for b in blocks)
+    assert [c.name for c in blocks[0].channels] == started[1].describe().channel_names
+
+
 def test_serve_with_keys_admits_the_listed_key_only(sims, serve, tmp_path):
     sim = sims()[0]
     server_public, server_secret = zmq.curve_keypair()
@@ -156,8 +176,11 @@ def test_serve_with_keys_admits_the_listed_key_only(sims, serve, tmp_path):
     stranger_public, stranger_secret = zmq.curve_keypair()
     for keys, text in [(dict(server_key=tmp_path / "bed.pub", client_key=stranger_secret.decode()), "refused"),
                        (dict(), "requires keys")]:
+        # Refused with nothing recorded, told long before the timeout.
+        started = time.monotonic()
         with pytest.raises(vorn.PublisherError, match=text):
             vorn.subscribe(pub.url, control=None, timeout=20, **keys).record(1)
+        assert time.monotonic() - started < 10
     deadline = time.monotonic() + 10
     while stranger_public.decode() not in pub.log() and time.monotonic() < deadline:
         time.sleep(0.1)
@@ -172,6 +195,7 @@ def test_a_restarted_serve_is_a_gap_and_the_recording_goes_on(sims, serve):
     def restart():
         time.sleep(1.5)
         first.stop()
+        time.sleep(1.0)  # away long enough that only the host clock can size the gap
         again.append(serve("--bind", first.url, "--control", first.control))
 
     thread = threading.Thread(target=restart, daemon=True)
@@ -182,10 +206,13 @@ def test_a_restarted_serve_is_a_gap_and_the_recording_goes_on(sims, serve):
     assert rec.sets == 3000 and not rec.interrupted
     assert [g.reason for g in rec.gaps] == ["sequence"], rec.gaps
     gap = rec.gaps[0]
-    assert gap.sets * 0.002 < 30
+    before, after = rec.index < gap.index, rec.index >= gap.end
+    # The new serve's sequence begins again, so the host clock sizes the gap, and time stays true after it.
+    host_span = rec.host_times[np.flatnonzero(after)[0]] - rec.host_times[np.flatnonzero(before)[-1]]
+    assert 1.0 < host_span < 30 and abs((gap.sets + 1) * 0.002 - host_span) < 0.3, (gap, host_span)
+    assert abs(rec.host_times[-1] - rec.times[-1]) < 0.3
     # Both sides of the gap are unbroken runs of what the device sent.
     expected = expected_rows(str(sim.sent_log), sim.describe(), [c.position for c in rec.channels])
-    before, after = rec.index < gap.index, rec.index >= gap.end
     assert before.sum() + after.sum() == len(rec)
     start = find_run(expected, rec.raw[before].astype(np.int64))
     assert start >= 0 and find_run(expected[start:], rec.raw[after].astype(np.int64)) >= before.sum()

@@ -14,7 +14,7 @@ $VORN_PORTS points the driver at given ports (e.g. vorn-sim's).
 
 Devices on another machine, published there by ``vornctl serve``:
 
-    rec = vorn.subscribe("tcp://bed-4:5650", "VSC1000001").record(60)
+    rec = vorn.subscribe("tcp://bed-4:5650", "1000001").record(60)
 """
 from __future__ import annotations
 

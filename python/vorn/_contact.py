@@ -74,10 +74,14 @@ class Contact:
         url = self.url
         if self.handshakes:
             if serial is not None:
+                # A converter's serial number names a port, not the device the publisher names by its serial text.
+                port_name = (" (a publisher names a device by its serial text as vornctl list shows it, such as "
+                             "1000001, not by its converter's serial number such as VSC1000001)"
+                             if serial.startswith(("VSC", "A800")) else "")
                 return DeviceNotFound(f"the publisher at {url} sent nothing of device {serial} in {waited:g} s "
                                       f"(it describes each of its devices at least once a second): it does not "
-                                      f"publish that serial; vorn.subscribe(url) without a serial lists those it "
-                                      f"does in .devices")
+                                      f"publish that serial{port_name}; vorn.subscribe(url) without a serial "
+                                      f"lists those it does in .devices")
             return DeviceNotFound(f"the publisher at {url} sent no device's description in {waited:g} s: it "
                                   f"publishes no device")
         if self.connected:

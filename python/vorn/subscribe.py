@@ -363,7 +363,7 @@ def subscribe(url: str, serial: Optional[str] = None, *, server_key=None, client
     if not isinstance(url, str) or "://" not in url:
         raise ValueError(f"a publisher's address is a text such as 'tcp://HOST:5650', not {url!r}")
     if serial is not None and (not isinstance(serial, str) or not serial or "/" in serial):
-        raise ValueError(f"serial is a device's serial text such as 'VSC1000001', or None for every device, "
+        raise ValueError(f"serial is a device's serial text such as '1000001' (vornctl list), or None for every device, "
                          f"not {serial!r}")
     if timeout is not None:
         timeout = seconds_value(timeout, "timeout")
