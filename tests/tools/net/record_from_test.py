@@ -194,9 +194,9 @@ class RecordFromTest(unittest.TestCase):
         # The lease: at once and every second while recording, then released.
         for d in (a, b):
             holds = pub.holders(d.serial)
-            self.assertGreaterEqual(len(holds), 3, holds)
+            self.assertGreaterEqual(len(holds), 2, holds)  # at once, then renewed (2.5 s; fewer on a loaded machine)
             self.assertTrue(holds[0]["holder"].startswith("vornctl record on "), holds[0])
-            self.assertIn({"action": "release", "device": d.serial}, [
+            self.assertIn({"action": "release", "device": d.serial, "holder": holds[0]["holder"]}, [
                 {k: v for k, v in r.items() if k != "id"} for r in pub.request_log()])
 
     def test_lost_messages_and_the_publishers_gaps_are_gaps_in_both_files(self):
