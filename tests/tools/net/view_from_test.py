@@ -6,7 +6,6 @@ from the page that holds the lease, a publisher's restart, two publishers
 import csv
 import os
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -15,26 +14,10 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "view"))
+from publisher_double import free_port_pair  # noqa: E402
 from serve_test import B_CHANNELS, C_CHANNELS, Controller, Serve, keygen, serial_text  # noqa: E402
 from view_harness import OUT, VORNCTL, Sim, View, find_run, scaled  # noqa: E402
 from view_server_test import A_CHANNELS, read_events  # noqa: E402
-
-
-def free_port_pair():
-    """A loopback port P with P + 1 free too: a publisher whose control socket is on the next port."""
-    for _ in range(50):
-        with socket.socket() as data:
-            data.bind(("127.0.0.1", 0))
-            port = data.getsockname()[1]
-            if port >= 65535:
-                continue
-            with socket.socket() as control:
-                try:
-                    control.bind(("127.0.0.1", port + 1))
-                except OSError:
-                    continue
-            return port
-    raise AssertionError("no free pair of loopback ports")
 
 
 def expected_rows(sim, channels):
