@@ -76,7 +76,7 @@ Commands:
     --token         need the token on 127.0.0.1 too (there, any user of
                     the machine may otherwise drive the devices)
     --open          open the page in the desktop's browser
-    --start         start every device at once
+    --start         start every device of this machine at once
     --out-dir DIR   where the page's recordings go; default the current folder
     --web DIR       the page's files; default those installed with vornctl
     --from URL      also show the devices a `vornctl serve` publishes at URL
