@@ -27,10 +27,10 @@ void AddOutputOptions(CLI::App &command, OutputOptions &o) {
   command.add_option("--recording", o.recording);
 }
 
-void AddRemoteOptions(CLI::App &command, RemoteOptions &o, bool control) {
+void AddRemoteOptions(CLI::App &command, RemoteOptions &o) {
   command.add_option("--server-key", o.serverKey);
   command.add_option("--client-key", o.clientKey);
-  if (control) command.add_option("--control", o.control);
+  command.add_option("--control", o.control);
 }
 
 CLI::App *AddAboutCommand(CLI::App &app) { return app.add_subcommand("about"); }
@@ -58,7 +58,7 @@ CLI::App *AddRecordCommand(CLI::App &app, RecordOptions &o) {
   command->add_option("--seconds", o.seconds);
   AddOutputOptions(*command, o.output);
   command->add_option("--from", o.from);
-  AddRemoteOptions(*command, o.remote, true);
+  AddRemoteOptions(*command, o.remote);
   return command;
 }
 
@@ -81,7 +81,8 @@ CLI::App *AddViewCommand(CLI::App &app, ViewOptions &o) {
   command->add_option("--out-dir", o.outDir);
   command->add_option("--web", o.web);
   Repeatable(command->add_option("--from", o.from));
-  AddRemoteOptions(*command, o.remote, false);
+  Repeatable(command->add_option("--server-key", o.serverKeys));
+  command->add_option("--client-key", o.clientKey);
   return command;
 }
 

@@ -64,7 +64,10 @@ struct ViewOptions {
   std::string outDir = ".";
   std::string web;                // empty: the page installed or built with vornctl
   std::vector<std::string> from;  // publishers whose devices are shown beside the local ones
-  RemoteOptions remote;
+  // One publisher key file for every --from, or one each in their order ("" for
+  // a loopback publisher without keys).
+  std::vector<std::string> serverKeys;
+  std::string clientKey;
 };
 
 struct ServeOptions {

@@ -104,6 +104,8 @@ vornwire::DecodeResult ParseStreamMeta(std::string_view text, StreamMeta &out) {
   if (const auto stream = j.find("stream"); stream != j.end() && !Integer(*stream, 0, INT64_MAX, m.stream)) {
     return Damaged("stream");
   }
+  if (!Text(j, "status", m.status)) return Damaged("status");
+  if (!Text(j, "message", m.message)) return Damaged("message");
   if (const auto publisher = j.find("publisher"); publisher != j.end()) {
     if (!publisher->is_object() || !Text(*publisher, "host", m.publisherHost) ||
         !Text(*publisher, "start_utc", m.publisherStartUtc)) {

@@ -26,6 +26,8 @@ struct StreamMeta {
   std::vector<std::int32_t> enabled;  // positions, increasing: the columns of the data messages
   bool streaming = false;
   std::int64_t stream = 0;  // starts on the publisher
+  std::string status;       // stopped, starting, streaming, stopping, failed; empty when not sent
+  std::string message;      // why it failed
   std::string publisherHost;
   double publisherStartUnix = 0;  // the publisher's start, seconds since 1970 (its host times count from it)
   std::string publisherStartUtc;

@@ -166,7 +166,7 @@ void Subscription::Release(const std::string &serial) {
   Post([this, serial] {
     if (holds_.erase(serial) == 0) return;
     holdRefused_.erase(serial);
-    SendRequest({{"action", "release"}, {"device", serial}}, [](const ControlAnswer &) {});
+    SendRequest({{"action", "release"}, {"device", serial}, {"holder", options_.holder}}, [](const ControlAnswer &) {});
   });
 }
 

@@ -45,6 +45,17 @@ Commands:
     --recording T   EDF+ investigation code (and a CSV comment line)
     --block         read with ReadBuffSize and ReadBuffer, not ReadLine
     --no-progress   no live progress line
+  record --from URL [SERIAL...|--all]  record devices a `vornctl serve`
+                  publishes at URL (tcp://HOST:PORT) into the same CSV and
+                  EDF+ files as a local recording; gaps by the stream's
+                  sequence, and the publisher is asked to hold each device's
+                  stream as it is while it records. The --out, --plot,
+                  --seconds, --force and subject options as above
+    --control URL   the publisher's control socket; default the port after URL's
+    --server-key FILE  the publisher's public key (its NAME.pub): CURVE, needed
+                    beyond loopback
+    --client-key FILE  your key pair (NAME.key of keygen), whose NAME.pub the
+                    publisher lists in its --curve-clients
   demo            start vorn-sim, record all its channels at the fastest
                   period, print a table (channel, unit, min, max, mean) with a
                   sparkline per channel, stop the simulator:
@@ -65,9 +76,16 @@ Commands:
     --token         need the token on 127.0.0.1 too (there, any user of
                     the machine may otherwise drive the devices)
     --open          open the page in the desktop's browser
-    --start         start every device at once
+    --start         start every device of this machine at once
     --out-dir DIR   where the page's recordings go; default the current folder
     --web DIR       the page's files; default those installed with vornctl
+    --from URL      also show the devices a `vornctl serve` publishes at URL
+                    (tcp://HOST:PORT; "URL,CONTROL_URL" when its control
+                    socket is not on the next port); may be repeated. Their
+                    controls go to the publisher, which may refuse them
+    --server-key FILE, --client-key FILE  as for record --from; one
+                    --server-key for every --from, or one each in their
+                    order ("" for a loopback publisher without keys)
   serve SERIAL... publish devices' streams over ZeroMQ (Linux builds with
   serve --all     libzmq): data and metadata on an XPUB socket, controls
                   (start, stop, channels, period, the recording lease) on a

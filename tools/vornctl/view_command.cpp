@@ -1,5 +1,6 @@
 #include "tools/vornctl/view_command.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -48,6 +49,10 @@ bool IsLoopbackAddress(const std::string &host) {
   return host == "127.0.0.1" || host == "::1" || host == "localhost" || host.rfind("127.", 0) == 0;
 }
 
+void Replace(std::string &text, const std::string &what, const std::string &with) {
+  if (const std::size_t at = text.find(what); at != std::string::npos) text.replace(at, what.size(), with);
+}
+
 }  // namespace
 
 int ViewCommand(Context &context, const ViewOptions &given) {
@@ -77,21 +82,44 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     return kExitUsage;
   }
 
-  if (given.from.empty() && (!given.remote.serverKey.empty() || !given.remote.clientKey.empty())) {
+  if (given.from.empty() && (!given.serverKeys.empty() || !given.clientKey.empty())) {
     Complain("view: --server-key and --client-key go with --from URL (a publisher's devices)");
+    return kExitUsage;
+  }
+  if (given.serverKeys.size() > 1 && given.serverKeys.size() != given.from.size()) {
+    Complain("view: give one --server-key for every --from, or one for them all (got " +
+             std::to_string(given.serverKeys.size()) + " for " + std::to_string(given.from.size()) + ")");
     return kExitUsage;
   }
 #if VORN_VIEW_REMOTE
   std::vector<SubscriptionOptions> publishers;
   if (!given.from.empty()) {
-    CurveClientKeys keys;
-    if (!LoadClientKeys(given.remote.serverKey, given.remote.clientKey, keys, error)) {
-      Complain("view: " + error);
-      return kExitUsage;
+    // Each publisher has its own key pair; this client's is the same for all.
+    std::vector<CurveClientKeys> keysOf(given.from.size());
+    for (std::size_t i = 0; i < given.from.size(); ++i) {
+      const std::string serverKey =
+          given.serverKeys.empty() ? "" : given.serverKeys[std::min(i, given.serverKeys.size() - 1)];
+      // An empty --server-key among several: that publisher is on loopback without keys.
+      const std::string clientKey = serverKey.empty() && given.serverKeys.size() > 1 ? "" : given.clientKey;
+      if (!LoadClientKeys(serverKey, clientKey, keysOf[i], error)) {
+        Complain("view: " + error);
+        return kExitUsage;
+      }
     }
-    for (const std::string &url : given.from) {
+    for (std::size_t i = 0; i < given.from.size(); ++i) {
+      const std::string &givenUrl = given.from[i];
+      const CurveClientKeys &keys = keysOf[i];
+      // "DATA,CONTROL" names a control socket that is not on the next port
+      // (a comma never stands in a tcp:// address).
+      const std::size_t comma = givenUrl.find(',');
+      const std::string url = givenUrl.substr(0, comma);
+      const std::string control = comma == std::string::npos ? "" : givenUrl.substr(comma + 1);
       SubscriptionOptions link;
-      if (!ParsePublisherAddress(url, "", link.address, error)) {
+      if (!ParsePublisherAddress(url, control, link.address, error)) {
+        // view names the control socket after a comma, not with --control.
+        Replace(error, "give --control tcp://HOST:PORT",
+                "give it after a comma: --from tcp://HOST:PORT,tcp://HOST:PORT2");
+        Replace(error, "--control ", "the control address ");
         Complain("view: --from " + error);
         return kExitUsage;
       }

@@ -41,6 +41,15 @@ std::size_t PeriodChoice(const StreamMeta &meta) {
   return static_cast<std::size_t>(it - d.periodsUs.begin());
 }
 
+// The publisher's own word on its device where it sends one.
+ReaderPhase PhaseOf(const StreamMeta &meta) {
+  for (ReaderPhase p : {ReaderPhase::Stopped, ReaderPhase::Starting, ReaderPhase::Streaming, ReaderPhase::Stopping,
+                        ReaderPhase::Failed}) {
+    if (meta.status == PhaseName(p)) return p;
+  }
+  return meta.streaming ? ReaderPhase::Streaming : ReaderPhase::Stopped;
+}
+
 bool SameStream(const StreamMeta &a, const StreamMeta &b) {
   return a.stream == b.stream && a.publisherStartUnix == b.publisherStartUnix && SameLayout(a, b);
 }
@@ -96,8 +105,8 @@ void RemoteViewDevice::OnMeta(const StreamMeta &meta) {
     silence_.clear();
     state_.enabled = meta.enabled;
     state_.periodChoice = PeriodChoice(meta);
-    state_.phase = meta.streaming ? ReaderPhase::Streaming : ReaderPhase::Stopped;
-    state_.message.clear();
+    state_.phase = PhaseOf(meta);
+    state_.message = meta.message;
     if (newStream) NewStream();
   }
   if (layoutChanged && recording_) {

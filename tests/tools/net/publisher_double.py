@@ -209,7 +209,11 @@ class Publisher:
         elif action == "hold":
             self.holds[serial] = (request.get("holder", "?"), now)
         elif action == "release":
-            self.holds.pop(serial, None)
+            # As serve: a release names its holder, and ends only that hold.
+            if "holder" not in request:
+                reply.update(status=400, error="say who records: {\"holder\": \"NAME\"}")
+            elif self.holds.get(serial, ("", 0))[0] == request["holder"]:
+                self.holds.pop(serial)
         elif action in ("stop", "channels", "period") and held:
             reply.update(status=409, error=f"device {serial} is being recorded by {held[0][0]}")
         elif action == "start":

@@ -194,9 +194,9 @@ class RecordFromTest(unittest.TestCase):
         # The lease: at once and every second while recording, then released.
         for d in (a, b):
             holds = pub.holders(d.serial)
-            self.assertGreaterEqual(len(holds), 3, holds)
+            self.assertGreaterEqual(len(holds), 2, holds)  # at once, then renewed (2.5 s; fewer on a loaded machine)
             self.assertTrue(holds[0]["holder"].startswith("vornctl record on "), holds[0])
-            self.assertIn({"action": "release", "device": d.serial}, [
+            self.assertIn({"action": "release", "device": d.serial, "holder": holds[0]["holder"]}, [
                 {k: v for k, v in r.items() if k != "id"} for r in pub.request_log()])
 
     def test_lost_messages_and_the_publishers_gaps_are_gaps_in_both_files(self):
@@ -304,8 +304,8 @@ class RecordFromTest(unittest.TestCase):
         client_public, client_secret = curve_pair()
         stranger_public, stranger_secret = curve_pair()
         self.write("server.pub", server_public)
-        self.write("client.key", f"{client_public}\n{client_secret}")
-        self.write("stranger.key", f"{stranger_public}\n{stranger_secret}")
+        self.write("client.key", f"public-key = {client_public}\nsecret-key = {client_secret}\n")
+        self.write("stranger.key", f"public-key = {stranger_public}\nsecret-key = {stranger_secret}\n")
         d = Device("VSC1000007", CHANNELS[:1])
         pub = self.publisher([d], server_secret=server_secret, client_keys=[client_public])
         keyed = Recorder(self.dir, "--from", pub.url, d.serial, "--out", "keyed.csv", "--seconds", "1",
@@ -360,11 +360,11 @@ class RecordFromTest(unittest.TestCase):
         client_public, client_secret = curve_pair()
         os.chmod(self.dir, 0o777)
         self.write("server.pub", server_public)  # root's alone
-        self.write("client.key", f"{client_public}\n{client_secret}")
+        self.write("client.key", f"public-key = {client_public}\nsecret-key = {client_secret}\n")
         code, err = Recorder(self.dir, "--from", "tcp://127.0.0.1:5650", "VSC1", "--out", "k.csv",
                              "--server-key", "server.pub", "--client-key", "client.key", user="nobody").finish(10)
         self.assertEqual(code, 2, err)
-        self.assertIn("cannot read the key file server.pub: Permission denied", err)
+        self.assertIn("--server-key: cannot read server.pub: Permission denied", err)
 
     def test_keeps_up_with_32_devices_at_500_lines_a_second(self):
         devices = [Device(f"VSC20000{n:02d}", CHANNELS) for n in range(32)]
