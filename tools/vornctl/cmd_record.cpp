@@ -12,6 +12,10 @@ int RecordCommand(Context &context, const RecordOptions &options) {
                            "[--seconds S] [--plot FILE.svg]");
     return kExitUsage;
   }
+  if (!options.remote.serverKey.empty() || !options.remote.clientKey.empty() || !options.remote.control.empty()) {
+    Complain("record: --server-key, --client-key and --control go with --from URL (a publisher's stream)");
+    return kExitUsage;
+  }
   RecordPlan plan;
   plan.devices = options.devices;
   plan.allDevices = options.all;

@@ -27,6 +27,12 @@ void AddOutputOptions(CLI::App &command, OutputOptions &o) {
   command.add_option("--recording", o.recording);
 }
 
+void AddRemoteOptions(CLI::App &command, RemoteOptions &o, bool control) {
+  command.add_option("--server-key", o.serverKey);
+  command.add_option("--client-key", o.clientKey);
+  if (control) command.add_option("--control", o.control);
+}
+
 CLI::App *AddAboutCommand(CLI::App &app) { return app.add_subcommand("about"); }
 
 CLI::App *AddListCommand(CLI::App &app, ListOptions &o) {
@@ -51,6 +57,8 @@ CLI::App *AddRecordCommand(CLI::App &app, RecordOptions &o) {
   command->add_option("--period", o.period);
   command->add_option("--seconds", o.seconds);
   AddOutputOptions(*command, o.output);
+  command->add_option("--from", o.from);
+  AddRemoteOptions(*command, o.remote, true);
   return command;
 }
 
@@ -72,6 +80,8 @@ CLI::App *AddViewCommand(CLI::App &app, ViewOptions &o) {
   Flag(*command, "--token", o.token);
   command->add_option("--out-dir", o.outDir);
   command->add_option("--web", o.web);
+  Repeatable(command->add_option("--from", o.from));
+  AddRemoteOptions(*command, o.remote, false);
   return command;
 }
 

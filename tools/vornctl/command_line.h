@@ -29,6 +29,13 @@ struct OutputOptions {
   std::string recording;    // EDF+ recording field
 };
 
+// A subscriber's link to a publisher (`vornctl serve`) and its keys.
+struct RemoteOptions {
+  std::string serverKey;  // the publisher's public key file
+  std::string clientKey;  // this client's key pair file
+  std::string control;    // the control socket; empty: the publisher's port + 1
+};
+
 struct RecordOptions {
   std::vector<std::string> devices;  // indexes or serial texts
   bool all = false;
@@ -37,6 +44,8 @@ struct RecordOptions {
   std::string seconds;  // empty: until Ctrl-C
   bool reconnect = false;
   OutputOptions output;
+  std::string from;  // a publisher's URL: record its stream instead of local devices
+  RemoteOptions remote;
 };
 
 struct DemoOptions {
@@ -53,7 +62,9 @@ struct ViewOptions {
   bool start = false;
   bool token = false;  // a token even on loopback
   std::string outDir = ".";
-  std::string web;  // empty: the page installed or built with vornctl
+  std::string web;                // empty: the page installed or built with vornctl
+  std::vector<std::string> from;  // publishers whose devices are shown beside the local ones
+  RemoteOptions remote;
 };
 
 struct ServeOptions {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -181,6 +182,45 @@ bool WriteKeyPair(const std::string &name, CurveKeys &out, std::string &error) {
     ::unlink(secretPath.c_str());
     return false;
   }
+  return true;
+}
+
+bool LoadClientKeys(const std::string &serverKeyFile, const std::string &clientKeyFile, CurveClientKeys &keys,
+                    std::string &error) {
+  keys = CurveClientKeys{};
+  if (serverKeyFile.empty() && clientKeyFile.empty()) return true;
+  if (serverKeyFile.empty() || clientKeyFile.empty()) {
+    error = serverKeyFile.empty()
+                ? "--client-key needs --server-key FILE too (the publisher's public key, its NAME.pub)"
+                : "--server-key needs --client-key FILE too (this client's key pair from 'vornctl keygen NAME', "
+                  "whose NAME.pub the publisher lists in its --curve-clients file)";
+    return false;
+  }
+  CurveKeys server;
+  if (!ReadKeyFile(serverKeyFile, server, error)) {
+    error = "--server-key: " + error;
+    return false;
+  }
+  CurveKeys client;
+  if (!ReadKeyFile(clientKeyFile, client, error)) {
+    error = "--client-key: " + error;
+    return false;
+  }
+  if (client.secretKey.empty()) {
+    error = "--client-key " + clientKeyFile +
+            " holds only a public key; give the key pair file (NAME.key from 'vornctl keygen NAME')";
+    return false;
+  }
+  struct stat st {};
+  if (::stat(clientKeyFile.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    std::fprintf(stderr,
+                 "vornctl: warning: %s holds a secret key that other users may read; keep it to yourself "
+                 "(chmod 600 %s)\n",
+                 clientKeyFile.c_str(), clientKeyFile.c_str());
+  }
+  keys.serverPublic = server.publicKey;
+  keys.clientPublic = client.publicKey;
+  keys.clientSecret = client.secretKey;
   return true;
 }
 

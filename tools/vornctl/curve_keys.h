@@ -33,4 +33,18 @@ bool ReadClientKeys(const std::string &path, std::set<std::string> &out, std::st
 // may exist already.
 bool WriteKeyPair(const std::string &name, CurveKeys &out, std::string &error);
 
+// A subscriber's keys: the publisher's public key and the client's own pair.
+struct CurveClientKeys {
+  std::string serverPublic;  // Z85
+  std::string clientPublic;
+  std::string clientSecret;
+  bool Enabled() const { return !serverPublic.empty(); }
+};
+
+// serverKeyFile: the publisher's public key (its NAME.pub). clientKeyFile:
+// this client's pair (NAME.key), whose public key the publisher lists.
+// Both or neither; the error names the option, the file and what is wrong.
+bool LoadClientKeys(const std::string &serverKeyFile, const std::string &clientKeyFile, CurveClientKeys &keys,
+                    std::string &error);
+
 }  // namespace vornctl

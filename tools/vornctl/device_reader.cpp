@@ -1,11 +1,8 @@
 #include "tools/vornctl/device_reader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
 
 #include "tools/vornctl/csv_writer.h"
 #include "tools/vornctl/driver_calls.h"
@@ -15,6 +12,7 @@
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/output_file.h"
 #include "tools/vornctl/recorder.h"
+#include "tools/vornctl/recording_name.h"
 #include "tools/vornctl/sample_clock.h"
 #include "vorn.h"
 
@@ -38,12 +36,6 @@ double WallMs() {
 
 // A device that stops sending is noticed after this long without a line, as record does.
 double StallSeconds(std::int64_t periodUs) { return std::max(3.0, 10.0 * static_cast<double>(periodUs) / 1e6); }
-
-std::string FileSafe(const std::string &text) {
-  std::string out;
-  for (char c : text) out += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
-  return out.empty() ? "device" : out;
-}
 
 }  // namespace
 
@@ -596,27 +588,7 @@ ControlResult DeviceReader::DoStop() {
 }
 
 std::string DeviceReader::RecordingPath(const std::string &format) const {
-  char stamp[32];
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
-  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  const std::string base = "vorn-" + FileSafe(identity_.serial) + "-" + stamp;
-  namespace fs = std::filesystem;
-  // Never an existing file, nor one whose recording was cut short: a new name.
-  auto taken = [](const fs::path &p) {
-    return InspectPath(p.string()).kind != PathKind::Missing ||
-           InspectPath(PartialPath(p.string())).kind != PathKind::Missing;
-  };
-  fs::path path = fs::path(recordDir_) / (base + "." + format);
-  for (int n = 2; taken(path) && n < 10000; ++n) {
-    path = fs::path(recordDir_) / (base + "-" + std::to_string(n) + "." + format);
-  }
-  return path.string();
+  return FreshRecordingPath(recordDir_, identity_.serial, format);
 }
 
 void DeviceReader::RecordLine(const std::vector<std::int32_t> *values, Clock::time_point at, bool overflowed,

@@ -7,6 +7,9 @@
 #include "tools/vornctl/commands.h"
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/usage_text.h"
+#if VORN_HAVE_SUBSCRIBE
+#include "tools/vornctl/record_from.h"
+#endif
 #if VORN_HAVE_VIEW
 #include "tools/vornctl/view_command.h"
 #endif
@@ -41,6 +44,13 @@ int main(int argc, char **argv) {
     status = ListCommand(context, line.list);
   } else if (line.command == "info") {
     status = InfoCommand(context, line.info);
+  } else if (line.command == "record" && !line.record.from.empty()) {
+#if VORN_HAVE_SUBSCRIBE
+    status = RecordFromCommand(line.record);
+#else
+    Complain(WithoutNetworkText("record --from"));
+    status = kExitFailure;
+#endif
   } else if (line.command == "record") {
     status = RecordCommand(context, line.record);
   } else if (line.command == "demo") {
@@ -49,7 +59,9 @@ int main(int argc, char **argv) {
 #if VORN_HAVE_VIEW
     status = ViewCommand(context, line.view);
 #else
-    Complain("view: this vornctl was built without the web view (it needs Boost and nlohmann-json; POSIX builds only)");
+    Complain(
+        "view: this vornctl was built without the web view (it needs libboost-dev and nlohmann-json3-dev; POSIX builds "
+        "only)");
     status = kExitFailure;
 #endif
   } else if (line.command == "serve" || line.command == "keygen") {

@@ -1,10 +1,7 @@
 # `vornctl serve` and `vornctl keygen`: the stream over ZeroMQ (Debian's
-# libzmq3-dev and cppzmq-dev), POSIX builds with the device reader only.
-if(VORN_HAVE_READER)
-  pkg_check_modules(ZMQ QUIET IMPORTED_TARGET libzmq>=4.3)
-  find_path(VORN_CPPZMQ_INCLUDE zmq.hpp)
-endif()
-if(NOT VORN_HAVE_READER OR NOT ZMQ_FOUND OR NOT VORN_CPPZMQ_INCLUDE)
+# libzmq3-dev and cppzmq-dev), POSIX builds with the device reader only. The
+# key files are the subscribers' too (subscribe.cmake).
+if(NOT VORN_HAVE_READER OR NOT VORN_HAVE_SUBSCRIBE)
   message(STATUS "vornctl: libzmq or cppzmq not found (or a Windows build), 'serve' and 'keygen' left out")
   set(VORN_HAVE_NET OFF CACHE INTERNAL "vornctl has serve and keygen")
   return()
@@ -12,7 +9,6 @@ endif()
 set(VORN_HAVE_NET ON CACHE INTERNAL "vornctl has serve and keygen")
 
 add_library(vornctl_net STATIC
-  curve_keys.cpp
   device_publisher.cpp
   net_endpoint.cpp
   publish_queue.cpp
@@ -20,8 +16,7 @@ add_library(vornctl_net STATIC
   serve_command.cpp
   serve_controls.cpp
   zap_handler.cpp)
-target_link_libraries(vornctl_net PUBLIC vornctl_reader vorn_wire PkgConfig::ZMQ)
-target_include_directories(vornctl_net SYSTEM PUBLIC ${VORN_CPPZMQ_INCLUDE})
+target_link_libraries(vornctl_net PUBLIC vornctl_reader vornctl_subscribe)
 vorn_warnings(vornctl_net)
 target_link_libraries(vornctl PRIVATE vornctl_net)
 target_compile_definitions(vornctl PRIVATE VORN_HAVE_NET=1)

@@ -14,6 +14,7 @@
 #include "tools/vornctl/output_file.h"
 #include "tools/vornctl/period_choices.h"
 #include "tools/vornctl/recorder.h"
+#include "tools/vornctl/recording_report.h"
 #include "tools/vornctl/stop_signal.h"
 #include "tools/vornctl/svg_plot.h"
 
@@ -168,41 +169,12 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
   int status = kExitOk;
   bool interrupted = false;
   for (const auto &run : runs) {
-    const RecordingSummary &summary = run->summary;
     const std::string who = several ? run->name + ": " : std::string();
-    if (summary.started) {
-      std::string gaps;
-      if (summary.gaps > 0) {
-        char text[96];
-        std::snprintf(text, sizeof text, ", %lld gap(s) of %lld sample set(s) in all",
-                      static_cast<long long>(summary.gaps), static_cast<long long>(summary.gapSets));
-        gaps = text;
-      }
-      std::fprintf(stderr, "vornctl: %s%lld sample set(s), %.3f s of data, %lld dropped, %lld missing%s\n", who.c_str(),
-                   static_cast<long long>(summary.samples), summary.seconds, static_cast<long long>(summary.dropped),
-                   static_cast<long long>(summary.missing), gaps.c_str());
-    }
     const bool failed = run->status == RecordStatus::Failed;
-    if (failed) {
-      Complain(who + run->error);
-      status = kExitFailure;
-    } else if (summary.missing > 0) {
-      Complain("warning: " + who + std::to_string(summary.missing) +
-               " sample set(s) that the period and the clock expected never arrived");
-    }
-    // What each file holds, said from the file's side: after a failure it is
-    // what reached the disk, not what was read.
-    for (const auto &sink : run->owned) {
-      const std::optional<OutputOutcome> outcome = sink->Outcome();
-      if (!outcome) continue;
-      if (!outcome->written) {
-        if (summary.started) Complain(who + PathForMessage(outcome->path) + " was not written: " + outcome->holds);
-      } else if (failed) {
-        Complain(who + PathForMessage(outcome->path) + " holds what was recorded until then: " + outcome->holds);
-      } else {
-        std::fprintf(stderr, "vornctl: wrote %s (%s)\n", outcome->path.c_str(), outcome->holds.c_str());
-      }
-    }
+    if (failed) status = kExitFailure;
+    std::vector<std::optional<OutputOutcome>> outcomes;
+    for (const auto &sink : run->owned) outcomes.push_back(sink->Outcome());
+    ReportRecording(who, run->summary, failed, run->error, outcomes);
     interrupted = interrupted || run->status == RecordStatus::Interrupted;
   }
   if (interrupted) {

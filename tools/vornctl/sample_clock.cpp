@@ -54,6 +54,15 @@ std::int64_t SampleClock::Take(Clock::time_point at) {
   return gap;
 }
 
+void SampleClock::Skip(std::int64_t sets) {
+  if (sets <= 0) return;
+  next_ += sets;
+  // Counted, so the clock's deficit does not count them again.
+  baseIndex_ += sets;
+  gapSets_ += sets;
+  ++gaps_;
+}
+
 std::int64_t SampleClock::CaughtUp() {
   if (!started_) return 0;
   // Both ends are lines taken with nothing left waiting, so neither is late

@@ -12,7 +12,9 @@
 //   beyond those counted are a gap when they exceed the larger of 0.5 s and
 //   50 periods (less is the transport's bunching). It goes where the ring
 //   overflowed when the reader saw that (Overflowed), else after the last
-//   line once the reader has caught up again.
+//   line once the reader has caught up again;
+// - a sender that numbers its sample sets (a publisher) says itself how
+//   many never came (Skip).
 #pragma once
 
 #include <chrono>
@@ -34,6 +36,10 @@ class SampleClock {
   // The next line is the first the driver took after its receive ring was
   // full: lines may have been lost before it.
   void Overflowed() { overflowed_ = true; }
+  // The sender counted `sets` sample sets that never reached this reader
+  // (a network feed's sequence or sample index jumped): a gap before the
+  // next line, of exactly that size.
+  void Skip(std::int64_t sets);
   // The reader holds no line and the driver has nothing waiting. Returns the
   // sets lost since the last time it had caught up when they are a gap (to
   // go after the last line taken), else 0.

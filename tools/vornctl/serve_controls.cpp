@@ -37,8 +37,12 @@ std::string Joined(const std::vector<std::string> &names) {
 
 }  // namespace
 
-ServeControls::ServeControls(std::vector<DeviceReader *> devices)
-    : devices_(std::move(devices)), holds_(devices_.size()) {}
+ServeControls::ServeControls(std::vector<DeviceReader *> devices) : holds_(devices.size()) {
+  for (DeviceReader *d : devices) {
+    panels_.push_back(std::make_unique<LocalPanel>(*d));
+    devices_.push_back(panels_.back().get());
+  }
+}
 
 std::vector<std::string> ServeControls::Holders(std::size_t device, Clock::time_point now) {
   std::vector<std::string> names;
@@ -74,7 +78,7 @@ void ServeControls::Handle(const std::string &request, std::function<void(std::s
   const auto deviceName = body.find("device");
   if (what == "devices" && deviceName == body.end()) {
     json list = json::array();
-    for (const DeviceReader *d : devices_) list.push_back(DeviceJson(*d));
+    for (const ViewPanel *d : devices_) list.push_back(DeviceJson(*d));
     return reply(JsonText({{"id", id}, {"status", 200}, {"devices", list}}));
   }
   if (deviceName == body.end() || !deviceName->is_string()) {
@@ -92,7 +96,7 @@ void ServeControls::Handle(const std::string &request, std::function<void(std::s
         id, 404,
         "there is no device " + serial.substr(0, 64) + " here (serving " + (serving.empty() ? "none" : serving) + ")"));
   }
-  DeviceReader &device = *devices_[place];
+  ViewPanel &device = *devices_[place];
   if (what == "devices") {
     const json d = DeviceJson(device);
     return reply(ReplyText(id, 200, "", &d));

@@ -8,10 +8,12 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/vornctl/device_reader.h"
+#include "tools/vornctl/view_panel.h"
 
 namespace vornctl {
 
@@ -35,7 +37,8 @@ class ServeControls {
   std::vector<std::string> Holders(std::size_t device, Clock::time_point now = Clock::now());
 
  private:
-  std::vector<DeviceReader *> devices_;
+  std::vector<std::unique_ptr<LocalPanel>> panels_;
+  std::vector<ViewPanel *> devices_;  // the panels, as the page's controls take them
   std::vector<std::map<std::string, Clock::time_point>> holds_;  // per device: holder, last hold
 };
 

@@ -145,3 +145,13 @@ ended a recording before its --seconds, or came before the recording began.
 )";
 
 }  // namespace vornctl
+
+namespace vornctl {
+
+std::string WithoutNetworkText(const std::string &command) {
+  return command +
+         ": this vornctl was built without the network commands (they need libzmq3-dev and cppzmq-dev; Linux builds "
+         "only)";
+}
+
+}  // namespace vornctl

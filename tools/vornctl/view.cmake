@@ -27,6 +27,12 @@ set(VORN_VIEW_WEB_DIR ${CMAKE_CURRENT_BINARY_DIR}/web)
 target_compile_definitions(vornctl_view PRIVATE VORN_VIEW_WEB_DIR="${VORN_VIEW_WEB_DIR}")
 target_link_libraries(vornctl PRIVATE vornctl_view)
 target_compile_definitions(vornctl PRIVATE VORN_HAVE_VIEW=1)
+# A publisher's devices on the page (--from), where the subscribers are built.
+if(TARGET vornctl_subscribe)
+  target_sources(vornctl_view PRIVATE view_remote.cpp)
+  target_link_libraries(vornctl_view PUBLIC vornctl_subscribe)
+  target_compile_definitions(vornctl_view PRIVATE VORN_VIEW_REMOTE=1)
+endif()
 
 # The page and uPlot (from the npm registry, installed by scripts/bootstrap)
 # are served from the build: no network when the page runs.

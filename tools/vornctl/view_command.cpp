@@ -10,12 +10,18 @@
 #include "tools/vornctl/device_description.h"
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/stop_signal.h"
+#include "tools/vornctl/usage_text.h"
 #include "tools/vornctl/device_reader.h"
 #include "tools/vornctl/view_events.h"
 #include "tools/vornctl/view_http_rules.h"
 #include "tools/vornctl/view_open.h"
+#include "tools/vornctl/view_panel.h"
 #include "tools/vornctl/view_server.h"
 #include "tools/vornctl/view_urls.h"
+#if VORN_VIEW_REMOTE
+#include "tools/vornctl/record_from.h"
+#include "tools/vornctl/view_remote.h"
+#endif
 
 namespace vornctl {
 
@@ -71,13 +77,65 @@ int ViewCommand(Context &context, const ViewOptions &given) {
     return kExitUsage;
   }
 
-  if (!context.LoadOrComplain()) return kExitFailure;
-  const vorn_host::VornLibrary &lib = context.lib;
-  const std::vector<std::int32_t> found = FindAllDevices(lib);
-  if (found.empty()) {
-    Complain("no device found: " + GeneralMessage(lib));
+  if (given.from.empty() && (!given.remote.serverKey.empty() || !given.remote.clientKey.empty())) {
+    Complain("view: --server-key and --client-key go with --from URL (a publisher's devices)");
+    return kExitUsage;
+  }
+#if VORN_VIEW_REMOTE
+  std::vector<SubscriptionOptions> publishers;
+  if (!given.from.empty()) {
+    CurveClientKeys keys;
+    if (!LoadClientKeys(given.remote.serverKey, given.remote.clientKey, keys, error)) {
+      Complain("view: " + error);
+      return kExitUsage;
+    }
+    for (const std::string &url : given.from) {
+      SubscriptionOptions link;
+      if (!ParsePublisherAddress(url, "", link.address, error)) {
+        Complain("view: --from " + error);
+        return kExitUsage;
+      }
+      if (!link.address.loopback && !keys.Enabled()) {
+        Complain("view: " + link.address.url +
+                 " is not on this machine: beyond loopback a publisher speaks only with keys; give --server-key FILE "
+                 "(its public key) and --client-key FILE (your key pair from 'vornctl keygen NAME')");
+        return kExitUsage;
+      }
+      for (const SubscriptionOptions &other : publishers) {
+        if (other.address.url == link.address.url) {
+          Complain("view: --from " + link.address.url + " is given twice");
+          return kExitUsage;
+        }
+      }
+      link.keys = keys;
+      link.holder = LeaseHolderName("vornctl view");
+      publishers.push_back(std::move(link));
+    }
+  }
+  const bool remote = !publishers.empty();
+#else
+  if (!given.from.empty()) {
+    Complain(WithoutNetworkText("view --from"));
     return kExitFailure;
   }
+  const bool remote = false;
+#endif
+
+  // With publishers to show, a machine without devices (or without the
+  // driver) still has a page.
+  std::vector<std::int32_t> found;
+  if (!context.Load(error)) {
+    Complain(remote ? "note: " + error + "; showing the publishers' devices only" : error);
+    if (!remote) return kExitFailure;
+  } else {
+    found = FindAllDevices(context.lib);
+    if (found.empty() && !remote) {
+      Complain("no device found: " + GeneralMessage(context.lib));
+      return kExitFailure;
+    }
+    if (found.empty()) Complain("note: no device found on this machine; showing the publishers' devices");
+  }
+  const vorn_host::VornLibrary &lib = context.lib;
   std::vector<std::unique_ptr<DeviceReader>> devices;
   for (std::int32_t index : found) {
     if (StopRequested()) {
@@ -92,12 +150,20 @@ int ViewCommand(Context &context, const ViewOptions &given) {
       devices.push_back(std::make_unique<DeviceReader>(lib, index, std::nullopt, error, recordDir));
     }
   }
-  std::vector<DeviceReader *> list;
-  for (auto &d : devices) list.push_back(d.get());
+  PanelList panels;
+  std::vector<std::unique_ptr<LocalPanel>> locals;
+  for (auto &d : devices) {
+    locals.push_back(std::make_unique<LocalPanel>(*d));
+    panels.Add([&locals](std::int32_t) { return locals.back().get(); });
+  }
+#if VORN_VIEW_REMOTE
+  // Declared before the hub and the server, which show their panels.
+  std::vector<std::unique_ptr<RemoteSource>> sources;
+#endif
 
   // Declared before the server: its connections leave the hub when it goes.
-  EventHub hub(list);
-  ViewServer server(list, hub, options);
+  EventHub hub(panels);
+  ViewServer server(panels, hub, options);
   if (!server.Bind(error)) {
     Complain("view: " + error);
     return kExitFailure;
@@ -110,7 +176,17 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   SetLaterStopsWaitForFiles(true);
   for (const std::string &url : urls) std::printf("%s\n", url.c_str());
   std::fflush(stdout);
-  std::fprintf(stderr, "vornctl: showing %zu device(s) at %s%s (Ctrl-C ends)\n", devices.size(), urls.front().c_str(),
+#if VORN_VIEW_REMOTE
+  for (const SubscriptionOptions &link : publishers) {
+    sources.push_back(std::make_unique<RemoteSource>(link, panels, recordDir));
+    if (!sources.back()->Open(error)) {
+      Complain("view: " + error);
+      return kExitFailure;
+    }
+  }
+#endif
+  std::fprintf(stderr, "vornctl: showing %zu device(s)%s at %s%s (Ctrl-C ends)\n", devices.size(),
+               remote ? " of this machine and those of the publishers" : "", urls.front().c_str(),
                urls.size() > 1 ? " and the other addresses above" : "");
   if (!options.token.empty()) {
     std::fprintf(stderr,
@@ -136,8 +212,11 @@ int ViewCommand(Context &context, const ViewOptions &given) {
   // ones included, without waiting for any.
   server.RefuseControls();
   std::vector<std::thread> stopping;
-  for (auto &d : devices) stopping.emplace_back([&d] { d->Shutdown(); });
+  for (ViewPanel *p : panels.Snapshot()) stopping.emplace_back([p] { p->Shutdown(); });
   for (auto &t : stopping) t.join();
+#if VORN_VIEW_REMOTE
+  for (auto &s : sources) s->Shutdown();
+#endif
   hub.Stop();
   server.Stop();
   serving.join();

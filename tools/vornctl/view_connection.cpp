@@ -249,7 +249,7 @@ void ViewConnection::Dispatch() {
   const RequestTarget target = SplitTarget(View(request.target()));
   std::string device, action;
   if (SplitControlPath(target.path, device, action)) return RunControlRequest(device, action);
-  if (target.path == kDevicesPath) return AnswerJson(200, {{"devices", DevicesJson(shared_->devices)}});
+  if (target.path == kDevicesPath) return AnswerJson(200, {{"devices", DevicesJson(shared_->devices->Snapshot())}});
   if (target.path == kEventsPath) return StartEvents();
 
   const std::string given = QueryValue(target.query, "token");
@@ -273,12 +273,13 @@ void ViewConnection::RunControlRequest(const std::string &device, const std::str
   if (shared_->refuseControls) return Refuse(503, "vornctl view is stopping; no more controls");
   phase_ = Phase::Working;
   // The device answers from its worker; the answer is written from the server's thread.
-  RunControl(shared_->devices, device, action, parser_->get().body(), [self = shared_from_this()](ControlReply reply) {
-    auto gate = self->gate_;
-    gate->Post([self, reply = std::move(reply)] {
-      if (self->phase_ == Phase::Working) self->AnswerJson(reply.status, reply.body);
-    });
-  });
+  RunControl(shared_->devices->Snapshot(), device, action, parser_->get().body(),
+             [self = shared_from_this()](ControlReply reply) {
+               auto gate = self->gate_;
+               gate->Post([self, reply = std::move(reply)] {
+                 if (self->phase_ == Phase::Working) self->AnswerJson(reply.status, reply.body);
+               });
+             });
 }
 
 void ViewConnection::Refuse(int status, const std::string &text) { AnswerJson(status, ErrorJson(text)); }

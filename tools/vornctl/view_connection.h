@@ -22,7 +22,7 @@
 #include <boost/beast/http.hpp>
 #include <nlohmann/json.hpp>
 
-#include "tools/vornctl/device_reader.h"
+#include "tools/vornctl/view_panel.h"
 #include "tools/vornctl/view_events.h"
 
 namespace vornctl {
@@ -45,7 +45,7 @@ class ServerGate {
 // What every connection shares; touched only on the server's thread (but
 // refuseControls, set from the main thread).
 struct ServerShared {
-  std::vector<DeviceReader *> devices;
+  const PanelList *devices = nullptr;
   EventHub *hub = nullptr;
   std::string token;
   int port = 0;

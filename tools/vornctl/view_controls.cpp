@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view kActions[] = {"start", "stop", "record", "record-stop", "channels", "period"};
 
-DeviceReader *Find(const std::vector<DeviceReader *> &devices, const std::string &text) {
+ViewPanel *Find(const std::vector<ViewPanel *> &devices, const std::string &text) {
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return nullptr;
   const std::size_t index = std::stoul(text);
   return index < devices.size() ? devices[index] : nullptr;
@@ -21,7 +21,7 @@ void Refuse(const ControlReplyFn &reply, int status, const std::string &text) { 
 
 // The device's answer once it has acted; its panel comes along so the page
 // shows the outcome without waiting for the next state event.
-ControlDone Answer(DeviceReader &device, ControlReplyFn reply) {
+ControlDone Answer(ViewPanel &device, ControlReplyFn reply) {
   return [&device, reply = std::move(reply)](const ControlResult &result) {
     if (!result.ok()) {
       reply({result.status, {{"error", result.error}, {"path", result.path}, {"device", DeviceJson(device)}}});
@@ -31,7 +31,7 @@ ControlDone Answer(DeviceReader &device, ControlReplyFn reply) {
   };
 }
 
-void SetChannels(DeviceReader &device, const nlohmann::json &body, ControlReplyFn reply) {
+void SetChannels(ViewPanel &device, const nlohmann::json &body, ControlReplyFn reply) {
   const auto list = body.find("channels");
   if (list == body.end() || !list->is_array()) {
     return Refuse(reply, 400, "bad channel list: give {\"channels\": [positions]}");
@@ -46,12 +46,12 @@ void SetChannels(DeviceReader &device, const nlohmann::json &body, ControlReplyF
   device.SetChannels(positions, Answer(device, std::move(reply)));
 }
 
-void SetPeriod(DeviceReader &device, const nlohmann::json &body, ControlReplyFn reply) {
+void SetPeriod(ViewPanel &device, const nlohmann::json &body, ControlReplyFn reply) {
   const auto us = body.find("periodUs");
   if (us == body.end() || !us->is_number()) {
     return Refuse(reply, 400, "give the period in microseconds: {\"periodUs\": 2000}");
   }
-  const std::vector<std::int32_t> &listed = device.Description().periodsUs;
+  const std::vector<std::int32_t> listed = device.Description().periodsUs;
   const double wanted = us->get<double>();
   for (std::size_t i = 0; i < listed.size(); ++i) {
     if (std::abs(static_cast<double>(NominalPeriodUs(listed[i])) - wanted) < 0.5 ||
@@ -81,9 +81,9 @@ bool IsControlAction(std::string_view action) {
   return false;
 }
 
-void RunControl(const std::vector<DeviceReader *> &devices, const std::string &deviceText, const std::string &action,
+void RunControl(const std::vector<ViewPanel *> &devices, const std::string &deviceText, const std::string &action,
                 const std::string &bodyText, ControlReplyFn reply) {
-  DeviceReader *device = Find(devices, deviceText);
+  ViewPanel *device = Find(devices, deviceText);
   if (!device) {
     return Refuse(reply, 404,
                   "there is no device " + deviceText.substr(0, 32) + " (found " + std::to_string(devices.size()) +

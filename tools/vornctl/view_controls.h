@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/vornctl/device_reader.h"
+#include "tools/vornctl/view_panel.h"
 
 namespace vornctl {
 
@@ -24,9 +24,9 @@ using ControlReplyFn = std::function<void(ControlReply)>;
 bool IsControlAction(std::string_view action);
 
 // Parses and checks the request and refuses a wrong one at once, before
-// anything reaches the device; else the device acts. reply is called once:
+// anything reaches the device; else the device (or its publisher) acts. reply is called once:
 // at once, or later from the device's worker thread (it must not block).
-void RunControl(const std::vector<DeviceReader *> &devices, const std::string &deviceText, const std::string &action,
+void RunControl(const std::vector<ViewPanel *> &devices, const std::string &deviceText, const std::string &action,
                 const std::string &bodyText, ControlReplyFn reply);
 
 // {"error": text}, the shape of every refusal.

@@ -10,7 +10,7 @@ double WallMs() {
 }
 }  // namespace
 
-EventHub::EventHub(std::vector<DeviceReader *> devices) : devices_(std::move(devices)) {}
+EventHub::EventHub(const PanelList &panels) : panels_(panels) {}
 
 EventHub::~EventHub() { Stop(); }
 
@@ -65,7 +65,7 @@ bool EventHub::HasQueued(Subscriber &subscriber) {
 }
 
 std::string EventHub::StateMessage() const {
-  const nlohmann::json state = {{"sent", WallMs()}, {"devices", DevicesJson(devices_)}};
+  const nlohmann::json state = {{"sent", WallMs()}, {"devices", DevicesJson(panels_.Snapshot())}};
   return EventMessage("state", state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
@@ -101,7 +101,7 @@ void EventHub::Tick() {
     lock.unlock();
     // Blocks are taken even with no page open, so nothing piles up.
     std::vector<IndexedBlock> blocks;
-    for (DeviceReader *d : devices_) {
+    for (ViewPanel *d : panels_.Snapshot()) {
       IndexedBlock b;
       b.device = d->Index();
       if (d->TakeBlock(b.block)) blocks.push_back(std::move(b));

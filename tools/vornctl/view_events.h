@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/vornctl/device_reader.h"
+#include "tools/vornctl/view_panel.h"
 
 namespace vornctl {
 
@@ -34,7 +34,8 @@ class EventHub {
   static constexpr auto kBlockInterval = std::chrono::milliseconds(33);
   static constexpr auto kStateInterval = std::chrono::milliseconds(250);
 
-  explicit EventHub(std::vector<DeviceReader *> devices);
+  // panels must outlive the hub.
+  explicit EventHub(const PanelList &panels);
   ~EventHub();
   EventHub(const EventHub &) = delete;
   EventHub &operator=(const EventHub &) = delete;
@@ -59,7 +60,7 @@ class EventHub {
   void Tick();
   void Publish(std::shared_ptr<const std::string> message);
 
-  std::vector<DeviceReader *> devices_;
+  const PanelList &panels_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<std::shared_ptr<Subscriber>> subscribers_;

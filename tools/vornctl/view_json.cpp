@@ -26,9 +26,9 @@ void AppendInteger(std::string &out, long long v) {
 
 }  // namespace
 
-nlohmann::json DeviceJson(const DeviceReader &device) {
-  const DeviceIdentity &id = device.Identity();
-  const DeviceDescription &d = device.Description();
+nlohmann::json DeviceJson(const ViewPanel &device) {
+  const DeviceIdentity id = device.Identity();
+  const DeviceDescription d = device.Description();
   const ReaderState s = device.State();
   nlohmann::json channels = nlohmann::json::array();
   for (const ChannelInfo &c : d.channels) {
@@ -66,13 +66,14 @@ nlohmann::json DeviceJson(const DeviceReader &device) {
             {"missing", s.stats.missing},
             {"seconds", s.stats.seconds},
             {"rate", s.stats.rate}}},
+          {"source", device.Source()},
           {"recording", RecordingJson(s.recording)},
           {"lastRecording", RecordingJson(s.lastRecording)}};
 }
 
-nlohmann::json DevicesJson(const std::vector<DeviceReader *> &devices) {
+nlohmann::json DevicesJson(const std::vector<ViewPanel *> &devices) {
   nlohmann::json list = nlohmann::json::array();
-  for (const DeviceReader *d : devices) list.push_back(DeviceJson(*d));
+  for (const ViewPanel *d : devices) list.push_back(DeviceJson(*d));
   return list;
 }
 

@@ -7,12 +7,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/vornctl/device_reader.h"
+#include "tools/vornctl/view_panel.h"
 
 namespace vornctl {
 
-nlohmann::json DeviceJson(const DeviceReader &device);
-nlohmann::json DevicesJson(const std::vector<DeviceReader *> &devices);
+nlohmann::json DeviceJson(const ViewPanel &device);
+nlohmann::json DevicesJson(const std::vector<ViewPanel *> &devices);
 
 struct IndexedBlock {
   std::int32_t device = 0;

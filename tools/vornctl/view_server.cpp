@@ -103,9 +103,9 @@ struct ViewServer::Impl {
   }
 };
 
-ViewServer::ViewServer(std::vector<DeviceReader *> devices, EventHub &hub, ViewServerOptions options)
+ViewServer::ViewServer(const PanelList &panels, EventHub &hub, ViewServerOptions options)
     : impl_(std::make_unique<Impl>()) {
-  impl_->shared->devices = std::move(devices);
+  impl_->shared->devices = &panels;
   impl_->shared->hub = &hub;
   impl_->shared->token = options.token;
   impl_->host = options.host;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/vornctl/device_reader.h"
+#include "tools/vornctl/view_panel.h"
 #include "tools/vornctl/view_events.h"
 
 namespace vornctl {
@@ -25,8 +25,8 @@ std::string MissingPageFiles(const std::string &webDir);
 
 class ViewServer {
  public:
-  // hub must outlive the server.
-  ViewServer(std::vector<DeviceReader *> devices, EventHub &hub, ViewServerOptions options);
+  // panels and hub must outlive the server.
+  ViewServer(const PanelList &panels, EventHub &hub, ViewServerOptions options);
   ~ViewServer();
   ViewServer(const ViewServer &) = delete;
   ViewServer &operator=(const ViewServer &) = delete;

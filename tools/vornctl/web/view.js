@@ -128,6 +128,7 @@
       this.dirty = false;
       this.status = el('span', { class: 'status' });
       this.serial = el('span', { class: 'serial' });
+      this.source = el('span', { class: 'source' });
       this.identity = el('span', { class: 'identity' });
       this.sharedId = el('span', { class: 'shared-id' });
       this.message = el('div', { class: 'error message' });
@@ -145,7 +146,7 @@
       this.recordStopButton = el('button', { class: 'record-stop', onclick: () => control(this.index, 'record-stop') }, 'End recording');
       this.tracesBox = el('div', { class: 'traces' });
       this.root = el('section', { class: 'panel', 'data-device': info.index },
-        el('h2', {}, el('span', {}, `Device ${info.index}`), this.status, this.serial),
+        el('h2', {}, el('span', {}, `Device ${info.index}`), this.status, this.serial, this.source),
         el('div', { class: 'identity-line' }, this.identity, this.sharedId),
         this.message,
         el('div', { class: 'controls' }, this.startButton, this.stopButton, this.channelBoxes,
@@ -177,6 +178,8 @@
       // The serial text is the device's identity; the unique id is the
       // driver's number for it, which two devices can share.
       this.serial.textContent = info.serial ? `serial ${info.serial}` : '';
+      // A publisher's device: where it is streamed from.
+      this.source.textContent = info.source ? `from ${info.source}` : '';
       this.identity.textContent = `${info.product} ${info.version}, unique id ${info.uniqueId}`;
       const twins = [...panels.values()].filter((p) => p !== this && p.info && p.info.uniqueId === info.uniqueId && info.uniqueId !== '-');
       this.sharedId.textContent = twins.length ? `same unique id as device ${twins.map((p) => p.index).join(', ')}` : '';
@@ -313,6 +316,7 @@
   window.vornView = {
     refusal: () => (refusal.hidden ? '' : refusal.textContent),
     panels: () => [...panels.values()].map((p) => ({ index: p.index, status: p.info.status, stream: p.stream,
+      serial: p.info.serial, source: p.info.source,
       points: p.traces.map((t) => t.end - t.start) })),
     ticks: (index) => panels.get(index).traces.map((t) => t.ticks),
     lastValues: (index, n) => panels.get(index).traces.map((t) => ({ position: t.channel.position, name: t.channel.name, values: t.lastValues(n) })),
