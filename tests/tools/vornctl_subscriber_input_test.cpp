@@ -98,7 +98,8 @@ TEST_F(KeyFileTest, ClientKeysNeedBothFilesAndAPairOfOurOwn) {
   EXPECT_FALSE(LoadClientKeys(File("missing.pub"), client, keys, error));
   EXPECT_NE(error.find("missing.pub"), std::string::npos);
   // A pair whose halves do not belong together.
-  EXPECT_FALSE(LoadClientKeys(server, Write("mixed.key", "public-key = " + serverPublic + "\nsecret-key = " + secretKey + "\n"), keys, error));
+  EXPECT_FALSE(LoadClientKeys(
+      server, Write("mixed.key", "public-key = " + serverPublic + "\nsecret-key = " + secretKey + "\n"), keys, error));
   EXPECT_NE(error.find("does not belong"), std::string::npos);
 }
 

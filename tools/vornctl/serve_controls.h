@@ -38,7 +38,7 @@ class ServeControls {
 
  private:
   std::vector<std::unique_ptr<LocalPanel>> panels_;
-  std::vector<ViewPanel *> devices_;  // the panels, as the page's controls take them
+  std::vector<ViewPanel *> devices_;                             // the panels, as the page's controls take them
   std::vector<std::map<std::string, Clock::time_point>> holds_;  // per device: holder, last hold
 };
 
