@@ -21,13 +21,12 @@ import time
 import unittest
 
 import numpy as np
-import zmq
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "view"))
 from serve_test import WIDE_CHANNELS, Controller, collect, keygen, serial_text, subscriber  # noqa: E402
-from view_harness import OUT, VORNCTL, VORN_SIM, Sim, find_run, read_line, scaled  # noqa: E402
+from view_harness import OUT, VORNCTL, Sim, find_run, read_line, scaled  # noqa: E402
 
 sys.path.insert(0, os.environ.get("VORN_PYTHON_DIR", os.path.join(HERE, "..", "..", "..", "python")))
 import vorn  # noqa: E402
@@ -228,6 +227,9 @@ class ThreeSubscribersTest(unittest.TestCase):
 
     @classmethod
     def live_run(cls):
+        if "view" not in Run.missing:
+            # Chromium first: its start is the heaviest moment of the run.
+            cls.driver, cls.profile = browser()
         cls.sims = [Sim(f"VSC00005{n:02d}", layout) for n, layout in enumerate(LAYOUTS, 1)]
         port = free_port_pair()
         cls.serve = start_serve(cls.sims, port)
@@ -259,7 +261,6 @@ class ThreeSubscribersTest(unittest.TestCase):
             cls.view = Process("view-from", [VORNCTL, "view", "--from", url, "--out-dir", Run.csv_dir],
                                env=dict(os.environ, VORN_PORTS=""))
             page_url = read_line(cls.view.proc, 60, "URL")
-            cls.driver, cls.profile = browser()
             cls.driver.get(page_url)
             cls.look_at_the_page()
         if cls.recorder:
@@ -386,25 +387,31 @@ class ThreeSubscribersTest(unittest.TestCase):
         self.need("record")
         self.assertEqual(Run.record_code, 0, Run.record_err)
         self.assertEqual(len(Run.metas), 8, Run.metas.keys())
+        publisher_gaps = {}
         for sim, serial in self.devices():
             with self.subTest(serial=serial):
                 notes, header, rows = read_csv(os.path.join(Run.csv_dir, f"three-{serial}.csv"))
                 self.assertEqual(len(header), 2 + 2 * len(sim.channels))
                 self.assertGreater(len(rows), 5000)  # some 20 s at 500 lines a second
                 gaps = gap_notes(notes)
-                # Nothing lost while another subscriber stalled; the restart is the one gap.
-                self.assertEqual([reason for _, _, reason in gaps], ["restart"], notes)
-                row, sets, _ = gaps[0]
-                self.assertGreater(sets * 0.002, 0.9)
+                # Nothing lost on the way while another subscriber stalled: the
+                # restart is the one gap of this subscriber. A starved simulator
+                # or reader on the publisher's side is the publisher's own gap.
+                self.assertEqual([reason for _, _, reason in gaps if reason != "publisher"], ["restart"], notes)
+                restart = next(g for g in gaps if g[2] == "restart")
+                self.assertGreater(restart[1] * 0.002, 0.9)
                 raw = np.array([[int(v) for v in r[2::2]] for r in rows])
                 # Each physical value from its raw one and the announced limits.
                 lo, hi = (np.array([c[k] for c in sim.channels]) for k in (2, 3))
                 physical = np.array([[float(v) for v in r[3::2]] for r in rows])
                 self.assertTrue(np.all(np.abs(physical - (lo + raw / 32767 * (hi - lo))) <= (hi - lo) / 32767))
-                starts = place_runs(self.expected(sim, serial), [raw[:row], raw[row:]])
+                starts = place_runs(self.expected(sim, serial), np.split(raw, [row for row, _, _ in gaps]))
                 self.assertTrue(all(s >= 0 for s in starts), f"{serial}: rows not consecutive sent lines: {starts}")
-                # The sample index goes on across the gap.
-                self.assertAlmostEqual(float(rows[row][0]), (row + sets) * 0.002, places=6)
+                # The sample index goes on across the gaps.
+                self.assertAlmostEqual(float(rows[-1][0]), (len(rows) - 1 + sum(g[1] for g in gaps)) * 0.002, places=6)
+                publisher_gaps[serial] = [sets for _, sets, reason in gaps if reason == "publisher"]
+        if any(publisher_gaps.values()):
+            print(f"\nthe publisher's own gaps (sets) on this loaded machine: {publisher_gaps}")
         self.assertTrue(Run.restart_said, Run.record_err[-2000:])
         self.assertIn("the publisher restarted", Run.record_err)
 
@@ -414,7 +421,10 @@ class ThreeSubscribersTest(unittest.TestCase):
         serial = serial_text(self.sims[2].port_entry.split("=")[0])
         raw = mne.io.read_raw_edf(os.path.join(Run.csv_dir, f"three-{serial}.edf"), preload=False, verbose="error")
         self.assertEqual(raw.ch_names, [c[0] for c in self.sims[2].channels])
-        self.assertEqual([d for d in raw.annotations.description if d.startswith("BAD_")], ["BAD_gap restart"])
+        notes, _, _ = read_csv(os.path.join(Run.csv_dir, f"three-{serial}.csv"))
+        self.assertEqual([d for d in raw.annotations.description if d.startswith("BAD_gap")],
+                         [f"BAD_gap {reason}" for _, _, reason in gap_notes(notes)])
+        self.assertIn("BAD_gap restart", raw.annotations.description)
 
     def test_1_every_value_of_the_python_recording_is_a_sent_line_in_order(self):
         self.need("python")
@@ -426,18 +436,26 @@ class ThreeSubscribersTest(unittest.TestCase):
                 self.assertTrue(rec.interrupted)
                 self.assertGreater(len(rec), 5000)
                 self.assertTrue(rec.valid.all())
-                self.assertEqual(len(rec.gaps), 1, rec.gaps)  # the restart alone
+                # The restart is the one gap of its own; the publisher's gaps are
+                # those record --from wrote.
+                self.assertEqual([g.reason for g in rec.gaps if g.reason != "publisher"], ["sequence"], rec.gaps)
+                if "record" not in Run.missing:
+                    notes, _, _ = read_csv(os.path.join(Run.csv_dir, f"three-{serial}.csv"))
+                    self.assertEqual([g.sets for g in rec.gaps if g.reason == "publisher"],
+                                     [sets for _, sets, reason in gap_notes(notes) if reason == "publisher"])
                 breaks = np.nonzero(np.diff(rec.index) != 1)[0] + 1
-                self.assertEqual(list(rec.index[breaks] - rec.index[breaks - 1] - 1), [rec.gaps[0].sets])
+                self.assertEqual(list(rec.index[breaks] - rec.index[breaks - 1] - 1), [g.sets for g in rec.gaps])
                 starts = place_runs(self.expected(sim, serial), np.split(rec.raw, breaks))
                 self.assertTrue(all(s >= 0 for s in starts), f"{serial}: rows not consecutive sent lines: {starts}")
                 lo, hi = (np.array([c[k] for c in sim.channels]) for k in (2, 3))
                 self.assertTrue(np.allclose(rec.data, lo + rec.raw / 32767 * (hi - lo), atol=1e-6, rtol=1e-6))
         # Written as a recording is: the gap in the file.
         path = os.path.join(Run.csv_dir, "python.csv")
-        Run.python[serial_text(self.sims[2].port_entry.split("=")[0])].to_csv(path, overwrite=True)
+        rec = Run.python[serial_text(self.sims[2].port_entry.split("=")[0])]
+        rec.to_csv(path, overwrite=True)
         notes, _, _ = read_csv(path)
-        self.assertEqual(len(gap_notes(notes)), 1, notes)
+        self.assertEqual([(sets, reason) for _, sets, reason in gap_notes(notes)],
+                         [(g.sets, g.reason) for g in rec.gaps])
 
     def test_1_the_page_shows_the_8_remote_devices_with_live_traces(self):
         self.need("view")
@@ -452,6 +470,7 @@ class ThreeSubscribersTest(unittest.TestCase):
 
     def test_2_a_late_subscriber_has_the_metadata_within_a_second(self):
         self.assertIsNotNone(Run.late_meta_s, "no metadata for the late subscriber")
+        print(f"\nthe late subscriber's metadata after {Run.late_meta_s * 1000:.0f} ms")
         self.assertLess(Run.late_meta_s, 1.0)
 
     def test_3_a_subscriber_that_never_reads_sees_a_gap_and_the_publisher_keeps_its_pace(self):
@@ -494,10 +513,10 @@ class CurveTest(unittest.TestCase):
             plain = subscriber(serve.data)
             listed = subscriber(serve.data, keys=client, **keyed)
             if "record" not in missing:
-                key_args = ["--server-key", os.path.join(folder, "server.pub")]
-                processes = [Process("curve-" + n, [VORNCTL, "record", "--from", serve.data, serial, "--out", f"{n}.csv",
-                                                    *key_args, "--client-key", os.path.join(folder, f"{n}.key")],
-                                     cwd=folder) for n in ("client", "stranger")]
+                processes = [Process("curve-" + n, [VORNCTL, "record", "--from", serve.data, serial, "--out",
+                                                    f"{n}.csv", "--server-key", os.path.join(folder, "server.pub"),
+                                                    "--client-key", os.path.join(folder, f"{n}.key")], cwd=folder)
+                             for n in ("client", "stranger")]
             self.assertTrue(any(t == _wire.data_topic(serial) for _, t, _ in collect(listed, 3)))
             self.assertEqual(collect(refused, 2) + collect(plain, 1), [])
             if "python" not in missing:
