@@ -88,8 +88,10 @@ def wait_streaming(sims, timeout, proc):
 
 
 def has_record_from(vornctl):
-    usage = subprocess.run([vornctl, "--help"], capture_output=True, text=True, timeout=30)
-    return "--from" in usage.stdout + usage.stderr
+    """Whether this vornctl records from a publisher (its usage error names --from, not an unknown option)."""
+    said = subprocess.run([vornctl, "record", "--from", "tcp://127.0.0.1:1"], capture_output=True, text=True,
+                          timeout=30, cwd=tempfile.gettempdir())
+    return said.returncode == 2 and "record --from:" in said.stderr
 
 
 def local_record(vornctl, sims, out, seconds):
