@@ -96,7 +96,7 @@ def rows(runs):
         lambda v, b: v < 5)
     add(f"vornctl serve, {n} devices: line to subscriber, p99", get("NetServeLatency", "p99_ms"), "ms", None,
         "-", "-", lambda v, b: True)
-    add(f"vornctl serve CPU per device, {n} devices", get("NetServeCpu", "per_device_pct"), "% core",
+    add(f"vornctl serve CPU per device, {n} devices", get("NetServeBesideRecordCpu", "per_device_pct"), "% core",
         get("NetLocalRecordCpu", "per_device_pct"), f"local record --all of {n} twins, same window, per device", "<= 1.5x",
         lambda v, b: b is not None and v <= 1.5 * b)
     one = get("NetServeCpuOne", "core_pct")

@@ -124,7 +124,7 @@ def receive(sock, seconds, until=None):
 
 def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
     """One publisher over these devices, the bench's subscriber and, when there, record --from;
-    alongside, a process whose CPU is measured over the same window."""
+    alongside() starts a process whose CPU is measured beside the publisher's in a second window."""
     env = dict(os.environ, VORN_PORTS=";".join(s.port_entry for s in sims))
     serve = start([vornctl, "serve", "--all", "--period", "2ms", "--bind", "tcp://127.0.0.1:*"], env=env, cwd=out,
                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -158,19 +158,27 @@ def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
         # The publisher's clock on ours: its start_unix less the wall clock's lead, read now.
         wall_lead = time.time() - time.monotonic()
         receive(sock, 1)
-        pids = [serve.pid] + [x.proc.pid for x in sims] + ([alongside.pid] if alongside else [])
+        pids = [serve.pid] + [x.proc.pid for x in sims]
         before = [cpu_seconds(p) for p in pids]
         window = receive(sock, seconds)
         pct = [100.0 * (cpu_seconds(p) - b) / seconds for p, b in zip(pids, before)]
-        core_pct = pct[0]
         metas = {}
         for _, topic, payload in warm + window:
             if topic.endswith(b"/meta"):
                 metas[_wire.topic_serial(topic)] = json.loads(payload)
-        result = dict(devices=len(sims), core_pct=core_pct, simulators_core_pct=sum(pct[1:len(sims) + 1]))
-        if alongside:
-            result["alongside_core_pct"] = pct[-1]
+        result = dict(devices=len(sims), core_pct=pct[0], simulators_core_pct=sum(pct[1:]))
         result.update(check_window(window, serials, metas, wall_lead))
+        if alongside:
+            # A second window with the baseline beside the publisher: on this shared
+            # machine the CPU a process takes moves with the load around it. (Not the
+            # first window: the two of them on two cores would delay every line.)
+            twin = alongside()
+            receive(sock, 1)
+            before = [cpu_seconds(serve.pid), cpu_seconds(twin.pid)]
+            receive(sock, seconds)
+            result["beside_core_pct"], result["alongside_core_pct"] = (
+                100.0 * (cpu_seconds(p) - b) / seconds for p, b in zip((serve.pid, twin.pid), before))
+            interrupt(twin)
         if recorder:
             interrupt(recorder)
             result["record_from_gap_sets"], result["record_from_rows"] = csv_gaps(prefix)
@@ -309,12 +317,8 @@ def main(argv):
         for i in range(2 * devices):
             sims.append(Sim(f"VSC0071{i:03d}", CHANNELS))
             sims[-1].serial = f"VSC0071{i:03d}"
-        # The baseline records twin devices in the same window: on this shared
-        # machine the CPU a process takes moves with the load beside it.
-        twins = local_record(VORNCTL, sims[devices:], out)
-        full = serve_phase(VORNCTL, sims[:devices], out, seconds, record_from, twins)
-        local_pct = full["alongside_core_pct"]
-        interrupt(twins)
+        full = serve_phase(VORNCTL, sims[:devices], out, seconds, record_from,
+                           lambda: local_record(VORNCTL, sims[devices:], out))
         small = {n: serve_phase(VORNCTL, sims[:n], out, scale_seconds, record_from) for n in scale}
     finally:
         for s in sims:
@@ -331,8 +335,11 @@ def main(argv):
         row("NetServeLatency", seconds, devices=devices, median_ms=full["latency_median_ms"],
             p99_ms=full["latency_p99_ms"], min_ms=full["latency_min_ms"], samples=full["latency_samples"]),
         row("NetServeCpu", seconds, devices=devices, core_pct=full["core_pct"],
-            per_device_pct=full["core_pct"] / devices, simulators_core_pct=full["simulators_core_pct"]),
-        row("NetLocalRecordCpu", seconds, devices=devices, core_pct=local_pct, per_device_pct=local_pct / devices),
+            simulators_core_pct=full["simulators_core_pct"]),
+        row("NetServeBesideRecordCpu", seconds, devices=devices, core_pct=full["beside_core_pct"],
+            per_device_pct=full["beside_core_pct"] / devices),
+        row("NetLocalRecordCpu", seconds, devices=devices, core_pct=full["alongside_core_pct"],
+            per_device_pct=full["alongside_core_pct"] / devices),
     ]
     for label, n in zip(("NetServeCpuOne", "NetServeCpuQuarter"), scale):
         results.append(row(label, scale_seconds, devices=n, core_pct=small[n]["core_pct"], lost=small[n]["lost"],
