@@ -166,7 +166,8 @@ def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
         for _, topic, payload in warm + window:
             if topic.endswith(b"/meta"):
                 metas[_wire.topic_serial(topic)] = json.loads(payload)
-        result = dict(devices=len(sims), core_pct=pct[0], simulators_core_pct=sum(pct[1:]))
+        result = dict(devices=len(sims), core_pct=pct[0], simulators_core_pct=sum(pct[1:]),
+                      load_average=os.getloadavg()[0])
         result.update(check_window(window, serials, metas, wall_lead))
         if alongside:
             # A second window with the baseline beside the publisher: on this shared
@@ -333,7 +334,8 @@ def main(argv):
             **{k: full[k] for k in ("lost", "not_sent", "received_lines", "sequence_jumps", "silent_devices")},
             record_from_gap_sets=full.get("record_from_gap_sets"), record_from_rows=full.get("record_from_rows")),
         row("NetServeLatency", seconds, devices=devices, median_ms=full["latency_median_ms"],
-            p99_ms=full["latency_p99_ms"], min_ms=full["latency_min_ms"], samples=full["latency_samples"]),
+            p99_ms=full["latency_p99_ms"], min_ms=full["latency_min_ms"], samples=full["latency_samples"],
+            load_average=full["load_average"]),
         row("NetServeCpu", seconds, devices=devices, core_pct=full["core_pct"],
             simulators_core_pct=full["simulators_core_pct"]),
         row("NetServeBesideRecordCpu", seconds, devices=devices, core_pct=full["beside_core_pct"],
