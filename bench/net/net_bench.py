@@ -10,7 +10,8 @@
   publisher's host time of the message's last line (one machine, the
   publisher's monotonic clock placed on ours through start_unix);
 - the publisher's CPU (utime + stime from /proc) per device, against one local
-  `vornctl record --all` of the same devices over the same length of window;
+  `vornctl record --all` of N twin devices (same channels and period) in the
+  same window;
 - the publisher's CPU at 1, N/4 and N devices, to see how it grows.
 
 Called by scripts/bench like the benchmark programs; writes their JSON form.
@@ -88,24 +89,20 @@ def wait_streaming(sims, timeout, proc):
 
 
 def has_record_from(vornctl):
-    usage = subprocess.run([vornctl, "--help"], capture_output=True, text=True, timeout=30)
-    return "--from" in usage.stdout + usage.stderr
+    """Whether this vornctl records from a publisher (its usage error names --from, not an unknown option)."""
+    said = subprocess.run([vornctl, "record", "--from", "tcp://127.0.0.1:1"], capture_output=True, text=True,
+                          timeout=30, cwd=tempfile.gettempdir())
+    return said.returncode == 2 and "record --from:" in said.stderr
 
 
-def local_record(vornctl, sims, out, seconds):
-    """% core of one `vornctl record --all` of these devices writing CSV."""
+def local_record(vornctl, sims, out):
+    """One `vornctl record --all` of these devices writing CSV, once every device streams."""
     env = dict(os.environ, VORN_PORTS=";".join(s.port_entry for s in sims))
     rec = start([vornctl, "record", "--all", "--period", "2ms", "--no-progress", "--force", "--out",
                  os.path.join(out, "local.csv")], env=env, cwd=out, stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL)
-    try:
-        wait_streaming(sims, 60, rec)
-        time.sleep(1)
-        before = cpu_seconds(rec.pid)
-        time.sleep(seconds)
-        return 100.0 * (cpu_seconds(rec.pid) - before) / seconds
-    finally:
-        interrupt(rec)
+    wait_streaming(sims, 60, rec)
+    return rec
 
 
 def receive(sock, seconds, until=None):
@@ -125,8 +122,9 @@ def receive(sock, seconds, until=None):
     return out
 
 
-def serve_phase(vornctl, sims, out, seconds, record_from):
-    """One publisher over these devices, the bench's subscriber and, when there, record --from."""
+def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
+    """One publisher over these devices, the bench's subscriber and, when there, record --from;
+    alongside() starts a process whose CPU is measured beside the publisher's in a second window."""
     env = dict(os.environ, VORN_PORTS=";".join(s.port_entry for s in sims))
     serve = start([vornctl, "serve", "--all", "--period", "2ms", "--bind", "tcp://127.0.0.1:*"], env=env, cwd=out,
                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -160,15 +158,28 @@ def serve_phase(vornctl, sims, out, seconds, record_from):
         # The publisher's clock on ours: its start_unix less the wall clock's lead, read now.
         wall_lead = time.time() - time.monotonic()
         receive(sock, 1)
-        before = cpu_seconds(serve.pid)
+        pids = [serve.pid] + [x.proc.pid for x in sims]
+        before = [cpu_seconds(p) for p in pids]
         window = receive(sock, seconds)
-        core_pct = 100.0 * (cpu_seconds(serve.pid) - before) / seconds
+        pct = [100.0 * (cpu_seconds(p) - b) / seconds for p, b in zip(pids, before)]
         metas = {}
         for _, topic, payload in warm + window:
             if topic.endswith(b"/meta"):
                 metas[_wire.topic_serial(topic)] = json.loads(payload)
-        result = dict(devices=len(sims), core_pct=core_pct)
+        result = dict(devices=len(sims), core_pct=pct[0], simulators_core_pct=sum(pct[1:]),
+                      load_average=os.getloadavg()[0])
         result.update(check_window(window, serials, metas, wall_lead))
+        if alongside:
+            # A second window with the baseline beside the publisher: on this shared
+            # machine the CPU a process takes moves with the load around it. (Not the
+            # first window: the two of them on two cores would delay every line.)
+            twin = alongside()
+            receive(sock, 1)
+            before = [cpu_seconds(serve.pid), cpu_seconds(twin.pid)]
+            receive(sock, seconds)
+            result["beside_core_pct"], result["alongside_core_pct"] = (
+                100.0 * (cpu_seconds(p) - b) / seconds for p, b in zip((serve.pid, twin.pid), before))
+            interrupt(twin)
         if recorder:
             interrupt(recorder)
             result["record_from_gap_sets"], result["record_from_rows"] = csv_gaps(prefix)
@@ -304,11 +315,11 @@ def main(argv):
     record_from = has_record_from(VORNCTL)
     sims = []
     try:
-        for i in range(devices):
+        for i in range(2 * devices):
             sims.append(Sim(f"VSC0071{i:03d}", CHANNELS))
             sims[-1].serial = f"VSC0071{i:03d}"
-        local_pct = local_record(VORNCTL, sims, out, seconds)
-        full = serve_phase(VORNCTL, sims, out, seconds, record_from)
+        full = serve_phase(VORNCTL, sims[:devices], out, seconds, record_from,
+                           lambda: local_record(VORNCTL, sims[devices:], out))
         small = {n: serve_phase(VORNCTL, sims[:n], out, scale_seconds, record_from) for n in scale}
     finally:
         for s in sims:
@@ -323,10 +334,14 @@ def main(argv):
             **{k: full[k] for k in ("lost", "not_sent", "received_lines", "sequence_jumps", "silent_devices")},
             record_from_gap_sets=full.get("record_from_gap_sets"), record_from_rows=full.get("record_from_rows")),
         row("NetServeLatency", seconds, devices=devices, median_ms=full["latency_median_ms"],
-            p99_ms=full["latency_p99_ms"], min_ms=full["latency_min_ms"], samples=full["latency_samples"]),
+            p99_ms=full["latency_p99_ms"], min_ms=full["latency_min_ms"], samples=full["latency_samples"],
+            load_average=full["load_average"]),
         row("NetServeCpu", seconds, devices=devices, core_pct=full["core_pct"],
-            per_device_pct=full["core_pct"] / devices),
-        row("NetLocalRecordCpu", seconds, devices=devices, core_pct=local_pct, per_device_pct=local_pct / devices),
+            simulators_core_pct=full["simulators_core_pct"]),
+        row("NetServeBesideRecordCpu", seconds, devices=devices, core_pct=full["beside_core_pct"],
+            per_device_pct=full["beside_core_pct"] / devices),
+        row("NetLocalRecordCpu", seconds, devices=devices, core_pct=full["alongside_core_pct"],
+            per_device_pct=full["alongside_core_pct"] / devices),
     ]
     for label, n in zip(("NetServeCpuOne", "NetServeCpuQuarter"), scale):
         results.append(row(label, scale_seconds, devices=n, core_pct=small[n]["core_pct"], lost=small[n]["lost"],

@@ -4,6 +4,7 @@ a subscriber that never reads, CURVE, and the refusals at start."""
 import json
 import os
 import signal
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -198,6 +199,25 @@ class StreamTest(unittest.TestCase):
         self.assertTrue(metas, "no metadata for the late subscriber")
         self.assertLess(metas[0] - joined, 1.0)
         self.assertTrue(all(t.startswith(_wire.device_prefix(serial)) for _, t, _ in got))
+
+    def test_start_unix_puts_the_host_times_on_this_machine_s_clock(self):
+        # start_unix + a line's host time is when the publisher read it: never after the
+        # message arrived here, and not long before (a start taken apart from the host
+        # times' origin would put them elsewhere).
+        wall_lead = time.time() - time.monotonic()
+        sock = subscriber(self.serve.data)
+        messages = collect(sock, 2)
+        sock.close()
+        start_unix = {}
+        for _, topic, payload in messages:
+            if topic.endswith(b"/meta"):
+                start_unix[_wire.topic_serial(topic)] = json.loads(payload)["publisher"]["start_unix"]
+        delays = [arrival - (start_unix[m.serial] - wall_lead + m.last_host_us / 1e6)
+                  for arrival, topic, payload in messages if topic.endswith(b"/data")
+                  for m in [_wire.decode_data(payload)]]
+        self.assertGreater(len(delays), 50)
+        self.assertGreater(min(delays), -200e-6, "a host time after its message arrived")
+        self.assertLess(statistics.median(delays), 1.0, "host times not on this machine's clock")
 
 
 class ControlTest(unittest.TestCase):
