@@ -94,6 +94,19 @@ TEST(SoakMatch, AcceptsAnInOrderSubsequenceAndCountsWhatWasSkipped) {
   EXPECT_TRUE(MatchDelivered(expected, {}, true).ok);
 }
 
+TEST(SoakMatch, AnUnbrokenRunThatStartsInsideRepeatedLinesIsNoLoss) {
+  // A slow channel sends the same host line several times over.
+  const std::vector<std::string> expected{"@ 1\n", "@ 7\n", "@ 7\n", "@ 7\n", "@ 8\n", "@ 9\n", "@ 7\n"};
+  MatchResult m = MatchDelivered(expected, {"@ 7\n", "@ 7\n", "@ 8\n", "@ 9\n"}, true);
+  EXPECT_TRUE(m.ok) << m.detail;
+  EXPECT_EQ(m.before, 2u);
+  EXPECT_EQ(m.matched, 4u);
+  // A real loss inside such a run is still one.
+  m = MatchDelivered(expected, {"@ 7\n", "@ 7\n", "@ 9\n"}, true);
+  EXPECT_FALSE(m.ok);
+  EXPECT_NE(m.detail.find("lost"), std::string::npos);
+}
+
 TEST(SoakMatch, CatchesCorruptedReorderedAndRepeatedLines) {
   const DeviceDescription d = Parse(kDefault);
   std::vector<std::string> expected;

@@ -119,6 +119,23 @@ bool InOrderChecker::Fail(std::string why) {
   return false;
 }
 
+std::size_t InOrderChecker::RunStart(std::size_t e) const {
+  std::size_t best = e, bestRun = 0;
+  for (; e < expected_.size(); ++e) {
+    if (expected_[e] != delivered_[next_delivered_]) continue;
+    std::size_t run = 1;
+    while (next_delivered_ + run < delivered_.size() && e + run < expected_.size() &&
+           expected_[e + run] == delivered_[next_delivered_ + run])
+      ++run;
+    if (next_delivered_ + run == delivered_.size()) return e;
+    if (run > bestRun) {
+      best = e;
+      bestRun = run;
+    }
+  }
+  return best;
+}
+
 bool InOrderChecker::Match(bool final) {
   if (failed_) return false;
   result_.ok = true;
@@ -143,6 +160,9 @@ bool InOrderChecker::Match(bool final) {
       }
     } else {
       while (e < expected_.size() && expected_[e] != line) ++e;
+      // A slow signal repeats its lines: the run's start is where the lines that
+      // follow match too, not merely the first equal line.
+      if (consecutive_ && first) e = RunStart(e);
     }
     if (e == expected_.size()) {
       if (!final) break;

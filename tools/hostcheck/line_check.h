@@ -55,6 +55,9 @@ class InOrderChecker {
 
  private:
   bool Fail(std::string why);
+  // The first place from e on where the delivered lines still to be placed match
+  // as one run, or the start of the longest such run.
+  std::size_t RunStart(std::size_t e) const;
   bool consecutive_;
   std::vector<std::string> expected_;   // expected_[base_...] are still to be matched
   std::vector<std::string> delivered_;  // delivered_[next_delivered_...] are still to be placed
