@@ -4,8 +4,6 @@
 
 #include <memory>
 
-#include "support/code_page.h"
-
 namespace OpenPlotr {
 
 namespace {
@@ -64,15 +62,6 @@ std::vector<UsbTty> ListUsbTtys() {
     ttys.push_back(std::move(port));
   }
   return ttys;
-}
-
-std::u16string FromUdevText(const std::string &text) {
-  std::u16string wide;
-  if (!text.empty() &&
-      !QVX::NarrowToWide(static_cast<std::int32_t>(text.size()), text.data(), wide, QVX::kCodePageUtf8)) {
-    wide.clear();
-  }
-  return wide;
 }
 
 }  // namespace OpenPlotr

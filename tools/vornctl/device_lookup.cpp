@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "tools/vornctl/cli_args.h"
+#include "tools/vornctl/commands.h"
 #include "tools/vornctl/driver_calls.h"
 #include "tools/vornctl/port_advice.h"
 #include "tools/vornctl/sim_launcher.h"
@@ -50,6 +51,27 @@ bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int
     error = "no device has the serial text '" + name + "' (see 'vornctl list')";
   }
   return false;
+}
+
+int ChooseDevices(const vorn_host::VornLibrary &lib, bool all, const std::vector<std::string> &names,
+                  std::vector<std::int32_t> &chosen, std::string &error) {
+  std::vector<std::int32_t> found;
+  if (!FindDevices(lib, found, error)) return kExitFailure;
+  chosen.clear();
+  if (all) {
+    chosen = found;
+    return 0;
+  }
+  for (const std::string &name : names) {
+    std::int32_t index = -1;
+    if (!ResolveDevice(lib, found, name, index, error)) return kExitFailure;
+    if (std::find(chosen.begin(), chosen.end(), index) != chosen.end()) {
+      error = "device " + name + " is named twice";
+      return kExitUsage;
+    }
+    chosen.push_back(index);
+  }
+  return 0;
 }
 
 std::vector<SharedId> SharedUniqueIds(const std::vector<std::pair<std::int32_t, std::int32_t>> &indexAndId) {

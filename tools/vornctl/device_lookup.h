@@ -22,6 +22,11 @@ bool FindDevices(const vorn_host::VornLibrary &lib, std::vector<std::int32_t> &f
 bool ResolveDevice(const vorn_host::VornLibrary &lib, const std::vector<std::int32_t> &found, const std::string &name,
                    std::int32_t &index, std::string &error);
 
+// The devices a command names by index or serial text, each once, or with all
+// every device found. Returns 0, or the exit code for error.
+int ChooseDevices(const vorn_host::VornLibrary &lib, bool all, const std::vector<std::string> &names,
+                  std::vector<std::int32_t> &chosen, std::string &error);
+
 // A unique identifier that several found devices share: the driver makes it
 // from part of the serial number only, and hosts store it, so the rule stays
 // and vornctl names devices by their serial text instead.

@@ -67,27 +67,10 @@ int RunRecordPlan(Context &context, const RecordPlan &plan, const std::vector<Sa
     return kExitFailure;
   }
   const vorn_host::VornLibrary &lib = context.lib;
-  std::vector<std::int32_t> found;
-  if (!FindDevices(lib, found, error)) {
-    Complain(error);
-    return kExitFailure;
-  }
   std::vector<std::int32_t> chosen;
-  if (plan.allDevices) {
-    chosen = found;
-  } else {
-    for (const std::string &name : plan.devices) {
-      std::int32_t index = -1;
-      if (!ResolveDevice(lib, found, name, index, error)) {
-        Complain(error);
-        return kExitFailure;
-      }
-      if (std::find(chosen.begin(), chosen.end(), index) != chosen.end()) {
-        Complain("device " + name + " is named twice");
-        return kExitUsage;
-      }
-      chosen.push_back(index);
-    }
+  if (const int code = ChooseDevices(lib, plan.allDevices, plan.devices, chosen, error)) {
+    Complain(error);
+    return code;
   }
 
   std::vector<std::unique_ptr<DeviceRun>> runs;

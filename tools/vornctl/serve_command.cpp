@@ -104,27 +104,10 @@ int ServeCommand(Context &context, const ServeOptions &given) {
 
   if (!context.LoadOrComplain()) return kExitFailure;
   const vorn_host::VornLibrary &lib = context.lib;
-  std::vector<std::int32_t> found;
-  if (!FindDevices(lib, found, error)) {
-    Complain(error);
-    return kExitFailure;
-  }
   std::vector<std::int32_t> chosen;
-  if (given.all) {
-    chosen = found;
-  } else {
-    for (const std::string &name : given.devices) {
-      std::int32_t index = -1;
-      if (!ResolveDevice(lib, found, name, index, error)) {
-        Complain(error);
-        return kExitFailure;
-      }
-      if (std::find(chosen.begin(), chosen.end(), index) != chosen.end()) {
-        Complain("serve: device " + name + " is named twice");
-        return kExitUsage;
-      }
-      chosen.push_back(index);
-    }
+  if (const int code = ChooseDevices(lib, given.all, given.devices, chosen, error)) {
+    Complain((code == kExitUsage ? "serve: " : "") + error);
+    return code;
   }
   std::vector<std::unique_ptr<DeviceReader>> readers;
   std::vector<std::size_t> periodChoice;

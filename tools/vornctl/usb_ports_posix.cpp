@@ -1,62 +1,22 @@
-// udev's ttys that sit on a USB device, read the way the driver's discovery
-// reads them (the same properties, falling back to the USB attributes when
+// udev's ttys that sit on a USB device, read by the same code as the driver's
+// discovery (the same properties, falling back to the USB attributes when
 // udev's database is not there).
-#include <libudev.h>
-
-#include <memory>
-
+#include "discovery/udev_tty.h"
 #include "tools/vornctl/usb_ports.h"
 
 namespace vornctl {
 
-namespace {
-
-struct UdevDeleter {
-  void operator()(udev *u) const { udev_unref(u); }
-  void operator()(udev_enumerate *e) const { udev_enumerate_unref(e); }
-  void operator()(udev_device *d) const { udev_device_unref(d); }
-};
-template <typename T>
-using UdevPtr = std::unique_ptr<T, UdevDeleter>;
-
-std::string Text(const char *value) { return value ? std::string(value) : std::string(); }
-
-std::string PropertyOr(udev_device *tty, const char *property, udev_device *usb, const char *attribute) {
-  std::string value = Text(udev_device_get_property_value(tty, property));
-  if (value.empty()) value = Text(udev_device_get_sysattr_value(usb, attribute));
-  return value;
-}
-
-}  // namespace
-
 std::optional<std::vector<UsbSerialPort>> ListUsbSerialPorts() {
-  UdevPtr<udev> context(udev_new());
-  if (!context) return std::nullopt;
-  UdevPtr<udev_enumerate> enumerate(udev_enumerate_new(context.get()));
-  if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "tty") < 0 ||
-      udev_enumerate_scan_devices(enumerate.get()) < 0) {
-    return std::nullopt;
-  }
   std::vector<UsbSerialPort> ports;
-  udev_list_entry *entry = nullptr;
-  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
-    UdevPtr<udev_device> tty(udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
-    if (!tty) continue;
-    udev_device *usb = udev_device_get_parent_with_subsystem_devtype(tty.get(), "usb", "usb_device");
-    const char *node = udev_device_get_devnode(tty.get());
-    if (!usb || !node) continue;
+  for (OpenPlotr::UsbTty &tty : OpenPlotr::ListUsbTtys()) {
     UsbSerialPort port;
-    port.node = node;
-    port.vendorId = PropertyOr(tty.get(), "ID_VENDOR_ID", usb, "idVendor");
-    port.productId = PropertyOr(tty.get(), "ID_MODEL_ID", usb, "idProduct");
-    port.serial = Text(udev_device_get_property_value(tty.get(), "ID_SERIAL_SHORT"));
-    port.serialAttribute = Text(udev_device_get_sysattr_value(usb, "serial"));
-    port.interfaceNumber = Text(udev_device_get_property_value(tty.get(), "ID_USB_INTERFACE_NUM"));
-    if (port.interfaceNumber.empty()) {
-      udev_device *usbInterface = udev_device_get_parent_with_subsystem_devtype(tty.get(), "usb", "usb_interface");
-      if (usbInterface) port.interfaceNumber = Text(udev_device_get_sysattr_value(usbInterface, "bInterfaceNumber"));
-    }
-    port.model = PropertyOr(tty.get(), "ID_MODEL_FROM_DATABASE", usb, "product");
+    port.node = std::move(tty.devnode);
+    port.vendorId = std::move(tty.vendorId);
+    port.productId = std::move(tty.productId);
+    port.serial = std::move(tty.serialProperty);
+    port.serialAttribute = std::move(tty.serialAttribute);
+    port.interfaceNumber = std::move(tty.interfaceNumber);
+    port.model = std::move(tty.model);
     ports.push_back(std::move(port));
   }
   return ports;
