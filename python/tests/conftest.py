@@ -19,6 +19,11 @@ from line_model import Description  # noqa: E402
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 
+# Started in the background by a non-interactive shell, the suite inherits Ctrl-C
+# ignored, and so would every Python it starts; the Ctrl-C tests need it live.
+if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+
 
 def find_sim() -> str:
     env = os.environ.get("VORN_SIM")
