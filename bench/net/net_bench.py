@@ -34,7 +34,9 @@ import zmq
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "tools", "view"))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "python"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "tools", "net"))
 from vorn import _wire  # noqa: E402
+from serve_test import collect  # noqa: E402
 
 # The slow ramp makes every row of a device's stream unique for 100 s, so a
 # received row has one place among the sent lines.
@@ -105,23 +107,6 @@ def local_record(vornctl, sims, out):
     return rec
 
 
-def receive(sock, seconds, until=None):
-    """(arrival on our monotonic clock, topic, payload) for this long, or until until() holds."""
-    out = []
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if sock.poll(50):
-            while True:
-                try:
-                    topic, payload = sock.recv_multipart(zmq.NOBLOCK)
-                except zmq.Again:
-                    break
-                out.append((time.monotonic(), topic, payload))
-        if until and until(out):
-            break
-    return out
-
-
 def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
     """One publisher over these devices, the bench's subscriber and, when there, record --from;
     alongside() starts a process whose CPU is measured beside the publisher's in a second window."""
@@ -152,15 +137,15 @@ def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
             seen.update(t for _, t, _ in messages[-200:] if t.endswith(b"/data"))
             return len(seen) == len(serials)
 
-        warm = receive(sock, 90, everyone)
+        warm = collect(sock, 90, everyone)
         if not everyone(warm):
             raise RuntimeError(f"data from {len(seen)} of {len(serials)} devices within 90 s")
         # The publisher's clock on ours: its start_unix less the wall clock's lead, read now.
         wall_lead = time.time() - time.monotonic()
-        receive(sock, 1)
+        collect(sock, 1)
         pids = [serve.pid] + [x.proc.pid for x in sims]
         before = [cpu_seconds(p) for p in pids]
-        window = receive(sock, seconds)
+        window = collect(sock, seconds)
         pct = [100.0 * (cpu_seconds(p) - b) / seconds for p, b in zip(pids, before)]
         metas = {}
         for _, topic, payload in warm + window:
@@ -174,9 +159,9 @@ def serve_phase(vornctl, sims, out, seconds, record_from, alongside=None):
             # machine the CPU a process takes moves with the load around it. (Not the
             # first window: the two of them on two cores would delay every line.)
             twin = alongside()
-            receive(sock, 1)
+            collect(sock, 1)
             before = [cpu_seconds(serve.pid), cpu_seconds(twin.pid)]
-            receive(sock, seconds)
+            collect(sock, seconds)
             result["beside_core_pct"], result["alongside_core_pct"] = (
                 100.0 * (cpu_seconds(p) - b) / seconds for p, b in zip((serve.pid, twin.pid), before))
             interrupt(twin)

@@ -12,7 +12,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "view"))
 from publisher_double import free_port_pair  # noqa: E402
-from record_from_test import OUT, RUNNING, Recorder, gap_notes, read_csv  # noqa: E402
+from record_from_test import OUT, Recorder, gap_notes, read_csv, stop_recorders  # noqa: E402
 from serve_test import C_CHANNELS, Serve, keygen, serial_text  # noqa: E402
 from view_harness import Sim, find_run, scaled  # noqa: E402
 
@@ -48,12 +48,7 @@ class RecordFromServeTest(unittest.TestCase):
         self.stoppable = []
 
     def tearDown(self):
-        while RUNNING:
-            r = RUNNING.pop()
-            if r.proc.poll() is None:
-                r.proc.kill()
-                r.proc.wait()
-            r.err.close()
+        stop_recorders()
         for p in reversed(self.stoppable):
             p.stop()
 

@@ -100,6 +100,16 @@ def gap_notes(notes):
     return gaps
 
 
+def stop_recorders():
+    """Kills the recorders a test left running."""
+    while RUNNING:
+        r = RUNNING.pop()
+        if r.proc.poll() is None:
+            r.proc.kill()
+            r.proc.wait()
+        r.err.close()
+
+
 class RecordFromTest(unittest.TestCase):
     def setUp(self):
         self.dir = os.path.join(OUT, self.id().rsplit(".", 1)[-1])
@@ -108,12 +118,7 @@ class RecordFromTest(unittest.TestCase):
         self.publishers = []
 
     def tearDown(self):
-        while RUNNING:
-            r = RUNNING.pop()
-            if r.proc.poll() is None:
-                r.proc.kill()
-                r.proc.wait()
-            r.err.close()
+        stop_recorders()
         for p in self.publishers:
             p.close()
 
